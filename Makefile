@@ -1,0 +1,42 @@
+# Two entry points do all set-up on a fresh machine: `make demo` and `make test`.
+# Both create .venv with CPython 3.13 and install the package into it.
+
+VENV        := .venv
+PY          := $(VENV)/bin/python
+PYTEST      := $(PY) -P -m pytest
+TEST_ENV    := PYTHONFAULTHANDLER=1 PYTHONDEVMODE=1
+BUILD_DEPS  := "scikit-build-core>=0.10" cmake ninja
+ASAN_SITE   := build/asan-site
+ASAN_LIBS    = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
+ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_SITE) \
+               ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
+               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+.PHONY: all venv install test demo asan valgrind clean
+
+all: test
+
+$(PY):
+	@py=$$(sh tools/find_python.sh) && echo "using $$py" && "$$py" -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip $(BUILD_DEPS)
+
+venv: $(PY)
+
+install: $(PY)
+	$(PY) -m pip install -q --no-build-isolation ".[test]"
+
+test: install
+	$(TEST_ENV) $(PYTEST) -q
+
+demo: install
+	$(PY) -P -m tarvel_var
+
+# The same suite against a build instrumented with AddressSanitizer and UBSan.
+asan: $(PY)
+	$(PY) -m pip install -q --no-build-isolation ".[test]"
+	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(ASAN_SITE) \
+	    -C build-dir=build/asan -C cmake.build-type=Debug -C cmake.define.TARVEL_SANITIZE=ON .
+	$(ASAN_ENV) PYTHONFAULTHANDLER=1 $(PYTEST) -q -p no:cacheprovider
+
+clean:
+	rm -rf build $(VENV) .pytest_cache .hypothesis

@@ -1,0 +1,3 @@
+from tarvel_var.cli import main
+
+raise SystemExit(main())

@@ -1,0 +1,124 @@
+#include "frame/calls.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace tv {
+
+Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args,
+                PyObject* kwnames) {
+    std::array<PyObject*, 5> stack{};
+    stack[0] = self;
+    size_t count = 1;
+    for (PyObject* arg : args) stack[count++] = arg;
+    const size_t nkw = kwnames == nullptr ? 0 : static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
+    return require(PyObject_VectorcallMethod(
+        name, stack.data(), (count - nkw) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+}
+
+bool own_method(PyObject* self, Method which, PyObject* dict) {
+    if (!runtime.ready) return false;
+    PyTypeObject* type = Py_TYPE(self);
+    if (type->tp_getattro != runtime.cls_getattro) return false;
+    // _PyType_Lookup answers from the type's method cache without running any code; there is
+    // no public call that looks a name up along the MRO without invoking descriptors.
+    if (_PyType_Lookup(type, names().dunder_getattribute) != runtime.object_getattribute ||
+        _PyType_Lookup(type, names().dunder_dict) != runtime.cls_dict_descriptor) {
+        return false;
+    }
+    PyObject* name = method_name(which);
+    if (_PyType_Lookup(type, name) != runtime.functions[static_cast<int>(which)]) return false;
+    Ref own_dict;
+    if (dict == nullptr) {
+        own_dict = require(PyObject_GenericGetDict(self, nullptr));
+        dict = own_dict.get();
+    }
+    if (!PyDict_CheckExact(dict)) return false;
+    return require_status(PyDict_Contains(dict, name)) == 0;
+}
+
+namespace {
+
+// The head of CPython 3.13's dict keys object: the kind says whether all keys are exact str
+// (DICT_KEYS_UNICODE or DICT_KEYS_SPLIT) or may be anything (DICT_KEYS_GENERAL).
+struct DictKeysHead {
+    Py_ssize_t refcnt;
+    std::uint8_t log2_size;
+    std::uint8_t log2_index_bytes;
+    std::uint8_t kind;
+};
+constexpr std::uint8_t kKeysGeneral = 0, kKeysUnicode = 1, kKeysSplit = 2;
+bool key_probe_trusted = false;
+
+std::uint8_t keys_kind(PyObject* dict) noexcept {
+    auto* head = reinterpret_cast<const DictKeysHead*>(
+        reinterpret_cast<PyDictObject*>(dict)->ma_keys);
+    return head->kind;
+}
+
+}  // namespace
+
+bool has_only_exact_str_keys(PyObject* dict) noexcept {
+    if (!key_probe_trusted) return false;
+    const std::uint8_t kind = keys_kind(dict);
+    return kind == kKeysUnicode || kind == kKeysSplit;
+}
+
+void calibrate_key_probe() noexcept {
+    key_probe_trusted = false;
+    Ref text_keys = Ref::steal(Py_BuildValue("{s:i,s:i}", "a", 1, "b", 2));
+    Ref mixed_keys = Ref::steal(Py_BuildValue("{s:i,i:i}", "a", 1, 2, 3));
+    if (!text_keys || !mixed_keys) {
+        PyErr_Clear();
+        return;
+    }
+    key_probe_trusted = keys_kind(text_keys.get()) == kKeysUnicode &&
+                        keys_kind(mixed_keys.get()) == kKeysGeneral;
+}
+
+Ref instance_dict(PyObject* self) { return require(PyObject_GetAttr(self, names().dunder_dict)); }
+
+Ref mapping_get(PyObject* mapping, PyObject* key) {
+    if (PyDict_CheckExact(mapping)) {
+        PyObject* value = nullptr;
+        if (require_status(PyDict_GetItemRef(mapping, key, &value)) == 0) return none();
+        return Ref::steal(value);
+    }
+    return call_method(mapping, names().get, {key});
+}
+
+Ref mapping_item(PyObject* mapping, PyObject* key) {
+    return require(PyObject_GetItem(mapping, key));
+}
+
+void mapping_set(PyObject* mapping, PyObject* key, PyObject* value) {
+    require_status(PyObject_SetItem(mapping, key, value));
+}
+
+void list_append(PyObject* list, PyObject* item) {
+    if (PyList_CheckExact(list)) {
+        require_status(PyList_Append(list, item));
+    } else {
+        call_method(list, names().append, {item});
+    }
+}
+
+bool is_nested_store(PyObject* obj) noexcept {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {
+        PyObject* name = reinterpret_cast<PyHeapTypeObject*>(type)->ht_name;
+        return PyUnicode_Check(name) && PyUnicode_EqualToUTF8(name, "TarvelVar");
+    }
+    // A static type's __name__ is the part of tp_name after the last dot.
+    const char* full = type->tp_name;
+    const char* dot = std::strrchr(full, '.');
+    return std::strcmp(dot == nullptr ? full : dot + 1, "TarvelVar") == 0;
+}
+
+void raise_dict_changed_size() {
+    PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+    throw_error();
+}
+
+}  // namespace tv

@@ -1,0 +1,15 @@
+#include "frame/errors.hpp"
+
+#include <cstdarg>
+
+namespace tv {
+
+void raise(PyObject* type, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PyErr_FormatV(type, format, args);
+    va_end(args);
+    throw_error();
+}
+
+}  // namespace tv

@@ -1,0 +1,59 @@
+// The description of one method of TarvelVarMain: everything the function object, the
+// argument parser and the docstring builder need. The table itself is in method_table.cpp.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+
+#include "frame/refs.hpp"
+
+namespace tv {
+
+// The methods, in the order of the class namespace. Fast paths name a method by this index.
+enum class Method : int {
+    SetClass, MvAdd, MvPop, MvPops, MvClear, MvGet, MvKeys, MvValues, MvItems, MvToDict,
+    MvToParams, MvToString, ToDict, ListToDict, SetDict, SetList, Skip, MvSet, MvSetKwargs,
+    SetAttr, GetAttrHook, SetAttrHook, ReprHook,
+    Count
+};
+constexpr int kMethodCount = static_cast<int>(Method::Count);
+
+// Exact-type test of a parameter: the argument's type must be this built-in type itself.
+enum class Exact : unsigned char { Any, Str, StrOrNone, Dict, Tuple };
+
+enum class Default : unsigned char { Required, None, False };
+
+struct Param {
+    const char* name;
+    const char* annotation;  // nullptr for `self`
+    Exact exact = Exact::Any;
+};
+
+constexpr int kMaxParams = 4;
+
+// Bound arguments, `self` first; every pointer is borrowed from the call.
+using Args = const std::array<PyObject*, kMaxParams>&;
+// A method body: arguments already checked; returns a new reference or throws PyErrorSet.
+using Impl = Ref (*)(Args args);
+
+struct MethodSpec {
+    const char* name;
+    std::array<Param, kMaxParams> params;
+    int param_count;       // `self` included; 0 for the static `_skip`
+    Default last_default;  // the default of the last parameter, if any
+    const char* return_annotation;
+    const char* signature;
+    const char* summary;
+    std::array<const char*, 3> fields;  // field lines, unused ones nullptr
+    Impl impl;
+
+    bool is_static() const { return param_count == 0; }
+    int max_args() const { return param_count; }
+    int min_args() const { return param_count - (last_default == Default::Required ? 0 : 1); }
+};
+
+const MethodSpec& method_spec(Method which);
+
+}  // namespace tv

@@ -1,0 +1,188 @@
+// Module initialisation: multi-phase, with a create step that admits one interpreter per
+// process and returns the same module object on every later import, and an execution step
+// that builds the class once.
+#include <Python.h>
+
+#include <cstdint>
+
+#include "frame/errors.hpp"
+#include "frame/calls.hpp"
+#include "frame/function.hpp"
+#include "frame/runtime.hpp"
+
+namespace tv {
+namespace {
+
+constexpr const char* kModuleDoc =
+    "var_main: the native core of tarvel_var.\n\n"
+    "Author: the tarvel_var developers\n"
+    "Date: 2026-12-08\n"
+    "Editor: any\n"
+    "Project: tarvel_var\n"
+    "File: tarvel_var/var_main\n";
+
+constexpr const char* kClassDoc =
+    "\n    TarvelVarMain 类用于管理和操作变量集合，支持添加、删除、获取、转换等操作。\n    ";
+
+constexpr const char* kTypingNames[] = {"Dict", "List", "Optional", "Any", "Union", "Set", "Tuple"};
+
+// The first interpreter that created the module; -1 until then. Never cleared.
+std::int64_t admitted_interpreter = -1;
+// The module object whose execution has begun; cleared again if execution fails.
+PyObject* executing_module = nullptr;
+
+void check_interpreter() {
+    PyInterpreterState* interp = PyInterpreterState_Get();
+    std::int64_t id = PyInterpreterState_GetID(interp);
+    if (id < 0) throw_error();
+    if (admitted_interpreter == -1) {
+        admitted_interpreter = id;
+    } else if (admitted_interpreter != id) {
+        raise(PyExc_ImportError,
+              "Interpreter change detected - this module can only be loaded into one "
+              "interpreter per process.");
+    }
+}
+
+// Copies spec.<attr> into the module dict as <key>; a missing attribute is skipped.
+void copy_spec_attribute(PyObject* spec, PyObject* module_dict, const char* attr, const char* key,
+                         bool skip_none) {
+    PyObject* raw = nullptr;
+    int found = require_status(PyObject_GetOptionalAttrString(spec, attr, &raw));
+    Ref value = Ref::steal(raw);
+    if (found == 0) return;
+    if (skip_none && value.is(Py_None)) return;
+    require_status(PyDict_SetItemString(module_dict, key, value.get()));
+}
+
+PyObject* create_module(PyObject* spec, PyModuleDef*) {
+    return at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        check_interpreter();
+        if (executing_module != nullptr) return Py_NewRef(executing_module);
+        Ref name = require(PyObject_GetAttrString(spec, "name"));
+        Ref module = require(PyModule_NewObject(name.get()));
+        PyObject* module_dict = PyModule_GetDict(module.get());  // borrowed, owned by module
+        copy_spec_attribute(spec, module_dict, "loader", "__loader__", false);
+        copy_spec_attribute(spec, module_dict, "origin", "__file__", false);
+        copy_spec_attribute(spec, module_dict, "parent", "__package__", false);
+        copy_spec_attribute(spec, module_dict, "submodule_search_locations", "__path__", true);
+        return module.release();
+    });
+}
+
+void bind_typing_names(PyObject* module) {
+    Ref typing = require(PyImport_ImportModule("typing"));
+    for (const char* text : kTypingNames) {
+        Ref name = require(PyUnicode_FromString(text));
+        PyObject* raw = nullptr;
+        if (require_status(PyObject_GetOptionalAttr(typing.get(), name.get(), &raw)) == 0) {
+            raise(PyExc_ImportError, "cannot import name %S", name.get());
+        }
+        Ref value = Ref::steal(raw);
+        require_status(PyObject_SetAttr(module, name.get(), value.get()));
+    }
+}
+
+Ref make_namespace() {
+    Ref ns = require(PyDict_New());
+    Ref module_name = require(PyUnicode_FromString("var_main"));
+    Ref qualname = require(PyUnicode_FromString("TarvelVarMain"));
+    Ref doc = require(PyUnicode_FromString(kClassDoc));
+    require_status(PyDict_SetItemString(ns.get(), "__module__", module_name.get()));
+    require_status(PyDict_SetItemString(ns.get(), "__qualname__", qualname.get()));
+    require_status(PyDict_SetItemString(ns.get(), "__doc__", doc.get()));
+    for (int m = 0; m < kMethodCount; ++m) {
+        const Method which = static_cast<Method>(m);
+        Ref function = require(new_function(which));
+        Ref entry = function;
+        if (method_spec(which).is_static()) {
+            entry = require(PyStaticMethod_New(function.get()));
+        }
+        require_status(PyDict_SetItemString(ns.get(), method_spec(which).name, entry.get()));
+    }
+    return ns;
+}
+
+// Records what the fast paths compare against: our method objects as the class holds them.
+void record_runtime(PyObject* cls, PyObject* ns) {
+    for (int m = 0; m < kMethodCount; ++m) {
+        const MethodSpec& spec = method_spec(static_cast<Method>(m));
+        PyObject* entry = PyDict_GetItemString(ns, spec.name);  // borrowed; ns is alive
+        if (entry == nullptr) raise(PyExc_SystemError, "method %s missing", spec.name);
+        runtime.functions[m] = Py_NewRef(entry);
+    }
+    runtime.skip_descriptor = runtime.functions[static_cast<int>(Method::Skip)];
+    runtime.cls = Py_NewRef(cls);
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
+    runtime.cls_getattro = type->tp_getattro;
+    runtime.cls_dict_descriptor = Py_XNewRef(_PyType_Lookup(type, names().dunder_dict));
+    runtime.object_getattribute =
+        Py_XNewRef(_PyType_Lookup(&PyBaseObject_Type, names().dunder_getattribute));
+    if (runtime.cls_dict_descriptor == nullptr || runtime.object_getattribute == nullptr) {
+        raise(PyExc_SystemError, "var_main: class layout not as expected");
+    }
+    runtime.ready = true;
+}
+
+void run_body(PyObject* module) {
+    if (!init_names() || !ready_function_type()) throw_error();
+    calibrate_key_probe();
+    bind_typing_names(module);
+    Ref ns = make_namespace();
+    Ref class_name = require(PyUnicode_FromString("TarvelVarMain"));
+    Ref bases = require(PyTuple_New(0));
+    Ref cls = require(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyType_Type),
+                                                   class_name.get(), bases.get(), ns.get(),
+                                                   nullptr));
+    require_status(PyObject_SetAttrString(module, "TarvelVarMain", cls.get()));
+    Ref test = require(PyDict_New());
+    require_status(PyObject_SetAttrString(module, "__test__", test.get()));
+    record_runtime(cls.get(), ns.get());
+}
+
+int exec_module(PyObject* module) {
+    if (executing_module != nullptr) {
+        if (executing_module == module) return 0;
+        PyErr_SetString(PyExc_RuntimeError,
+                        "Module 'var_main' has already been imported. Re-initialisation is not "
+                        "supported.");
+        return -1;
+    }
+    executing_module = Py_NewRef(module);
+    return at_boundary<int>(-1, [&] {
+        try {
+            Ref builtins = require(PyImport_ImportModule("builtins"));
+            require_status(PyObject_SetAttrString(module, "__builtins__", builtins.get()));
+            run_body(module);
+            return 0;
+        } catch (...) {
+            Py_CLEAR(executing_module);
+            throw;
+        }
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(create_module)},
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
+    {Py_mod_gil, Py_MOD_GIL_USED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "var_main",
+    kModuleDoc,
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace tv
+
+PyMODINIT_FUNC PyInit_var_main(void) { return PyModuleDef_Init(&tv::module_def); }

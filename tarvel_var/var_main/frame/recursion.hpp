@@ -1,0 +1,36 @@
+// The one recursion guard of the module. Every method call made through the module's
+// function objects passes through it, so any recursion that runs through this module
+// (a list that contains itself, a store that holds itself, overrides calling back) is
+// bounded.
+//
+// The interpreter's counter (Py_EnterRecursiveCall) bounds the number of nested calls, but it
+// does not know how much native stack each of our levels costs, and a thread may have been
+// started with a small stack. So the guard also measures the native stack that is actually
+// left in the current thread and raises RecursionError before it runs short.
+#pragma once
+
+#include <Python.h>
+
+#include "frame/errors.hpp"
+
+namespace tv {
+
+// True when the current thread's native stack is too close to its end to enter another level.
+bool native_stack_exhausted() noexcept;
+
+class RecursionGuard {
+public:
+    RecursionGuard() {
+        if (native_stack_exhausted()) {
+            PyErr_SetString(PyExc_RecursionError,
+                            "maximum recursion depth exceeded (native stack nearly exhausted)");
+            throw_error();
+        }
+        if (Py_EnterRecursiveCall(" in var_main")) throw_error();
+    }
+    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+};
+
+}  // namespace tv

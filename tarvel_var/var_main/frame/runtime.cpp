@@ -1,0 +1,47 @@
+#include "frame/runtime.hpp"
+
+#include "frame/refs.hpp"
+
+namespace tv {
+
+Runtime runtime;
+
+namespace {
+
+bool intern(PyObject*& slot, const char* text) {
+    if (slot != nullptr) return true;
+    slot = PyUnicode_InternFromString(text);
+    return slot != nullptr;
+}
+
+}  // namespace
+
+bool init_names() {
+    Names& n = runtime.names;
+    const std::pair<PyObject**, const char*> table[] = {
+        {&n.i_c_u, "_i_c_u"}, {&n.g_n_r, "_g_n_r"}, {&n.g_n_i, "_g_n_i"}, {&n.g_n_s, "_g_n_s"},
+        {&n.dunder_dict, "__dict__"}, {&n.dunder_getattribute, "__getattribute__"},
+        {&n.add, "add"}, {&n.keys, "keys"}, {&n.get, "get"}, {&n.items, "items"},
+        {&n.append, "append"}, {&n.startswith, "startswith"}, {&n.split, "split"},
+        {&n.dollar_dot, "$."}, {&n.dot, "."},
+    };
+    for (const auto& [slot, text] : table) {
+        if (!intern(*slot, text)) return false;
+    }
+    if (n.new_kwnames == nullptr) {
+        Ref word = Ref::steal(PyUnicode_InternFromString("new"));
+        if (!word) return false;
+        n.new_kwnames = PyTuple_Pack(1, word.get());
+        if (n.new_kwnames == nullptr) return false;
+    }
+    for (int m = 0; m < kMethodCount; ++m) {
+        const MethodSpec& spec = method_spec(static_cast<Method>(m));
+        if (!intern(n.methods[m], spec.name)) return false;
+        for (int p = 0; p < spec.param_count; ++p) {
+            if (!intern(n.params[m][p], spec.params[p].name)) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace tv

@@ -1,0 +1,75 @@
+// Conversion to plain containers: _mv_to_dict, _to_dict, _list_to_dict.
+#include "frame/calls.hpp"
+#include "frame/impls.hpp"
+#include "store/selection.hpp"
+
+namespace tv {
+namespace {
+
+// The converted form of a nested store or a sequence value, or an empty Ref for anything
+// else. Conversions go through the outer object's methods, looked up on it at each use.
+Ref convert_container(PyObject* self, PyObject* value) {
+    if (is_nested_store(value)) {
+        Ref variables = require(PyObject_GetAttr(value, names().dunder_dict));
+        return call_method(self, method_name(Method::ToDict), {variables.get()});
+    }
+    if (is_sequence_value(value)) {
+        return call_method(self, method_name(Method::ListToDict), {value});
+    }
+    return Ref();
+}
+
+Ref sorted_copy(PyObject* dict) {
+    Ref items = require(PyDict_Items(dict));
+    require_status(PyList_Sort(items.get()));
+    Ref sorted = require(PyDict_New());
+    for_each_item(items.get(), [&](PyObject* pair) {
+        require_status(PyDict_SetItem(sorted.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)));
+    });
+    return sorted;
+}
+
+}  // namespace
+
+namespace impl {
+
+Ref mv_to_dict(Args args) {
+    PyObject* self = args[0];
+    Ref dict = instance_dict(self);
+    Ref result = call_method(self, method_name(Method::ToDict), {dict.get(), args[1]});
+    if (!result.is(Py_None) && !PyDict_CheckExact(result.get())) {
+        raise(PyExc_TypeError, "Expected %s, got %.200s", "dict", Py_TYPE(result.get())->tp_name);
+    }
+    return result;
+}
+
+Ref to_dict(Args args) {
+    PyObject* self = args[0];
+    PyObject* kwargs = args[1];
+    Ref new_kwargs = require(PyDict_New());
+    Selection selection(self);
+    walk_dict(kwargs, [&](PyObject* name, PyObject* value) {
+        selection.code_may_have_run();  // hashing a name or converting a value may run code
+        Ref test = convert_container(self, value);
+        if (test) {
+            require_status(PyDict_SetItem(new_kwargs.get(), name, test.get()));
+        } else if (selection.is_variable(name)) {
+            require_status(PyDict_SetItem(new_kwargs.get(), name, value));
+        }
+    });
+    if (truth(args[2])) return sorted_copy(new_kwargs.get());
+    return new_kwargs;
+}
+
+Ref list_to_dict(Args args) {
+    PyObject* self = args[0];
+    Ref new_array = require(PyList_New(0));
+    for_each_item(args[1], [&](PyObject* value) {
+        Ref test = convert_container(self, value);
+        require_status(PyList_Append(new_array.get(), test ? test.get() : value));
+    });
+    return new_array;
+}
+
+}  // namespace impl
+}  // namespace tv

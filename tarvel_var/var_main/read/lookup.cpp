@@ -1,0 +1,102 @@
+// Path lookup: _mv_get.
+#include "frame/calls.hpp"
+#include "frame/function.hpp"
+#include "frame/impls.hpp"
+#include "store/selection.hpp"
+
+namespace tv {
+namespace {
+
+// The plain-name answer without building the listing: valid while `_mv_keys` and `_skip` are
+// our own and no key of the exact instance dictionary can run Python code when compared.
+bool lookup_name_directly(PyObject* self, PyObject* name, Ref& found) {
+    if (!PyUnicode_CheckExact(name)) return false;
+    Ref dict = instance_dict(self);
+    if (!PyDict_CheckExact(dict.get()) || !has_only_exact_str_keys(dict.get()) ||
+        !own_method(self, Method::MvKeys, dict.get()) ||
+        !own_method(self, Method::Skip, dict.get())) {
+        return false;
+    }
+    if (is_internal_name(name)) return true;  // never listed: found stays empty
+    PyObject* value = nullptr;
+    if (require_status(PyDict_GetItemRef(dict.get(), name, &value)) == 1) {
+        found = Ref::steal(value);
+    }
+    return true;
+}
+
+// Returns the value of a listed variable, or an empty Ref when the name is not listed.
+Ref lookup_name(PyObject* self, PyObject* name) {
+    Ref found;
+    if (lookup_name_directly(self, name, found)) return found;
+    Ref keys = call_method(self, method_name(Method::MvKeys), {});
+    if (require_status(PySequence_Contains(keys.get(), name)) == 0) return Ref();
+    Ref dict = instance_dict(self);
+    return mapping_get(dict.get(), name);
+}
+
+// Walks from the store through keys() and get() of each object; empty Ref when a part is
+// missing.
+Ref walk_path(PyObject* self, PyObject* parts) {
+    Ref current = Ref::borrow(self);
+    bool missing = false;
+    for_each_item(parts, [&](PyObject* part) {
+        if (missing) return;
+        Ref keys = call_method(current.get(), names().keys, {});
+        if (require_status(PySequence_Contains(keys.get(), part)) == 0) {
+            missing = true;
+            return;
+        }
+        current = call_method(current.get(), names().get, {part});
+    });
+    if (missing) return Ref();
+    return current;
+}
+
+bool has_path_prefix(PyObject* key) {
+    if (PyUnicode_CheckExact(key)) {
+        return require_status(static_cast<int>(
+                   PyUnicode_Tailmatch(key, names().dollar_dot, 0, PY_SSIZE_T_MAX, -1))) != 0;
+    }
+    Ref result = call_method(key, names().startswith, {names().dollar_dot});
+    return truth(result.get());
+}
+
+Ref path_parts(PyObject* key) {
+    Ref pieces = PyUnicode_CheckExact(key)
+                     ? require(PyUnicode_Split(key, names().dot, -1))
+                     : call_method(key, names().split, {names().dot});
+    return require(PySequence_GetSlice(pieces.get(), 1, PY_SSIZE_T_MAX));
+}
+
+Ref lookup(PyObject* self, PyObject* key) {
+    if (PyUnicode_Check(key)) {
+        if (!has_path_prefix(key)) return lookup_name(self, key);
+        Ref parts = path_parts(key);
+        return walk_path(self, parts.get());
+    }
+    return walk_path(self, key);
+}
+
+}  // namespace
+
+namespace impl {
+
+// Any Exception met on the way yields `default`; exceptions that are not errors propagate.
+Ref mv_get(Args args) {
+    PyObject* default_value = args[2];
+    try {
+        Ref found = lookup(args[0], args[1]);
+        if (found) return found;
+        return Ref::borrow(default_value);
+    } catch (const PyErrorSet&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_error();
+    PyErr_Clear();
+    return Ref::borrow(default_value);
+}
+
+}  // namespace impl
+}  // namespace tv

@@ -1,0 +1,113 @@
+// Nested values: _set_dict, _set_list, _mv_add.
+#include "frame/calls.hpp"
+#include "frame/function.hpp"
+#include "frame/impls.hpp"
+
+namespace tv {
+namespace {
+
+// A new nested store from the store factory held in `_i_c_u`, called with no arguments.
+Ref make_store(PyObject* self) {
+    Ref factory = require(PyObject_GetAttr(self, names().i_c_u));
+    return require(PyObject_CallNoArgs(factory.get()));
+}
+
+// store.add(**entries); the result is ignored.
+void fill_store(PyObject* store, PyObject* entries) {
+    Ref add = require(PyObject_GetAttr(store, names().add));
+    Ref kwargs = Ref::borrow(entries);
+    if (!PyDict_CheckExact(entries)) {  // `**mapping` sees a subclass through its own methods
+        kwargs = require(PyDict_New());
+        require_status(PyDict_Merge(kwargs.get(), entries, 1));
+    }
+    Ref no_args = require(PyTuple_New(0));
+    require(PyObject_Call(add.get(), no_args.get(), kwargs.get()));
+}
+
+}  // namespace
+
+namespace impl {
+
+Ref set_dict(Args args) {
+    PyObject* self = args[0];
+    PyObject* key = args[1];
+    PyObject* value = args[2];
+    Ref dict = instance_dict(self);
+    Ref key_value = mapping_get(dict.get(), key);
+    if (truth(key_value.get()) && !truth(args[3])) {
+        if (PyDict_Check(key_value.get())) {
+            // A plain dict kept by a raw store: merge both into a new nested store rather than
+            // calling `add` on a dict, which would lose the merge. The old dict stays as it was.
+            Ref store = make_store(self);
+            mapping_set(dict.get(), key, store.get());
+            fill_store(store.get(), key_value.get());
+            fill_store(store.get(), value);
+            return none();
+        }
+        if (!is_nested_store(key_value.get())) {
+            Ref store = make_store(self);
+            mapping_set(dict.get(), key, store.get());
+        }
+        Ref target = mapping_item(dict.get(), key);
+        fill_store(target.get(), value);
+        return none();
+    }
+    Ref test = make_store(self);
+    call_method(self, method_name(Method::MvSet), {key, test.get()});
+    fill_store(test.get(), value);
+    return none();
+}
+
+Ref set_list(Args args) {
+    PyObject* self = args[0];
+    PyObject* value = args[1];
+    PyObject* key = args[2];
+    Ref text_list;
+    if (key != Py_None && PyUnicode_GET_LENGTH(key) > 0) {
+        Ref dict = instance_dict(self);
+        Ref held = mapping_get(dict.get(), key);
+        if (PyList_Check(held.get())) text_list = mapping_item(dict.get(), key);
+    }
+    if (!text_list) text_list = require(PyList_New(0));
+
+    // Extending a list with itself: convert the elements it held at the start.
+    Ref source = Ref::borrow(value);
+    if (text_list.is(value)) source = require(PySequence_List(value));
+
+    for_each_item(source.get(), [&](PyObject* element) {
+        if (PyDict_Check(element)) {
+            Ref test = make_store(self);
+            fill_store(test.get(), element);
+            list_append(text_list.get(), test.get());
+        } else if (is_sequence_value(element)) {
+            Ref test_text_list = call_method(self, method_name(Method::SetList), {element});
+            list_append(text_list.get(), test_text_list.get());
+        } else {
+            list_append(text_list.get(), element);
+        }
+    });
+    if (!PyList_CheckExact(text_list.get())) {
+        raise(PyExc_TypeError, "Expected %s, got %.200s", "list", Py_TYPE(text_list.get())->tp_name);
+    }
+    return text_list;
+}
+
+// Merges every entry: dicts into nested stores, sequences onto the lists already held,
+// anything else replacing what was there.
+Ref mv_add(Args args) {
+    PyObject* self = args[0];
+    walk_dict(args[1], [&](PyObject* key, PyObject* value) {
+        if (PyDict_Check(value)) {
+            call_method(self, method_name(Method::SetDict), {key, value});
+        } else if (is_sequence_value(value)) {
+            Ref text_list = call_method(self, method_name(Method::SetList), {value, key});
+            mapping_set(instance_dict(self).get(), key, text_list.get());
+        } else {
+            call_method(self, method_name(Method::MvSet), {key, value});
+        }
+    });
+    return none();
+}
+
+}  // namespace impl
+}  // namespace tv

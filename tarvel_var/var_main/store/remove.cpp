@@ -1,0 +1,66 @@
+// Removing variables: _mv_pop, _mv_pops, _mv_clear.
+#include "frame/calls.hpp"
+#include "frame/impls.hpp"
+#include "store/selection.hpp"
+
+namespace tv {
+namespace {
+
+// Ordinary attribute lookup without the fallback to the class's __getattr__, which would
+// answer every name: the class's __getattribute__ (object's generic lookup unless overridden).
+// A failed lookup counts as absent; exceptions that are not errors (KeyboardInterrupt,
+// SystemExit) still propagate.
+bool has_attribute(PyObject* self, PyObject* name) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject* getattribute = _PyType_Lookup(type, names().dunder_getattribute);
+    Ref found;
+    if (getattribute == nullptr || getattribute == runtime.object_getattribute) {
+        found = Ref::steal(PyObject_GenericGetAttr(self, name));
+    } else {
+        Ref method = Ref::borrow(getattribute);
+        found = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), self, name, nullptr));
+    }
+    if (found) return true;
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_error();
+    PyErr_Clear();
+    return false;
+}
+
+void remove_if_present(PyObject* self, PyObject* name) {
+    if (has_attribute(self, name)) require_status(PyObject_DelAttr(self, name));
+}
+
+}  // namespace
+
+namespace impl {
+
+Ref mv_pop(Args args) {
+    remove_if_present(args[0], args[1]);
+    return none();
+}
+
+Ref mv_pops(Args args) {
+    PyObject* self = args[0];
+    for_each_item(args[1], [&](PyObject* name) {
+        if (!PyUnicode_Check(name)) raise(PyExc_TypeError, "hasattr(): attribute name must be string");
+        remove_if_present(self, name);
+    });
+    return none();
+}
+
+Ref mv_clear(Args args) {
+    PyObject* self = args[0];
+    Ref dict = instance_dict(self);
+    Ref doomed = require(PyList_New(0));
+    Selection selection(self);
+    walk_pairs(dict.get(), [&](PyObject* name, PyObject*) {
+        if (selection.is_variable(name)) require_status(PyList_Append(doomed.get(), name));
+    });
+    for_each_item(doomed.get(), [&](PyObject* name) {
+        call_method(self, method_name(Method::MvPop), {name});
+    });
+    return none();
+}
+
+}  // namespace impl
+}  // namespace tv

@@ -1,0 +1,45 @@
+// Setting variables: _mv_set, _set_attr, _mv_set_kwargs.
+#include "frame/calls.hpp"
+#include "frame/function.hpp"
+#include "frame/impls.hpp"
+
+namespace tv::impl {
+
+Ref mv_set(Args args) {
+    PyObject* self = args[0];
+    PyObject* name = args[1];
+    PyObject* value = args[2];
+    if (truth(args[3])) {
+        call_method(self, method_name(Method::SetAttr), {name, value});
+    } else {
+        require_status(PyObject_SetAttr(self, name, value));
+    }
+    return none();
+}
+
+// The converted assignment: a dict becomes a fresh nested store, a list, set or tuple a new
+// converted list, anything else is stored as it is.
+Ref set_attr(Args args) {
+    PyObject* self = args[0];
+    PyObject* name = args[1];
+    PyObject* value = args[2];
+    if (PyDict_Check(value)) {
+        call_method(self, method_name(Method::SetDict), {name, value, Py_True}, names().new_kwnames);
+    } else if (is_sequence_value(value)) {
+        Ref text_list = call_method(self, method_name(Method::SetList), {value});
+        mapping_set(instance_dict(self).get(), name, text_list.get());
+    } else {
+        mapping_set(instance_dict(self).get(), name, value);
+    }
+    return none();
+}
+
+Ref mv_set_kwargs(Args args) {
+    PyObject* self = args[0];
+    walk_dict(args[1], [&](PyObject* key, PyObject* value) {
+        require_status(PyObject_SetAttr(self, key, value));
+    });
+    return none();
+}
+
+}  // namespace tv::impl
