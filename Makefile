@@ -38,5 +38,11 @@ asan: $(PY)
 	    -C build-dir=build/asan -C cmake.build-type=Debug -C cmake.define.TARVEL_SANITIZE=ON .
 	$(ASAN_ENV) PYTHONFAULTHANDLER=1 $(PYTEST) -q -p no:cacheprovider
 
+# The same suite under valgrind memcheck (slow: the stress-heavy files are left out).
+valgrind: install
+	PYTHONMALLOC=malloc valgrind --quiet --error-exitcode=99 --errors-for-leak-kinds=none \
+	    --suppressions=tools/valgrind-python.supp \
+	    $(PY) -P -m pytest -q -p no:cacheprovider --ignore=tests/test_recursion.py
+
 clean:
 	rm -rf build $(VENV) .pytest_cache .hypothesis

@@ -132,6 +132,10 @@ bool bind_arguments(Method which, PyObject* const* args, Py_ssize_t nargs, PyObj
     return check_types(spec, bound);
 }
 
+bool check_argument_types(Method which, const std::array<PyObject*, kMaxParams>& bound) {
+    return check_types(method_spec(which), bound);
+}
+
 bool check_no_arguments(Method which, Py_ssize_t nargs, PyObject* kwnames) {
     const MethodSpec& spec = method_spec(which);
     if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {

@@ -15,6 +15,9 @@ namespace tv {
 bool bind_arguments(Method which, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     std::array<PyObject*, kMaxParams>& bound);
 
+// The exact-type tests of `which` on bound arguments; false with TypeError set on failure.
+bool check_argument_types(Method which, const std::array<PyObject*, kMaxParams>& bound);
+
 // `_skip` takes no arguments at all.
 bool check_no_arguments(Method which, Py_ssize_t nargs, PyObject* kwnames);
 

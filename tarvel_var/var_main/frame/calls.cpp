@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "frame/arguments.hpp"
+#include "frame/function.hpp"
+
 namespace tv {
 
 Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args,
@@ -15,6 +18,21 @@ Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*>
     const size_t nkw = kwnames == nullptr ? 0 : static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
     return require(PyObject_VectorcallMethod(
         name, stack.data(), (count - nkw) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+}
+
+Ref call(PyObject* self, Method which, std::initializer_list<PyObject*> args, PyObject* kwnames,
+         PyObject* dict) {
+    if (!own_method(self, which, dict)) return call_method(self, method_name(which), args, kwnames);
+    const MethodSpec& spec = method_spec(which);
+    std::array<PyObject*, kMaxParams> bound{};
+    bound[0] = self;
+    int count = 1;
+    for (PyObject* arg : args) bound[count++] = arg;
+    for (; count < spec.param_count; ++count) {
+        bound[count] = spec.last_default == Default::False ? Py_False : Py_None;
+    }
+    if (!check_argument_types(which, bound)) throw_error();
+    return invoke(which, bound);
 }
 
 bool own_method(PyObject* self, Method which, PyObject* dict) {

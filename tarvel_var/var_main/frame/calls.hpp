@@ -20,6 +20,12 @@ namespace tv {
 Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args,
                 PyObject* kwnames = nullptr);
 
+// self.<which>(*args), like call_method(); when the lookup would find our own method, its body
+// is run directly, after the same argument type tests. Keyword names, if any, must name the
+// parameters that follow the positional ones, in order.
+Ref call(PyObject* self, Method which, std::initializer_list<PyObject*> args,
+         PyObject* kwnames = nullptr, PyObject* dict = nullptr);
+
 // True when looking `which` up on `self` would find our own method object: the class uses
 // the ordinary attribute lookup, does not override the method, and the instance dictionary
 // does not hide it. `dict` is the instance dictionary if the caller holds it, else nullptr.

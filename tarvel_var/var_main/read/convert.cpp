@@ -11,10 +11,10 @@ namespace {
 Ref convert_container(PyObject* self, PyObject* value) {
     if (is_nested_store(value)) {
         Ref variables = require(PyObject_GetAttr(value, names().dunder_dict));
-        return call_method(self, method_name(Method::ToDict), {variables.get()});
+        return call(self, Method::ToDict, {variables.get()});
     }
     if (is_sequence_value(value)) {
-        return call_method(self, method_name(Method::ListToDict), {value});
+        return call(self, Method::ListToDict, {value});
     }
     return Ref();
 }
@@ -36,7 +36,7 @@ namespace impl {
 Ref mv_to_dict(Args args) {
     PyObject* self = args[0];
     Ref dict = instance_dict(self);
-    Ref result = call_method(self, method_name(Method::ToDict), {dict.get(), args[1]});
+    Ref result = call(self, Method::ToDict, {dict.get(), args[1]});
     if (!result.is(Py_None) && !PyDict_CheckExact(result.get())) {
         raise(PyExc_TypeError, "Expected %s, got %.200s", "dict", Py_TYPE(result.get())->tp_name);
     }

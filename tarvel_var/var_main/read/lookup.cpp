@@ -29,7 +29,7 @@ bool lookup_name_directly(PyObject* self, PyObject* name, Ref& found) {
 Ref lookup_name(PyObject* self, PyObject* name) {
     Ref found;
     if (lookup_name_directly(self, name, found)) return found;
-    Ref keys = call_method(self, method_name(Method::MvKeys), {});
+    Ref keys = call(self, Method::MvKeys, {});
     if (require_status(PySequence_Contains(keys.get(), name)) == 0) return Ref();
     Ref dict = instance_dict(self);
     return mapping_get(dict.get(), name);

@@ -53,7 +53,7 @@ Ref set_dict(Args args) {
         return none();
     }
     Ref test = make_store(self);
-    call_method(self, method_name(Method::MvSet), {key, test.get()});
+    call(self, Method::MvSet, {key, test.get()});
     fill_store(test.get(), value);
     return none();
 }
@@ -80,7 +80,7 @@ Ref set_list(Args args) {
             fill_store(test.get(), element);
             list_append(text_list.get(), test.get());
         } else if (is_sequence_value(element)) {
-            Ref test_text_list = call_method(self, method_name(Method::SetList), {element});
+            Ref test_text_list = call(self, Method::SetList, {element});
             list_append(text_list.get(), test_text_list.get());
         } else {
             list_append(text_list.get(), element);
@@ -98,12 +98,12 @@ Ref mv_add(Args args) {
     PyObject* self = args[0];
     walk_dict(args[1], [&](PyObject* key, PyObject* value) {
         if (PyDict_Check(value)) {
-            call_method(self, method_name(Method::SetDict), {key, value});
+            call(self, Method::SetDict, {key, value});
         } else if (is_sequence_value(value)) {
-            Ref text_list = call_method(self, method_name(Method::SetList), {value, key});
+            Ref text_list = call(self, Method::SetList, {value, key});
             mapping_set(instance_dict(self).get(), key, text_list.get());
         } else {
-            call_method(self, method_name(Method::MvSet), {key, value});
+            call(self, Method::MvSet, {key, value});
         }
     });
     return none();

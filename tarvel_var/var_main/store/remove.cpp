@@ -57,7 +57,7 @@ Ref mv_clear(Args args) {
         if (selection.is_variable(name)) require_status(PyList_Append(doomed.get(), name));
     });
     for_each_item(doomed.get(), [&](PyObject* name) {
-        call_method(self, method_name(Method::MvPop), {name});
+        call(self, Method::MvPop, {name});
     });
     return none();
 }

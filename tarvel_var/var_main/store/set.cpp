@@ -10,7 +10,7 @@ Ref mv_set(Args args) {
     PyObject* name = args[1];
     PyObject* value = args[2];
     if (truth(args[3])) {
-        call_method(self, method_name(Method::SetAttr), {name, value});
+        call(self, Method::SetAttr, {name, value});
     } else {
         require_status(PyObject_SetAttr(self, name, value));
     }
@@ -24,9 +24,9 @@ Ref set_attr(Args args) {
     PyObject* name = args[1];
     PyObject* value = args[2];
     if (PyDict_Check(value)) {
-        call_method(self, method_name(Method::SetDict), {name, value, Py_True}, names().new_kwnames);
+        call(self, Method::SetDict, {name, value, Py_True}, names().new_kwnames);
     } else if (is_sequence_value(value)) {
-        Ref text_list = call_method(self, method_name(Method::SetList), {value});
+        Ref text_list = call(self, Method::SetList, {value});
         mapping_set(instance_dict(self).get(), name, text_list.get());
     } else {
         mapping_set(instance_dict(self).get(), name, value);

@@ -1,6 +1,5 @@
 // Set-up and the attribute hooks: _set_class, _skip, __getattr__, __setattr__.
 #include "frame/calls.hpp"
-#include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 
@@ -63,10 +62,8 @@ Ref setattr_hook(Args args) {
     Ref inherit = require(PyObject_GetAttr(self, names().g_n_i));
     if (truth(inherit.get())) {
         mapping_set(instance_dict(self).get(), name, value);
-    } else if (own_method(self, Method::SetAttr)) {
-        invoke(Method::SetAttr, {self, name, value});
     } else {
-        call_method(self, method_name(Method::SetAttr), {name, value});
+        call(self, Method::SetAttr, {name, value});
     }
     return none();
 }

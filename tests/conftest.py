@@ -1,0 +1,39 @@
+import gc
+import sys
+
+import pytest
+
+from tarvel_var import TarvelVar, TarvelVarMain
+
+
+def new_main_store(reprint=False, inherit=False, factory=TarvelVar):
+    """A bare TarvelVarMain set up with the public class as its store factory."""
+    store = TarvelVarMain()
+    store._set_class(factory, reprint, inherit)
+    return store
+
+
+@pytest.fixture
+def store():
+    return TarvelVar()
+
+
+@pytest.fixture
+def main_store():
+    return new_main_store()
+
+
+def assert_no_leak(func, *objects, repeat=200):
+    """Calls func() many times and checks that no object passed in gains references and that
+    the number of live objects tracked by the collector does not grow."""
+    for _ in range(10):
+        func()
+    gc.collect()
+    before = [sys.getrefcount(obj) for obj in objects]
+    live_before = len(gc.get_objects())
+    for _ in range(repeat):
+        func()
+    gc.collect()
+    after = [sys.getrefcount(obj) for obj in objects]
+    assert after == before
+    assert len(gc.get_objects()) - live_before < repeat // 4
