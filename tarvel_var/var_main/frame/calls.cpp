@@ -6,6 +6,7 @@
 
 #include "frame/arguments.hpp"
 #include "frame/function.hpp"
+#include "frame/type_facts.hpp"
 
 namespace tv {
 
@@ -36,24 +37,14 @@ Ref call(PyObject* self, Method which, std::initializer_list<PyObject*> args, Py
 }
 
 bool own_method(PyObject* self, Method which, PyObject* dict) {
-    if (!runtime.ready) return false;
-    PyTypeObject* type = Py_TYPE(self);
-    if (type->tp_getattro != runtime.cls_getattro) return false;
-    // _PyType_Lookup answers from the type's method cache without running any code; there is
-    // no public call that looks a name up along the MRO without invoking descriptors.
-    if (_PyType_Lookup(type, names().dunder_getattribute) != runtime.object_getattribute ||
-        _PyType_Lookup(type, names().dunder_dict) != runtime.cls_dict_descriptor) {
-        return false;
-    }
-    PyObject* name = method_name(which);
-    if (_PyType_Lookup(type, name) != runtime.functions[static_cast<int>(which)]) return false;
+    if (!type_facts(Py_TYPE(self)).owns(which)) return false;
     Ref own_dict;
     if (dict == nullptr) {
         own_dict = require(PyObject_GenericGetDict(self, nullptr));
         dict = own_dict.get();
     }
     if (!PyDict_CheckExact(dict)) return false;
-    return require_status(PyDict_Contains(dict, name)) == 0;
+    return require_status(PyDict_Contains(dict, method_name(which))) == 0;
 }
 
 namespace {
@@ -95,7 +86,21 @@ void calibrate_key_probe() noexcept {
                         keys_kind(mixed_keys.get()) == kKeysGeneral;
 }
 
-Ref instance_dict(PyObject* self) { return require(PyObject_GetAttr(self, names().dunder_dict)); }
+Ref instance_dict(PyObject* self) {
+    if (type_facts(Py_TYPE(self)).standard) return require(PyObject_GenericGetDict(self, nullptr));
+    return require(PyObject_GetAttr(self, names().dunder_dict));
+}
+
+Ref read_flag(PyObject* self, PyObject* name) {
+    if (const TypeFacts facts = type_facts(Py_TYPE(self)); facts.standard && facts.plain_flags) {
+        Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+        PyObject* value = nullptr;
+        if (require_status(PyDict_GetItemRef(dict.get(), name, &value)) == 1) {
+            return Ref::steal(value);
+        }
+    }
+    return require(PyObject_GetAttr(self, name));  // missing: the lookup's own outcome
+}
 
 Ref mapping_get(PyObject* mapping, PyObject* key) {
     if (PyDict_CheckExact(mapping)) {

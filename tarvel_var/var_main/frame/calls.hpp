@@ -41,6 +41,9 @@ void calibrate_key_probe() noexcept;
 // self.__dict__, by ordinary attribute lookup.
 Ref instance_dict(PyObject* self);
 
+// self.<flag> for one of the flags `_g_n_r` and `_g_n_i`, by ordinary attribute lookup.
+Ref read_flag(PyObject* self, PyObject* name);
+
 // mapping.get(key) (None when absent) and mapping[key] = value; exact dicts directly.
 Ref mapping_get(PyObject* mapping, PyObject* key);
 Ref mapping_item(PyObject* mapping, PyObject* key);

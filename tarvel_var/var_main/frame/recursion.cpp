@@ -15,7 +15,9 @@ constexpr std::uintptr_t kMaxReserve = 96 * 1024;
 
 // Lowest address at which a new level may start, per thread; 0 until measured, and 1 when
 // the thread's stack could not be measured (then only the interpreter's counter applies).
-thread_local std::uintptr_t stack_floor = 0;
+// Initial-exec: read straight off the thread pointer, with no call into the dynamic loader on
+// every check.
+__attribute__((tls_model("initial-exec"))) thread_local std::uintptr_t stack_floor = 0;
 
 std::uintptr_t measure_stack_floor() noexcept {
     pthread_attr_t attr;

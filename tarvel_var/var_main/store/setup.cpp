@@ -51,7 +51,7 @@ Ref getattr_hook(Args args) {
         raise(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
               name);
     }
-    Ref reprint = require(PyObject_GetAttr(self, n.g_n_r));
+    Ref reprint = read_flag(self, n.g_n_r);
     return truth(reprint.get()) ? Ref::borrow(name) : none();
 }
 
@@ -59,7 +59,7 @@ Ref setattr_hook(Args args) {
     PyObject* self = args[0];
     PyObject* name = args[1];
     PyObject* value = args[2];
-    Ref inherit = require(PyObject_GetAttr(self, names().g_n_i));
+    Ref inherit = read_flag(self, names().g_n_i);
     if (truth(inherit.get())) {
         mapping_set(instance_dict(self).get(), name, value);
     } else {

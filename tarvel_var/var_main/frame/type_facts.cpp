@@ -1,0 +1,53 @@
+#include "frame/type_facts.hpp"
+
+#include <array>
+#include <cstdint>
+
+#include "frame/runtime.hpp"
+
+namespace tv {
+namespace {
+
+struct CacheEntry {
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;
+    TypeFacts facts;
+};
+
+// Direct-mapped by the type's address; (address, version tag) identifies one state of one
+// class, since version tags are never reused.
+std::array<CacheEntry, 16> cache;
+
+// _PyType_Lookup answers from the type's method cache without running any code; there is no
+// public call that looks a name up along the MRO without invoking descriptors.
+PyObject* lookup(PyTypeObject* type, PyObject* name) noexcept { return _PyType_Lookup(type, name); }
+
+TypeFacts compute(PyTypeObject* type) noexcept {
+    TypeFacts facts;
+    if (!runtime.ready || type->tp_getattro != runtime.cls_getattro) return facts;
+    const Names& n = names();
+    facts.standard = lookup(type, n.dunder_getattribute) == runtime.object_getattribute &&
+                     lookup(type, n.dunder_dict) == runtime.cls_dict_descriptor;
+    facts.plain_flags = lookup(type, n.g_n_r) == nullptr && lookup(type, n.g_n_i) == nullptr;
+    for (int m = 0; m < kMethodCount; ++m) {
+        if (lookup(type, method_name(static_cast<Method>(m))) == runtime.functions[m]) {
+            facts.own |= 1u << m;
+        }
+    }
+    return facts;
+}
+
+}  // namespace
+
+TypeFacts type_facts(PyTypeObject* type) noexcept {
+    if (!PyUnstable_Type_AssignVersionTag(type)) return compute(type);
+    CacheEntry& entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
+    if (entry.type != type || entry.version != type->tp_version_tag) {
+        entry.facts = compute(type);
+        entry.type = type;
+        entry.version = type->tp_version_tag;
+    }
+    return entry.facts;
+}
+
+}  // namespace tv

@@ -1,0 +1,28 @@
+// What a store's class does with attribute lookup, computed once per version of the class.
+// A class's version tag changes whenever the class or one of its bases is modified, so the
+// facts stay exact while saving the fast paths a dozen MRO lookups per call.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+#include "frame/method_spec.hpp"
+
+namespace tv {
+
+struct TypeFacts {
+    // Ordinary attribute lookup (object's __getattribute__, our __getattr__ hook) and the
+    // ordinary __dict__ descriptor: `obj.__dict__` is the instance dictionary itself.
+    bool standard = false;
+    // No class attribute named like the flags: reading a flag is reading the instance dict.
+    bool plain_flags = false;
+    // Bit per Method: the class's attribute of that name is our own method object.
+    std::uint32_t own = 0;
+
+    bool owns(Method which) const { return standard && (own >> static_cast<int>(which)) & 1u; }
+};
+
+TypeFacts type_facts(PyTypeObject* type) noexcept;
+
+}  // namespace tv
