@@ -29,7 +29,12 @@ test: install
 	$(TEST_ENV) $(PYTEST) -q
 
 demo: install
-	$(PY) -P -m tarvel_var
+	$(PY) -P -m tarvel_var --keys
+	$(PY) -P -m tarvel_var --get '$$.database.port' --get '$$.database.replicas' --get title --raw
+	$(PY) -P -m tarvel_var --get '$$.database.password' --default '"unset"'
+	$(PY) -P -m tarvel_var --set debug=true --merge '{"server": {"port": 9090}}' --params
+	$(PY) -P -m tarvel_var --repr
+	$(PY) -P -m tarvel_var --dict --sort
 
 # The same suite against a build instrumented with AddressSanitizer and UBSan.
 asan: $(PY)

@@ -205,11 +205,7 @@ def test_argument_errors_leave_store_unchanged(name, args, kwargs, msg, main_sto
 
 @pytest.mark.parametrize("call, msg", [
     (lambda s: T._mv_keys(), "_mv_keys() takes exactly 1 positional argument (0 given)"),
-    (lambda s: s._mv_get(), "_mv_get() takes at least 2 positional arguments (1 given)"),
-    (lambda s: s._mv_get(1, 2, 3), "_mv_get() takes at most 3 positional arguments (4 given)"),
-    (lambda s: s._set_class(reprint=True, inherit=False), "_set_class() takes exactly 4 positional arguments (1 given)"),
     (lambda s: s._mv_set("a", 1, name="b"), "_mv_set() got multiple values for keyword argument 'name'"),
-    (lambda s: T._set_dict(s, 1, []), "Argument 'key' has incorrect type (expected str, got int)"),
     (lambda s: T._set_dict(s, value={}, key=None), "Argument 'key' has incorrect type (expected str, got NoneType)"),
     (lambda s: T._mv_get(s, default=1, zz=2), "_mv_get() takes at least 2 positional arguments (1 given)"),
     (lambda s: T._mv_get(s, 1, zz=2, yy=3), "_mv_get() got an unexpected keyword argument 'zz'"),
