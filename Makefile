@@ -12,7 +12,7 @@ ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_S
                ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all venv install test demo asan valgrind clean
+.PHONY: all venv install test demo bench asan valgrind clean
 
 all: test
 
@@ -35,6 +35,9 @@ demo: install
 	$(PY) -P -m tarvel_var --set debug=true --merge '{"server": {"port": 9090}}' --params
 	$(PY) -P -m tarvel_var --repr
 	$(PY) -P -m tarvel_var --dict --sort
+
+bench: install
+	$(PY) -P benchmarks/core.py
 
 # The same suite against a build instrumented with AddressSanitizer and UBSan.
 asan: $(PY)
