@@ -9,6 +9,7 @@
 #include "frame/calls.hpp"
 #include "frame/function.hpp"
 #include "frame/runtime.hpp"
+#include "frame/type_facts.hpp"
 
 namespace tv {
 namespace {
@@ -111,13 +112,12 @@ void record_runtime(PyObject* cls, PyObject* ns) {
         if (entry == nullptr) raise(PyExc_SystemError, "method %s missing", spec.name);
         runtime.functions[m] = Py_NewRef(entry);
     }
-    runtime.skip_descriptor = runtime.functions[static_cast<int>(Method::Skip)];
     runtime.cls = Py_NewRef(cls);
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
     runtime.cls_getattro = type->tp_getattro;
-    runtime.cls_dict_descriptor = Py_XNewRef(_PyType_Lookup(type, names().dunder_dict));
+    runtime.cls_dict_descriptor = Py_XNewRef(class_attribute(type, names().dunder_dict));
     runtime.object_getattribute =
-        Py_XNewRef(_PyType_Lookup(&PyBaseObject_Type, names().dunder_getattribute));
+        Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
     if (runtime.cls_dict_descriptor == nullptr || runtime.object_getattribute == nullptr) {
         raise(PyExc_SystemError, "var_main: class layout not as expected");
     }

@@ -40,7 +40,6 @@ struct Runtime {
     Names names;
     PyObject* cls = nullptr;                                 // TarvelVarMain
     std::array<PyObject*, kMethodCount> functions{};         // our method objects
-    PyObject* skip_descriptor = nullptr;                     // staticmethod(_skip)
     getattrofunc cls_getattro = nullptr;                     // tp_getattro of the class
     PyObject* cls_dict_descriptor = nullptr;                 // TarvelVarMain.__dict__ getset
     PyObject* object_getattribute = nullptr;                 // object.__getattribute__

@@ -18,19 +18,15 @@ struct CacheEntry {
 // class, since version tags are never reused.
 std::array<CacheEntry, 16> cache;
 
-// _PyType_Lookup answers from the type's method cache without running any code; there is no
-// public call that looks a name up along the MRO without invoking descriptors.
-PyObject* lookup(PyTypeObject* type, PyObject* name) noexcept { return _PyType_Lookup(type, name); }
-
 TypeFacts compute(PyTypeObject* type) noexcept {
     TypeFacts facts;
     if (!runtime.ready || type->tp_getattro != runtime.cls_getattro) return facts;
     const Names& n = names();
-    facts.standard = lookup(type, n.dunder_getattribute) == runtime.object_getattribute &&
-                     lookup(type, n.dunder_dict) == runtime.cls_dict_descriptor;
-    facts.plain_flags = lookup(type, n.g_n_r) == nullptr && lookup(type, n.g_n_i) == nullptr;
+    facts.standard = class_attribute(type, n.dunder_getattribute) == runtime.object_getattribute &&
+                     class_attribute(type, n.dunder_dict) == runtime.cls_dict_descriptor;
+    facts.plain_flags = class_attribute(type, n.g_n_r) == nullptr && class_attribute(type, n.g_n_i) == nullptr;
     for (int m = 0; m < kMethodCount; ++m) {
-        if (lookup(type, method_name(static_cast<Method>(m))) == runtime.functions[m]) {
+        if (class_attribute(type, method_name(static_cast<Method>(m))) == runtime.functions[m]) {
             facts.own |= 1u << m;
         }
     }
@@ -38,6 +34,12 @@ TypeFacts compute(PyTypeObject* type) noexcept {
 }
 
 }  // namespace
+
+// _PyType_Lookup answers from the type's method cache without running any code; there is no
+// public call that looks a name up along the MRO without invoking descriptors.
+PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
+    return _PyType_Lookup(type, name);
+}
 
 TypeFacts type_facts(PyTypeObject* type) noexcept {
     if (!PyUnstable_Type_AssignVersionTag(type)) return compute(type);

@@ -25,4 +25,8 @@ struct TypeFacts {
 
 TypeFacts type_facts(PyTypeObject* type) noexcept;
 
+// The attribute `name` of a class along its MRO, as the instance lookup would find it, without
+// invoking descriptors; borrowed, nullptr when absent. Runs no Python code.
+PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept;
+
 }  // namespace tv

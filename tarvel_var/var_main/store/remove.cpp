@@ -1,6 +1,7 @@
 // Removing variables: _mv_pop, _mv_pops, _mv_clear.
 #include "frame/calls.hpp"
 #include "frame/impls.hpp"
+#include "frame/type_facts.hpp"
 #include "store/selection.hpp"
 
 namespace tv {
@@ -12,7 +13,7 @@ namespace {
 // SystemExit) still propagate.
 bool has_attribute(PyObject* self, PyObject* name) {
     PyTypeObject* type = Py_TYPE(self);
-    PyObject* getattribute = _PyType_Lookup(type, names().dunder_getattribute);
+    PyObject* getattribute = class_attribute(type, names().dunder_getattribute);
     Ref found;
     if (getattribute == nullptr || getattribute == runtime.object_getattribute) {
         found = Ref::steal(PyObject_GenericGetAttr(self, name));
