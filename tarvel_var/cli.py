@@ -71,12 +71,12 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def load_document(file: str | None, fmt: str | None) -> tuple[dict[str, Any], str]:
+def load_document(file: str | None, fmt: str | None) -> dict[str, Any]:
     if file is None:
         text = resources.files(__package__).joinpath("sample.toml").read_text(encoding="utf-8")
-        return parse(text, "toml", "<sample>"), "<sample>"
+        return parse(text, "toml", "<sample>")
     if file == "-":
-        return parse(sys.stdin.read(), fmt or "json", "<stdin>"), "<stdin>"
+        return parse(sys.stdin.read(), fmt or "json", "<stdin>")
     try:
         with open(file, encoding="utf-8") as handle:
             text = handle.read()
@@ -85,7 +85,7 @@ def load_document(file: str | None, fmt: str | None) -> tuple[dict[str, Any], st
     except UnicodeDecodeError as error:
         raise CliError(f"{file}: not UTF-8 text: {error.reason} at byte {error.start}") from None
     fmt = fmt or ("toml" if file.endswith(".toml") else "json")
-    return parse(text, fmt, file), file
+    return parse(text, fmt, file)
 
 
 def parse(text: str, fmt: str, source: str) -> dict[str, Any]:
@@ -172,7 +172,7 @@ def fail(message: str) -> NoReturn:
 def main(argv: list[str] | None = None) -> int:
     options = build_parser().parse_args(argv)
     try:
-        document, _ = load_document(options.file, options.format)
+        document = load_document(options.file, options.format)
         store = TarvelVar(document)
         for kind, text in options.edits or []:
             apply_edit(store, kind, text)

@@ -39,10 +39,6 @@ Py_ssize_t find_keyword(PyObject* kwnames, PyObject* param) {
     return -1;
 }
 
-PyObject* default_value(const MethodSpec& spec) {
-    return spec.last_default == Default::False ? Py_False : Py_None;
-}
-
 // Reports the first keyword that no parameter after the positional ones took.
 bool leftover_keyword_error(const MethodSpec& spec, const auto& names, PyObject* kwnames,
                             Py_ssize_t nargs, const std::array<bool, kMaxParams * 2>& used) {
@@ -104,7 +100,7 @@ bool bind_arguments(Method which, PyObject* const* args, Py_ssize_t nargs, PyObj
 
     if (nkw == 0) {
         if (nargs < spec.min_args() || nargs > max) return count_error(spec, nargs);
-        for (int p = 0; p < max; ++p) bound[p] = p < nargs ? args[p] : default_value(spec);
+        for (int p = 0; p < max; ++p) bound[p] = p < nargs ? args[p] : spec.default_value();
         return check_types(spec, bound);
     }
 
@@ -123,7 +119,7 @@ bool bind_arguments(Method which, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (k < static_cast<Py_ssize_t>(used.size())) used[k] = true;
             ++taken;
         } else if (p >= spec.min_args()) {
-            bound[p] = default_value(spec);
+            bound[p] = spec.default_value();
         } else {
             return count_error(spec, p);
         }

@@ -29,9 +29,7 @@ Ref call(PyObject* self, Method which, std::initializer_list<PyObject*> args, Py
     bound[0] = self;
     int count = 1;
     for (PyObject* arg : args) bound[count++] = arg;
-    for (; count < spec.param_count; ++count) {
-        bound[count] = spec.last_default == Default::False ? Py_False : Py_None;
-    }
+    for (; count < spec.param_count; ++count) bound[count] = spec.default_value();
     if (!check_argument_types(which, bound)) throw_error();
     return invoke(which, bound);
 }

@@ -52,6 +52,8 @@ struct MethodSpec {
     bool is_static() const { return param_count == 0; }
     int max_args() const { return param_count; }
     int min_args() const { return param_count - (last_default == Default::Required ? 0 : 1); }
+    // The value a call gets for the last parameter when it is left out.
+    PyObject* default_value() const { return last_default == Default::False ? Py_False : Py_None; }
 };
 
 const MethodSpec& method_spec(Method which);
