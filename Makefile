@@ -44,13 +44,13 @@ asan: $(PY)
 	$(PY) -m pip install -q --no-build-isolation ".[test]"
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(ASAN_SITE) \
 	    -C build-dir=build/asan -C cmake.build-type=Debug -C cmake.define.TARVEL_SANITIZE=ON .
-	$(ASAN_ENV) PYTHONFAULTHANDLER=1 $(PYTEST) -q -p no:cacheprovider
+	$(ASAN_ENV) PYTHONFAULTHANDLER=1 $(PYTEST) -q -p no:cacheprovider -m "not packaging"
 
 # The same suite under valgrind memcheck (slow: the stress-heavy files are left out).
 valgrind: install
 	PYTHONMALLOC=malloc valgrind --quiet --error-exitcode=99 --errors-for-leak-kinds=none \
 	    --suppressions=tools/valgrind-python.supp \
-	    $(PY) -P -m pytest -q -p no:cacheprovider --ignore=tests/test_recursion.py
+	    $(PY) -P -m pytest -q -p no:cacheprovider -m "not packaging" --ignore=tests/test_recursion.py
 
 clean:
 	rm -rf build $(VENV) .pytest_cache .hypothesis

@@ -1,0 +1,88 @@
+"""What a user installs: the type stubs as mypy sees them, and the wheel in a clean venv.
+
+These run tools in subprocesses against the installed package, so they are marked
+`packaging` and left out of the sanitizer runs."""
+
+import importlib.util
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+pytestmark = pytest.mark.packaging
+
+ROOT = Path(__file__).resolve().parent.parent
+USAGE = Path(__file__).resolve().parent / "typed" / "usage.py"
+
+needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None,
+                                reason="mypy is not installed")
+
+
+def run(*args, cwd, timeout=600):
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "PYTHONDEVMODE")}
+    return subprocess.run(args, cwd=cwd, env=env, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def mypy(tmp_path, *args):
+    return run(sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
+               "--cache-dir", str(tmp_path / "cache"), *args, cwd=tmp_path)
+
+
+@needs_mypy
+def test_stubs_match_the_runtime(tmp_path):
+    result = run(sys.executable, "-m", "mypy.stubtest", "tarvel_var",
+                 "--mypy-config-file", os.devnull, cwd=tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+@needs_mypy
+def test_typed_example_passes_strict_mode(tmp_path):
+    result = mypy(tmp_path, str(USAGE))
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+@needs_mypy
+def test_strict_mode_catches_misuse(tmp_path):
+    bad = tmp_path / "bad.py"
+    bad.write_text(
+        "from tarvel_var import TarvelVar\n"
+        "s = TarvelVar({'a': 1}, True)\n"          # reprint is keyword-only
+        "s._mv_pop(1)\n"                           # names are str
+        "s._mv_to_dict(sort='yes')\n"              # sort is bool
+        "n: int = s._mv_keys()\n"                  # a list of str
+        "s._mv_add([('a', 1)])\n")                 # a dict, not pairs
+    result = mypy(tmp_path, str(bad))
+    lines = sorted({int(line.split(":")[1]) for line in result.stdout.splitlines()
+                    if ": error:" in line})
+    assert lines == [2, 3, 4, 5, 6], result.stdout
+
+
+def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
+    pytest.importorskip("build")
+    pytest.importorskip("scikit_build_core")
+    dist = tmp_path / "dist"
+    built = run(sys.executable, "-m", "build", "--no-isolation", "--outdir", str(dist),
+                str(ROOT), cwd=tmp_path)
+    assert built.returncode == 0, built.stdout[-2000:] + built.stderr[-2000:]
+    [sdist] = dist.glob("tarvel_var-*.tar.gz")
+    [wheel] = dist.glob("tarvel_var-*-cp313-*.whl")
+
+    venv = tmp_path / "venv"
+    made = run(sys.executable, "-m", "venv", str(venv), cwd=tmp_path)
+    assert made.returncode == 0, made.stderr
+    python = venv / "bin" / "python"
+    installed = run(str(python), "-m", "pip", "install", "-q", "--no-index", str(wheel),
+                    cwd=tmp_path)
+    assert installed.returncode == 0, installed.stdout + installed.stderr
+
+    where = run(str(python), "-P", "-c",
+                "import tarvel_var.var_main as m; print(m.__file__)", cwd=tmp_path)
+    assert where.stdout.startswith(str(venv)), where.stdout + where.stderr
+    example = run(str(python), "-P", str(USAGE), cwd=tmp_path)
+    assert example.returncode == 0, example.stderr
+    assert example.stdout.splitlines()[-2:] == ["6543", "[]"]
+    script = run(str(venv / "bin" / "tarvel-var"), "--get", "$.database.port", cwd=tmp_path)
+    assert (script.returncode, script.stdout) == (0, "5432\n"), script.stderr
