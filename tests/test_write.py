@@ -1,4 +1,6 @@
 """Writing variables: assignment, _mv_set, nested stores, converted lists and merging."""
+import sys
+
 import pytest
 
 from tarvel_var import TarvelVar, TarvelVarMain
@@ -303,3 +305,50 @@ def test_instance_variable_hides_method(store, hidden, op, args):
 ])
 def test_success_paths_do_not_leak(op):
     assert_no_leak(op, OD, S, LS, I, TarvelVar)
+
+
+class Plain:
+    pass
+
+
+class HookedSetattr(TarvelVar):
+    """Takes the interpreter's path to the hook: our __setattr__ is not the class's own."""
+
+    def __setattr__(self, name, value):
+        TarvelVarMain.__setattr__(self, name, value)
+HookedSetattr.__name__ = "TarvelVar"   # its nested stores are still recognised
+
+
+@pytest.mark.parametrize("cls", [TarvelVar, HookedSetattr])
+@pytest.mark.parametrize("op", [
+    lambda s, n, v: s._mv_set(n, v),
+    lambda s, n, v: s._mv_set_kwargs({n: v}),
+    lambda s, n, v: s._mv_add({n: v}),
+])
+def test_assigned_names_are_interned_like_setattr(cls, op):
+    existing = "abcd"                             # a literal: interned
+    fresh = "".join(["fresh", "name", str(id(op))])
+    for name in ["".join(["ab", "cd"]), fresh]:
+        s, p = cls(), Plain()
+        op(s, name, 1)
+        setattr(p, name, 1)
+        [key] = [k for k in vars(s) if k == name]
+        [plain_key] = list(vars(p))
+        assert key is plain_key
+        assert key is existing or name is fresh
+        # interned for the dict's sake, not made immortal
+        assert sys.getrefcount(key) < 100
+
+
+def test_setattr_fast_path_matches_the_hook_with_every_flag(store):
+    for cls in (TarvelVar, HookedSetattr):
+        for inherit in (False, True):
+            s = cls(inherit=inherit)
+            s._mv_set("d", {"a": [1, {"b": 2}]})
+            s._mv_set("t", (1, 2))
+            s._mv_set_kwargs({"e": {"x": 1}, "n": None})
+            assert plain(s) == {"d": {"a": [1, {"b": 2}]}, "t": [1, 2] if not inherit else (1, 2),
+                                "e": {"x": 1} if not inherit else {"x": 1}, "n": None}
+            assert is_store(s.e) is not inherit
+    with pytest.raises(TypeError, match="Argument 'name' has incorrect type \\(expected str, got S\\)"):
+        store._mv_set_kwargs({S("a"): 1})

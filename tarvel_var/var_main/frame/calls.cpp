@@ -89,15 +89,31 @@ Ref instance_dict(PyObject* self) {
     return require(PyObject_GetAttr(self, names().dunder_dict));
 }
 
-Ref read_flag(PyObject* self, PyObject* name) {
+Ref read_flag(PyObject* self, PyObject* name, PyObject* dict) {
     if (const TypeFacts facts = type_facts(Py_TYPE(self)); facts.standard && facts.plain_flags) {
-        Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+        Ref own_dict;
+        if (dict == nullptr) {
+            own_dict = require(PyObject_GenericGetDict(self, nullptr));
+            dict = own_dict.get();
+        }
         PyObject* value = nullptr;
-        if (require_status(PyDict_GetItemRef(dict.get(), name, &value)) == 1) {
+        if (PyDict_CheckExact(dict) && require_status(PyDict_GetItemRef(dict, name, &value)) == 1) {
             return Ref::steal(value);
         }
     }
     return require(PyObject_GetAttr(self, name));  // missing: the lookup's own outcome
+}
+
+void set_attribute(PyObject* self, PyObject* name, PyObject* value) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (!PyUnicode_CheckExact(name) || type->tp_setattro != runtime.cls_setattro ||
+        !type_facts(type).owns(Method::SetAttrHook)) {
+        require_status(PyObject_SetAttr(self, name, value));
+        return;
+    }
+    Ref attribute = intern_attribute_name(name);
+    const std::array<PyObject*, kMaxParams> bound{self, attribute.get(), value, nullptr};
+    invoke(Method::SetAttrHook, bound);
 }
 
 Ref mapping_get(PyObject* mapping, PyObject* key) {
@@ -127,6 +143,11 @@ void list_append(PyObject* list, PyObject* item) {
 
 bool is_nested_store(PyObject* obj) noexcept {
     PyTypeObject* type = Py_TYPE(obj);
+    // Most values are of a handful of built-in types, whose names are known.
+    for (PyTypeObject* builtin : {&PyUnicode_Type, &PyLong_Type, &PyFloat_Type, &PyBool_Type,
+                                  Py_TYPE(Py_None), &PyList_Type, &PyDict_Type, &PyTuple_Type}) {
+        if (type == builtin) return false;
+    }
     if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {
         PyObject* name = reinterpret_cast<PyHeapTypeObject*>(type)->ht_name;
         return PyUnicode_Check(name) && PyUnicode_EqualToUTF8(name, "TarvelVar");

@@ -42,7 +42,12 @@ void calibrate_key_probe() noexcept;
 Ref instance_dict(PyObject* self);
 
 // self.<flag> for one of the flags `_g_n_r` and `_g_n_i`, by ordinary attribute lookup.
-Ref read_flag(PyObject* self, PyObject* name);
+// `dict` is the instance dictionary if the caller holds it, else nullptr.
+Ref read_flag(PyObject* self, PyObject* name, PyObject* dict = nullptr);
+
+// setattr(self, name, value). When the class's __setattr__ is our own hook, its body runs
+// directly, after the same name handling and argument tests as the interpreter's call.
+void set_attribute(PyObject* self, PyObject* name, PyObject* value);
 
 // mapping.get(key) (None when absent) and mapping[key] = value; exact dicts directly.
 Ref mapping_get(PyObject* mapping, PyObject* key);

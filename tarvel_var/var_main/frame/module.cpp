@@ -115,6 +115,7 @@ void record_runtime(PyObject* cls, PyObject* ns) {
     runtime.cls = Py_NewRef(cls);
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
     runtime.cls_getattro = type->tp_getattro;
+    runtime.cls_setattro = type->tp_setattro;
     runtime.cls_dict_descriptor = Py_XNewRef(class_attribute(type, names().dunder_dict));
     runtime.object_getattribute =
         Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));

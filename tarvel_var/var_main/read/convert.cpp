@@ -10,7 +10,7 @@ namespace {
 // else. Conversions go through the outer object's methods, looked up on it at each use.
 Ref convert_container(PyObject* self, PyObject* value) {
     if (is_nested_store(value)) {
-        Ref variables = require(PyObject_GetAttr(value, names().dunder_dict));
+        Ref variables = instance_dict(value);
         return call(self, Method::ToDict, {variables.get()});
     }
     if (is_sequence_value(value)) {
@@ -49,13 +49,15 @@ Ref to_dict(Args args) {
     Ref new_kwargs = require(PyDict_New());
     Selection selection(self);
     walk_dict(kwargs, [&](PyObject* name, PyObject* value) {
-        selection.code_may_have_run();  // hashing a name or converting a value may run code
         Ref test = convert_container(self, value);
         if (test) {
+            selection.code_may_have_run();  // the conversion may have gone through overrides
             require_status(PyDict_SetItem(new_kwargs.get(), name, test.get()));
         } else if (selection.is_variable(name)) {
             require_status(PyDict_SetItem(new_kwargs.get(), name, value));
         }
+        // Only a name that is not an exact str can run code when it is hashed or compared.
+        if (!PyUnicode_CheckExact(name)) selection.code_may_have_run();
     });
     if (truth(args[2])) return sorted_copy(new_kwargs.get());
     return new_kwargs;

@@ -12,7 +12,7 @@ Ref mv_set(Args args) {
     if (truth(args[3])) {
         call(self, Method::SetAttr, {name, value});
     } else {
-        require_status(PyObject_SetAttr(self, name, value));
+        set_attribute(self, name, value);
     }
     return none();
 }
@@ -37,7 +37,7 @@ Ref set_attr(Args args) {
 Ref mv_set_kwargs(Args args) {
     PyObject* self = args[0];
     walk_dict(args[1], [&](PyObject* key, PyObject* value) {
-        require_status(PyObject_SetAttr(self, key, value));
+        set_attribute(self, key, value);
     });
     return none();
 }

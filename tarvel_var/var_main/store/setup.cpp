@@ -59,11 +59,13 @@ Ref setattr_hook(Args args) {
     PyObject* self = args[0];
     PyObject* name = args[1];
     PyObject* value = args[2];
-    Ref inherit = read_flag(self, names().g_n_i);
+    Ref dict = instance_dict(self);
+    Ref inherit = read_flag(self, names().g_n_i, dict.get());
+    if (!PyBool_Check(inherit.get())) dict = Ref();  // its truth test may run code
     if (truth(inherit.get())) {
-        mapping_set(instance_dict(self).get(), name, value);
+        mapping_set(dict ? dict.get() : instance_dict(self).get(), name, value);
     } else {
-        call(self, Method::SetAttr, {name, value});
+        call(self, Method::SetAttr, {name, value}, nullptr, dict.get());
     }
     return none();
 }
