@@ -3,7 +3,7 @@ with the general paths that consult the overridable methods."""
 
 from hypothesis import given, settings, strategies as st
 
-from tarvel_var import TarvelVar
+from tarvel_var import TarvelVar, TarvelVarMain
 
 # Names starting with "_" could shadow methods or internal variables: tested elsewhere.
 names = st.text(min_size=0, max_size=6).filter(lambda name: not name.startswith("_"))
@@ -77,3 +77,57 @@ def merged(old, new):
         else:
             result[key] = value
     return result
+
+
+class GeneralWrites(TarvelVar):
+    """Every link of the write chain overridden by itself, so every step goes through lookup;
+    its nested stores are of the same class."""
+
+    def __init__(self, inherit=False):
+        self._set_class(GeneralWrites, False, inherit)
+
+    def __setattr__(self, name, value):
+        TarvelVarMain.__setattr__(self, name, value)
+
+    def _mv_set(self, name, value, inherit=False):
+        TarvelVarMain._mv_set(self, name, value, inherit)
+
+    def _set_attr(self, name, value):
+        TarvelVarMain._set_attr(self, name, value)
+
+
+GeneralWrites.__name__ = "TarvelVar"
+
+
+def shape(x):
+    """The structure with the kind of every container. (Key identity depends on the class's
+    shared key table as well, so it is compared elsewhere, on fresh names.)"""
+    if type(x).__name__ == "TarvelVar":
+        return ("store", [(k, shape(v)) for k, v in vars(x).items()
+                          if k not in TarvelVarMain._skip()])
+    if isinstance(x, (list, tuple, dict)):
+        items = x.items() if isinstance(x, dict) else enumerate(x)
+        return (type(x).__name__, [(k, shape(v)) for k, v in items])
+    return x
+
+
+writes = st.lists(st.tuples(st.sampled_from(["add", "set", "set_inherit", "setattr", "kwargs"]),
+                            names, json_like | st.tuples(scalars, scalars)), max_size=6)
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.booleans(), writes)
+def test_direct_writes_agree_with_the_general_chain(inherit, steps):
+    fast, slow = TarvelVar(inherit=inherit), GeneralWrites(inherit)
+    for op, name, value in steps:
+        name = "".join(["n", name])          # not interned, not hiding anything
+        for store in (fast, slow):
+            if op == "add":
+                store._mv_add({name: value})
+            elif op == "kwargs":
+                store._mv_set_kwargs({name: value})
+            elif op == "setattr":
+                setattr(store, name, value)
+            else:
+                store._mv_set(name, value, op == "set_inherit")
+    assert shape(fast) == shape(slow)

@@ -1,4 +1,5 @@
 """Writing variables: assignment, _mv_set, nested stores, converted lists and merging."""
+import itertools
 import sys
 
 import pytest
@@ -311,6 +312,9 @@ class Plain:
     pass
 
 
+FRESH = itertools.count()
+
+
 class HookedSetattr(TarvelVar):
     """Takes the interpreter's path to the hook: our __setattr__ is not the class's own."""
 
@@ -327,7 +331,7 @@ HookedSetattr.__name__ = "TarvelVar"   # its nested stores are still recognised
 ])
 def test_assigned_names_are_interned_like_setattr(cls, op):
     existing = "abcd"                             # a literal: interned
-    fresh = "".join(["fresh", "name", str(id(op))])
+    fresh = "".join(["fresh", "name", str(next(FRESH))])   # no equal string exists yet
     for name in ["".join(["ab", "cd"]), fresh]:
         s, p = cls(), Plain()
         op(s, name, 1)

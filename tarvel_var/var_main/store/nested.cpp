@@ -2,6 +2,7 @@
 #include "frame/calls.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
+#include "store/plain_value.hpp"
 
 namespace tv {
 namespace {
@@ -53,7 +54,9 @@ Ref set_dict(Args args) {
         return none();
     }
     Ref test = make_store(self);
-    call(self, Method::MvSet, {key, test.get()});
+    if (!store_plain_value(self, key, test.get(), ChainFrom::MvSet)) {
+        call(self, Method::MvSet, {key, test.get()});
+    }
     fill_store(test.get(), value);
     return none();
 }
@@ -102,7 +105,7 @@ Ref mv_add(Args args) {
         } else if (is_sequence_value(value)) {
             Ref text_list = call(self, Method::SetList, {value, key});
             mapping_set(instance_dict(self).get(), key, text_list.get());
-        } else {
+        } else if (!store_plain_value(self, key, value, ChainFrom::MvSet)) {
             call(self, Method::MvSet, {key, value});
         }
     });

@@ -2,6 +2,7 @@
 #include "frame/calls.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
+#include "store/plain_value.hpp"
 
 namespace tv::impl {
 
@@ -11,7 +12,7 @@ Ref mv_set(Args args) {
     PyObject* value = args[2];
     if (truth(args[3])) {
         call(self, Method::SetAttr, {name, value});
-    } else {
+    } else if (!store_plain_value(self, name, value, ChainFrom::Setattr)) {
         set_attribute(self, name, value);
     }
     return none();
@@ -37,7 +38,7 @@ Ref set_attr(Args args) {
 Ref mv_set_kwargs(Args args) {
     PyObject* self = args[0];
     walk_dict(args[1], [&](PyObject* key, PyObject* value) {
-        set_attribute(self, key, value);
+        if (!store_plain_value(self, key, value, ChainFrom::Setattr)) set_attribute(self, key, value);
     });
     return none();
 }

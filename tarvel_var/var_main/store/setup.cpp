@@ -1,6 +1,7 @@
 // Set-up and the attribute hooks: _set_class, _skip, __getattr__, __setattr__.
 #include "frame/calls.hpp"
 #include "frame/impls.hpp"
+#include "store/plain_value.hpp"
 #include "store/selection.hpp"
 
 namespace tv {
@@ -59,6 +60,7 @@ Ref setattr_hook(Args args) {
     PyObject* self = args[0];
     PyObject* name = args[1];
     PyObject* value = args[2];
+    if (store_plain_value(self, name, value, ChainFrom::Hook)) return none();
     Ref dict = instance_dict(self);
     Ref inherit = read_flag(self, names().g_n_i, dict.get());
     if (!PyBool_Check(inherit.get())) dict = Ref();  // its truth test may run code
