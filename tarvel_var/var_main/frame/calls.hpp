@@ -59,7 +59,14 @@ void list_append(PyObject* list, PyObject* item);
 
 // A list, set or tuple, subclasses included; a frozenset is not one.
 inline bool is_sequence_value(PyObject* obj) {
-    return PyList_Check(obj) || PySet_Check(obj) || PyTuple_Check(obj);
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return true;
+    // PySet_Check walks the MRO; str, int and bytes instances cannot be sets (their layouts
+    // conflict), and neither can floats and None.
+    constexpr unsigned long kNeverSet =
+        Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_LONG_SUBCLASS | Py_TPFLAGS_BYTES_SUBCLASS;
+    PyTypeObject* type = Py_TYPE(obj);
+    if ((type->tp_flags & kNeverSet) || type == &PyFloat_Type || obj == Py_None) return false;
+    return PySet_Check(obj);
 }
 
 // A nested store: an object whose type's __name__ is exactly "TarvelVar".

@@ -46,7 +46,8 @@ Ref mv_to_dict(Args args) {
 Ref to_dict(Args args) {
     PyObject* self = args[0];
     PyObject* kwargs = args[1];
-    Ref new_kwargs = require(PyDict_New());
+    // Sized for every entry up front, so that filling it never grows the table.
+    Ref new_kwargs = require(_PyDict_NewPresized(PyDict_GET_SIZE(kwargs)));
     Selection selection(self);
     walk_dict(kwargs, [&](PyObject* name, PyObject* value) {
         Ref test = convert_container(self, value);
