@@ -356,3 +356,24 @@ def test_setattr_fast_path_matches_the_hook_with_every_flag(store):
             assert is_store(s.e) is not inherit
     with pytest.raises(TypeError, match="Argument 'name' has incorrect type \\(expected str, got S\\)"):
         store._mv_set_kwargs({S("a"): 1})
+
+
+@pytest.mark.parametrize("method", ["_mv_add", "_mv_set_kwargs"])
+def test_a_variable_stored_midway_hides_the_chain_for_the_rest(store, method):
+    with pytest.raises(TypeError, match="'int' object is not callable"):
+        getattr(store, method)({"a": 1, "_set_attr": 5, "b": 2})
+    assert variables(store) == {"a": 1, "_set_attr": 5}
+
+
+@pytest.mark.parametrize("method", ["_mv_add", "_mv_set_kwargs"])
+def test_code_run_by_a_replaced_value_is_seen_by_the_next_entry(store, method):
+    log = []
+
+    class Dies:
+        def __del__(self):
+            store._set_attr = lambda name, value: log.append(name)
+
+    store.a = Dies()
+    getattr(store, method)({"a": 1, "b": 2, "c": 3})
+    assert log == ["b", "c"]
+    assert variables(store) == {"a": 1, "_set_attr": store._set_attr}

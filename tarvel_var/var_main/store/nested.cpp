@@ -99,13 +99,16 @@ Ref set_list(Args args) {
 // anything else replacing what was there.
 Ref mv_add(Args args) {
     PyObject* self = args[0];
+    PlainValueWriter writer(self, ChainFrom::MvSet);
     walk_dict(args[1], [&](PyObject* key, PyObject* value) {
+        if (writer.store(key, value)) return;
+        writer.code_may_have_run();  // every other entry goes through calls that may run code
         if (PyDict_Check(value)) {
             call(self, Method::SetDict, {key, value});
         } else if (is_sequence_value(value)) {
             Ref text_list = call(self, Method::SetList, {value, key});
             mapping_set(instance_dict(self).get(), key, text_list.get());
-        } else if (!store_plain_value(self, key, value, ChainFrom::MvSet)) {
+        } else {
             call(self, Method::MvSet, {key, value});
         }
     });

@@ -6,7 +6,7 @@
 namespace tv {
 namespace {
 
-bool chain_is_ours(PyTypeObject* type, ChainFrom from) {
+bool links_are_ours(PyTypeObject* type, ChainFrom from) {
     const TypeFacts facts = type_facts(type);
     if (!facts.plain_flags || !facts.owns(Method::SetAttr)) return false;
     if (from == ChainFrom::Hook) return true;
@@ -20,20 +20,44 @@ bool hides(PyObject* dict, Method which) {
 
 }  // namespace
 
-bool store_plain_value(PyObject* self, PyObject* name, PyObject* value, ChainFrom from) {
-    if (PyDict_Check(value) || is_sequence_value(value)) return false;
-    if (!PyUnicode_CheckExact(name) || !chain_is_ours(Py_TYPE(self), from)) return false;
-    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+bool PlainValueWriter::chain_is_ours() {
+    dict_ = Ref();
+    if (!links_are_ours(Py_TYPE(self_), from_)) return false;
+    Ref dict = require(PyObject_GenericGetDict(self_, nullptr));
     if (!PyDict_CheckExact(dict.get())) return false;
-    if ((from == ChainFrom::MvSet && hides(dict.get(), Method::MvSet)) ||
+    if ((from_ == ChainFrom::MvSet && hides(dict.get(), Method::MvSet)) ||
         hides(dict.get(), Method::SetAttr)) {
         return false;
     }
     PyObject* inherit = nullptr;
     if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_i, &inherit)) == 0) return false;
     if (!PyBool_Check(Ref::steal(inherit).get())) return false;  // its truth test may run code
-    Ref key = from == ChainFrom::Hook ? Ref::borrow(name) : intern_attribute_name(name);
-    require_status(PyDict_SetItem(dict.get(), key.get(), value));
+    dict_ = std::move(dict);
+    return true;
+}
+
+bool PlainValueWriter::store(PyObject* name, PyObject* value) {
+    if (PyDict_Check(value) || is_sequence_value(value) || !PyUnicode_CheckExact(name)) return false;
+    if (!checked_) {
+        chain_is_ours();
+        checked_ = true;
+    }
+    if (!dict_) return false;
+    Ref key = from_ == ChainFrom::Hook ? Ref::borrow(name) : intern_attribute_name(name);
+    // A name beginning with "_" may be a flag or hide one of the methods of the chain.
+    if (PyUnicode_GET_LENGTH(key.get()) > 0 && PyUnicode_READ_CHAR(key.get(), 0) == '_') {
+        checked_ = false;
+    }
+    PyObject* held = nullptr;
+    if (require_status(PyDict_SetDefaultRef(dict_.get(), key.get(), value, &held)) == 0) {
+        Py_DECREF(held);  // `value`, inserted; the dict holds it too
+        return true;
+    }
+    // Replacing a value: the old one is released here, after the store, and if that was its
+    // last reference, releasing it may run code.
+    Ref old = Ref::steal(held);
+    require_status(PyDict_SetItem(dict_.get(), key.get(), value));
+    if (Py_REFCNT(old.get()) == 1) checked_ = false;
     return true;
 }
 

@@ -8,14 +8,37 @@
 
 #include <Python.h>
 
+#include "frame/refs.hpp"
+
 namespace tv {
 
 // Where the chain starts: at `self._mv_set(...)`, at setattr(self, ...), or inside our
 // __setattr__ (whose name argument setattr() has already interned).
 enum class ChainFrom { MvSet, Setattr, Hook };
 
-// True when the value was stored; false when the value needs converting or some link is not
-// ours, and the caller must take the general path.
-bool store_plain_value(PyObject* self, PyObject* name, PyObject* value, ChainFrom from);
+class PlainValueWriter {
+public:
+    PlainValueWriter(PyObject* self, ChainFrom from) : self_(self), from_(from) {}
+
+    // True when the value was stored; false when the value needs converting or some link is
+    // not ours, and the caller must take the general path.
+    bool store(PyObject* name, PyObject* value);
+
+    // Python code may have run since the last store: check the chain again before the next.
+    void code_may_have_run() { checked_ = false; }
+
+private:
+    bool chain_is_ours();
+
+    PyObject* self_;
+    ChainFrom from_;
+    Ref dict_;             // the instance dictionary, while the chain is known to be ours
+    bool checked_ = false;
+};
+
+// One store through a fresh writer.
+inline bool store_plain_value(PyObject* self, PyObject* name, PyObject* value, ChainFrom from) {
+    return PlainValueWriter(self, from).store(name, value);
+}
 
 }  // namespace tv

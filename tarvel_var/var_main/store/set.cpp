@@ -37,8 +37,11 @@ Ref set_attr(Args args) {
 
 Ref mv_set_kwargs(Args args) {
     PyObject* self = args[0];
+    PlainValueWriter writer(self, ChainFrom::Setattr);
     walk_dict(args[1], [&](PyObject* key, PyObject* value) {
-        if (!store_plain_value(self, key, value, ChainFrom::Setattr)) set_attribute(self, key, value);
+        if (writer.store(key, value)) return;
+        writer.code_may_have_run();
+        set_attribute(self, key, value);
     });
     return none();
 }
