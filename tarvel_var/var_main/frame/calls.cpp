@@ -145,7 +145,8 @@ bool is_nested_store(PyObject* obj) noexcept {
     PyTypeObject* type = Py_TYPE(obj);
     // Most values are of a handful of built-in types, whose names are known.
     for (PyTypeObject* builtin : {&PyUnicode_Type, &PyLong_Type, &PyFloat_Type, &PyBool_Type,
-                                  Py_TYPE(Py_None), &PyList_Type, &PyDict_Type, &PyTuple_Type}) {
+                                  Py_TYPE(Py_None), &PyList_Type, &PyDict_Type, &PyTuple_Type,
+                                  &PyType_Type}) {
         if (type == builtin) return false;
     }
     if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {

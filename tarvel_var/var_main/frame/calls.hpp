@@ -41,7 +41,8 @@ void calibrate_key_probe() noexcept;
 // self.__dict__, by ordinary attribute lookup.
 Ref instance_dict(PyObject* self);
 
-// self.<flag> for one of the flags `_g_n_r` and `_g_n_i`, by ordinary attribute lookup.
+// self.<flag> for one of the flags `_g_n_r` and `_g_n_i` or the store factory `_i_c_u`, by
+// ordinary attribute lookup.
 // `dict` is the instance dictionary if the caller holds it, else nullptr.
 Ref read_flag(PyObject* self, PyObject* name, PyObject* dict = nullptr);
 
@@ -60,10 +61,10 @@ void list_append(PyObject* list, PyObject* item);
 // A list, set or tuple, subclasses included; a frozenset is not one.
 inline bool is_sequence_value(PyObject* obj) {
     if (PyList_Check(obj) || PyTuple_Check(obj)) return true;
-    // PySet_Check walks the MRO; str, int and bytes instances cannot be sets (their layouts
-    // conflict), and neither can floats and None.
-    constexpr unsigned long kNeverSet =
-        Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_LONG_SUBCLASS | Py_TPFLAGS_BYTES_SUBCLASS;
+    // PySet_Check walks the MRO; str, int, bytes and type instances cannot be sets (their
+    // layouts conflict), and neither can floats and None.
+    constexpr unsigned long kNeverSet = Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_LONG_SUBCLASS |
+                                        Py_TPFLAGS_BYTES_SUBCLASS | Py_TPFLAGS_TYPE_SUBCLASS;
     PyTypeObject* type = Py_TYPE(obj);
     if ((type->tp_flags & kNeverSet) || type == &PyFloat_Type || obj == Py_None) return false;
     return PySet_Check(obj);

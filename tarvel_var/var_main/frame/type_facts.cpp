@@ -25,7 +25,9 @@ TypeFacts compute(PyTypeObject* type) noexcept {
     const Names& n = names();
     facts.standard = class_attribute(type, n.dunder_getattribute) == runtime.object_getattribute &&
                      class_attribute(type, n.dunder_dict) == runtime.cls_dict_descriptor;
-    facts.plain_flags = class_attribute(type, n.g_n_r) == nullptr && class_attribute(type, n.g_n_i) == nullptr;
+    facts.plain_flags = class_attribute(type, n.g_n_r) == nullptr &&
+                        class_attribute(type, n.g_n_i) == nullptr &&
+                        class_attribute(type, n.i_c_u) == nullptr;
     for (int m = 0; m < kMethodCount; ++m) {
         if (class_attribute(type, method_name(static_cast<Method>(m))) == runtime.functions[m]) {
             facts.own |= 1u << m;

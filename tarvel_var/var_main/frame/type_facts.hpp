@@ -16,7 +16,8 @@ struct TypeFacts {
     // Ordinary attribute lookup (object's __getattribute__, our __getattr__ hook) and the
     // ordinary __dict__ descriptor: `obj.__dict__` is the instance dictionary itself.
     bool standard = false;
-    // No class attribute named like the flags: reading a flag is reading the instance dict.
+    // No class attribute named like the flags or the store factory: reading one of them is
+    // reading the instance dict.
     bool plain_flags = false;
     // Bit per Method: the class's attribute of that name is our own method object.
     std::uint32_t own = 0;

@@ -9,7 +9,7 @@ namespace {
 
 // A new nested store from the store factory held in `_i_c_u`, called with no arguments.
 Ref make_store(PyObject* self) {
-    Ref factory = require(PyObject_GetAttr(self, names().i_c_u));
+    Ref factory = read_flag(self, names().i_c_u);
     return require(PyObject_CallNoArgs(factory.get()));
 }
 

@@ -34,7 +34,8 @@ Ref set_class(Args args) {
     PyObject* const entries[][2] = {
         {n.i_c_u, args[1]}, {n.g_n_r, args[2]}, {n.g_n_i, args[3]}, {n.g_n_s, Py_False}};
     for (const auto& entry : entries) {
-        mapping_set(instance_dict(self).get(), entry[0], entry[1]);
+        Ref dict = instance_dict(self);  // anew each time: a replaced value's release may run code
+        mapping_set(dict.get(), entry[0], entry[1]);
     }
     return none();
 }
