@@ -211,3 +211,34 @@ def test_no_leaks_on_export():
                  lambda: outcome(lambda: store._list_to_dict([NoDict()])),
                  lambda: outcome(lambda: store._to_dict({"v": NoneDict()}))):
         assert_no_leak(func, store, store.__dict__["b"])
+
+
+NAMES = ["b", "a", "ab", "a\x00", "Z", "_x", "é", "ÿa", "ж", "жж", "😀", "a😀", "ā", ""]
+
+
+@pytest.mark.parametrize("odd_key", [False, True])
+def test_repr_orders_names_of_every_width_by_code_point(odd_key):
+    store = TarvelVar()
+    for i, name in enumerate(NAMES):
+        store.__dict__[name] = i
+    if odd_key:      # a key that is not an exact str takes the interpreter's sort of the pairs
+        store.__dict__[type("Name", (str,), {})("m")] = -1
+    names = sorted(NAMES + ["m"] * odd_key)
+    value = dict(zip(NAMES, range(len(NAMES))), m=-1)
+    assert repr(store) == "TarvelVar(" + ", ".join(f"{n}={value[n]!r}" for n in names) + ")"
+
+
+class OwnRepr(TarvelVar):
+    def __repr__(self):
+        return "own"
+
+
+OwnRepr.__name__ = "TarvelVar"
+
+
+def test_nested_values_render_with_their_own_class_repr():
+    store = TarvelVar({"a": {"b": 1}})
+    store.o, store.l = OwnRepr(), [OwnRepr(), TarvelVar({"x": "y"})]
+    for render, text in [(repr, "TarvelVar(a=TarvelVar(b=1), l=[own, TarvelVar(x='y')], o=own)"),
+                         (TarvelVarMain._mv_to_params, "a=TarvelVar(b=1)&o=own&l=[own, TarvelVar(x='y')]")]:
+        assert render(store) == text

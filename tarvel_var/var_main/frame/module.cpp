@@ -116,6 +116,7 @@ void record_runtime(PyObject* cls, PyObject* ns) {
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
     runtime.cls_getattro = type->tp_getattro;
     runtime.cls_setattro = type->tp_setattro;
+    runtime.cls_repr = type->tp_repr;
     runtime.cls_dict_descriptor = Py_XNewRef(class_attribute(type, names().dunder_dict));
     runtime.object_getattribute =
         Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));

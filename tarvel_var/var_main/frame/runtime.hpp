@@ -42,6 +42,7 @@ struct Runtime {
     std::array<PyObject*, kMethodCount> functions{};         // our method objects
     getattrofunc cls_getattro = nullptr;                     // tp_getattro of the class
     setattrofunc cls_setattro = nullptr;                     // tp_setattro of the class
+    reprfunc cls_repr = nullptr;                             // tp_repr of the class
     PyObject* cls_dict_descriptor = nullptr;                 // TarvelVarMain.__dict__ getset
     PyObject* object_getattribute = nullptr;                 // object.__getattribute__
     bool ready = false;
