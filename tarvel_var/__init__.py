@@ -54,8 +54,9 @@ class TarvelVar(TarvelVarMain):
 
     def __getattr__(self, name: str) -> Any:
         # Protocol probes (__deepcopy__, __setstate__, __array_interface__, ...) must see a
-        # missing attribute, not its name.
-        if len(name) > 4 and name[:2] == "__" and name[-2:] == "__":
+        # missing attribute, not its name. (The one-character test first: it costs no new
+        # string, and most names fail it.)
+        if name[:1] == "_" and len(name) > 4 and name[:2] == "__" and name[-2:] == "__":
             raise AttributeError(f"'{type(self).__name__}' object has no attribute '{name}'")
         return _main_getattr(self, name)
 

@@ -150,3 +150,26 @@ def test_no_leaks_on_removal():
     for func in (refill(lambda: store._mv_pops(("a", 1, "b"))), refill(store._mv_clear),
                  lambda: outcome(lambda: store._mv_pop(Name("b"))), lambda: store._mv_pop("absent")):
         assert_no_leak(func, store, value)
+
+
+class LoggedDelete(TarvelVar):
+    """Deletion through a __delattr__ of its own: the interpreter's path, not object's."""
+
+    def __delattr__(self, name):
+        self.__dict__.setdefault("_log", []).append(name)
+        super().__delattr__(name)
+
+
+@pytest.mark.parametrize("remove, deleted", [
+    (lambda s: s._mv_pop("a"), ["a"]),
+    (lambda s: s._mv_pops(("a", "zz", "b")), ["a", "b"]),
+    (lambda s: s._mv_clear(), ["a", "b"]),
+])
+def test_removal_goes_through_a_class_delattr(remove, deleted):
+    plain, logged = TarvelVar(), LoggedDelete()
+    for s in (plain, logged):
+        s.a, s.b = 1, {"c": 2}
+        remove(s)
+    assert logged.__dict__.pop("_log") == deleted
+    assert plain._mv_keys() == logged._mv_keys()
+    assert all(name in vars(plain) for name in TarvelVar._skip())

@@ -120,7 +120,9 @@ void record_runtime(PyObject* cls, PyObject* ns) {
     runtime.cls_dict_descriptor = Py_XNewRef(class_attribute(type, names().dunder_dict));
     runtime.object_getattribute =
         Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
-    if (runtime.cls_dict_descriptor == nullptr || runtime.object_getattribute == nullptr) {
+    runtime.object_delattr = Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_delattr));
+    if (runtime.cls_dict_descriptor == nullptr || runtime.object_getattribute == nullptr ||
+        runtime.object_delattr == nullptr) {
         raise(PyExc_SystemError, "var_main: class layout not as expected");
     }
     runtime.ready = true;

@@ -21,6 +21,7 @@ bool init_names() {
     const std::pair<PyObject**, const char*> table[] = {
         {&n.i_c_u, "_i_c_u"}, {&n.g_n_r, "_g_n_r"}, {&n.g_n_i, "_g_n_i"}, {&n.g_n_s, "_g_n_s"},
         {&n.dunder_dict, "__dict__"}, {&n.dunder_getattribute, "__getattribute__"},
+        {&n.dunder_delattr, "__delattr__"},
         {&n.add, "add"}, {&n.keys, "keys"}, {&n.get, "get"}, {&n.items, "items"},
         {&n.append, "append"}, {&n.startswith, "startswith"}, {&n.split, "split"},
         {&n.dollar_dot, "$."}, {&n.dot, "."},

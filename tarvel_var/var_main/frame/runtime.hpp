@@ -20,6 +20,7 @@ struct Names {
     // protocol names
     PyObject* dunder_dict;
     PyObject* dunder_getattribute;
+    PyObject* dunder_delattr;
     PyObject* add;
     PyObject* keys;
     PyObject* get;
@@ -45,6 +46,7 @@ struct Runtime {
     reprfunc cls_repr = nullptr;                             // tp_repr of the class
     PyObject* cls_dict_descriptor = nullptr;                 // TarvelVarMain.__dict__ getset
     PyObject* object_getattribute = nullptr;                 // object.__getattribute__
+    PyObject* object_delattr = nullptr;                      // object.__delattr__
     bool ready = false;
 };
 

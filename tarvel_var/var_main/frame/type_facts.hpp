@@ -19,6 +19,9 @@ struct TypeFacts {
     // No class attribute named like the flags or the store factory: reading one of them is
     // reading the instance dict.
     bool plain_flags = false;
+    // Deleting an attribute is object's own deletion: the class's __setattr__ is our hook,
+    // which the interpreter passes by for deletions, and its __delattr__ is object's.
+    bool plain_delete = false;
     // Bit per Method: the class's attribute of that name is our own method object.
     std::uint32_t own = 0;
 

@@ -42,6 +42,18 @@ Ref walk_path(PyObject* self, PyObject* parts) {
     bool missing = false;
     for_each_item(parts, [&](PyObject* part) {
         if (missing) return;
+        if (PyDict_CheckExact(current.get())) {
+            // A plain dict's keys() and get(), which no class can change, done directly.
+            PyObject* next = nullptr;
+            if (require_status(PyDict_Contains(current.get(), part)) == 0) {
+                missing = true;
+            } else if (require_status(PyDict_GetItemRef(current.get(), part, &next)) == 1) {
+                current = Ref::steal(next);
+            } else {
+                current = none();  // gone since the test: get() answers None
+            }
+            return;
+        }
         Ref keys = call_method(current.get(), names().keys, {});
         if (require_status(PySequence_Contains(keys.get(), part)) == 0) {
             missing = true;

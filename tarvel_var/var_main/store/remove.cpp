@@ -16,7 +16,9 @@ bool has_attribute(PyObject* self, PyObject* name) {
     PyObject* getattribute = class_attribute(type, names().dunder_getattribute);
     Ref found;
     if (getattribute == nullptr || getattribute == runtime.object_getattribute) {
-        found = Ref::steal(PyObject_GenericGetAttr(self, name));
+        // object's lookup, told not to build the AttributeError that would be discarded
+        found = Ref::steal(_PyObject_GenericGetAttrWithDict(self, name, nullptr, 1));
+        if (!found && !PyErr_Occurred()) return false;
     } else {
         Ref method = Ref::borrow(getattribute);
         found = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), self, name, nullptr));
@@ -27,8 +29,18 @@ bool has_attribute(PyObject* self, PyObject* name) {
     return false;
 }
 
+// delattr(self, name); object's own deletion directly when that is what it would reach.
+void delete_attribute(PyObject* self, PyObject* name) {
+    if (PyUnicode_CheckExact(name) && type_facts(Py_TYPE(self)).plain_delete) {
+        Ref interned = intern_attribute_name(name);  // as delattr() hands it on
+        require_status(PyObject_GenericSetAttr(self, interned.get(), nullptr));
+    } else {
+        require_status(PyObject_DelAttr(self, name));
+    }
+}
+
 void remove_if_present(PyObject* self, PyObject* name) {
-    if (has_attribute(self, name)) require_status(PyObject_DelAttr(self, name));
+    if (has_attribute(self, name)) delete_attribute(self, name);
 }
 
 }  // namespace
