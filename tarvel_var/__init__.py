@@ -7,8 +7,10 @@ in `tarvel_var.var_main`.
 
 from __future__ import annotations
 
+from functools import partial
+from operator import attrgetter
 from types import MethodType
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain
 
@@ -17,30 +19,33 @@ __all__ = ["TarvelVar", "TarvelVarMain"]
 _main_getattr = TarvelVarMain.__getattr__
 
 
-class _ContractMethod:
+class _ContractMethod(property):
     """A method of the store contract (`add`, `keys`, `get`) that stays reachable when the
     store holds a variable of the same name: as a data descriptor it wins over the instance
-    dictionary, while the variable itself stays in the store."""
+    dictionary, while the variable itself stays in the store (assigning or deleting through
+    the descriptor writes the variable). Reading it runs no Python code: `getter` is built
+    from C callables, which matters because every nested store and every step of a path
+    lookup reads one."""
 
-    __slots__ = ("_func", "_name")
+    def __init__(self, getter: Any, name: str, doc: str) -> None:
+        def set_variable(obj: Any, value: Any) -> None:
+            obj.__dict__[name] = value
 
-    def __init__(self, func: Any) -> None:
-        self._func = func
-        self._name = func.__name__
+        def delete_variable(obj: Any) -> None:
+            try:
+                del obj.__dict__[name]
+            except KeyError:
+                raise AttributeError(name) from None
 
-    def __get__(self, obj: Any, objtype: Any = None) -> Any:
-        if obj is None:
-            return self._func
-        return MethodType(self._func, obj)
+        super().__init__(getter, set_variable, delete_variable, doc)
 
-    def __set__(self, obj: Any, value: Any) -> None:
-        obj.__dict__[self._name] = value
+    def __call__(self, obj: Any, /, *args: Any, **kwargs: Any) -> Any:
+        # Called through the class, as in `TarvelVar.keys(store)`.
+        return self.__get__(obj, type(obj))(*args, **kwargs)
 
-    def __delete__(self, obj: Any) -> None:
-        try:
-            del obj.__dict__[self._name]
-        except KeyError:
-            raise AttributeError(self._name) from None
+
+def _add(self: Any, /, **kwargs: Any) -> None:
+    self._mv_add(kwargs)
 
 
 class TarvelVar(TarvelVarMain):
@@ -60,17 +65,20 @@ class TarvelVar(TarvelVarMain):
             raise AttributeError(f"'{type(self).__name__}' object has no attribute '{name}'")
         return _main_getattr(self, name)
 
-    @_ContractMethod
-    def add(self, /, **kwargs: Any) -> None:
-        """Merges the keyword arguments into the store."""
-        self._mv_add(kwargs)
+    if TYPE_CHECKING:
+        def add(self, /, **kwargs: Any) -> None:
+            """Merges the keyword arguments into the store."""
 
-    @_ContractMethod
-    def keys(self) -> list[str]:
-        """The names of the store's variables."""
-        return self._mv_keys()
+        def keys(self) -> list[str]:
+            """The names of the store's variables."""
 
-    @_ContractMethod
-    def get(self, name: Any, default: Any = None) -> Any:
-        """The variable `name` (or a "$." path), or `default`."""
-        return self._mv_get(name, default)
+        def get(self, key: Any, default: Any = None) -> Any:
+            """The variable `key` (or a "$." path), or `default`."""
+    else:
+        # keys() and get() are the store's own _mv_keys and _mv_get, looked up on the
+        # instance each time, so overrides of those take part.
+        add = _ContractMethod(partial(MethodType, _add), "add",
+                              "Merges the keyword arguments into the store.")
+        keys = _ContractMethod(attrgetter("_mv_keys"), "keys", "The names of the store's variables.")
+        get = _ContractMethod(attrgetter("_mv_get"), "get",
+                              'The variable `key` (or a "$." path), or `default`.')

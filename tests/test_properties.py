@@ -53,6 +53,12 @@ def test_direct_and_general_answers_agree(doc, probes):
         assert (found is sentinel) == (general is sentinel) == (name not in doc)
         if found is not sentinel:
             assert fast._list_to_dict([found]) == slow._list_to_dict([general]) == [doc[name]]
+    assert fast._mv_get([]) is fast and slow._mv_get(()) is slow
+    for path in [[name] for name in doc] + [[name, *probes] for name in doc]:
+        found, general = fast._mv_get(path, sentinel), slow._mv_get(path, sentinel)
+        assert (found is sentinel) == (general is sentinel)
+        if found is not sentinel:
+            assert fast._list_to_dict([found]) == slow._list_to_dict([general])
 
 
 @settings(max_examples=100, deadline=None)

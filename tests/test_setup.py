@@ -192,3 +192,28 @@ def test_copy_and_pickle_round_trip(copier, reprint):
     assert t._mv_to_dict() == {"a": 1, "b": [1, {"c": 2}], "d": {"e": "x"}}
     assert type(t.d) is TarvelVar and (t.d is s.d) == (copier is copy.copy)
     assert t.zz == ("zz" if reprint else None)
+
+
+class CountingKeys(TarvelVar):
+    calls = 0
+
+    def _mv_keys(self):
+        CountingKeys.calls += 1
+        return super()._mv_keys()
+
+
+def test_contract_methods_follow_the_store_methods_and_work_through_the_class():
+    s = CountingKeys({"a": {"b": 1}})
+    assert s.keys() == ["a"] and CountingKeys.calls == 1           # keys() is self._mv_keys()
+    assert s._mv_get("$.a.b") == 1 and CountingKeys.calls == 3      # keys(), then get("a")
+    assert s._mv_get("a") is s.a and CountingKeys.calls == 4
+    assert TarvelVar.keys(s) == ["a"] and TarvelVar.get(s, "$.a.b") == 1
+    assert s.get(key="a") is s.a and s.get("zz", default=0) == 0
+    TarvelVar.add(s, c=[{"d": 2}])
+    assert type(s.c[0]) is TarvelVar and s.c[0].d == 2
+    assert TarvelVar.add.__doc__ == "Merges the keyword arguments into the store."
+    s.__dict__["_mv_keys"] = lambda: ["x"]                         # an instance variable hides it
+    assert s.keys() == ["x"] and s._mv_get("$.a.b", "hidden") == "hidden"
+    del s.keys                                                     # no variable named keys
+    with pytest.raises(AttributeError):
+        del s.keys

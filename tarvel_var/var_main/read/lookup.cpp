@@ -7,14 +7,15 @@
 namespace tv {
 namespace {
 
-// The plain-name answer without building the listing: valid while `_mv_keys` and `_skip` are
-// our own and no key of the exact instance dictionary can run Python code when compared.
-bool lookup_name_directly(PyObject* self, PyObject* name, Ref& found) {
+// Whether `name` is in the listing our own _mv_keys() would give for `store`, answered without
+// building it: valid while `_skip` is our own and no key of the exact instance dictionary can
+// run Python code when compared. False when it cannot be answered so; otherwise `found` holds
+// the variable's value, or stays empty when the name is not listed.
+bool lookup_listed_directly(PyObject* store, PyObject* name, Ref& found) {
     if (!PyUnicode_CheckExact(name)) return false;
-    Ref dict = instance_dict(self);
+    Ref dict = instance_dict(store);
     if (!PyDict_CheckExact(dict.get()) || !has_only_exact_str_keys(dict.get()) ||
-        !own_method(self, Method::MvKeys, dict.get()) ||
-        !own_method(self, Method::Skip, dict.get())) {
+        !own_method(store, Method::Skip, dict.get())) {
         return false;
     }
     if (is_internal_name(name)) return true;  // never listed: found stays empty
@@ -23,6 +24,32 @@ bool lookup_name_directly(PyObject* self, PyObject* name, Ref& found) {
         found = Ref::steal(value);
     }
     return true;
+}
+
+// The plain-name answer without building the listing, when `self._mv_keys` is our own.
+bool lookup_name_directly(PyObject* self, PyObject* name, Ref& found) {
+    return PyUnicode_CheckExact(name) && own_method(self, Method::MvKeys) &&
+           lookup_listed_directly(self, name, found);
+}
+
+// True when `method` is our own method `which` bound to `self`: calling it runs our body.
+bool is_own_bound_method(PyObject* method, PyObject* self, Method which) {
+    return PyMethod_Check(method) && PyMethod_GET_FUNCTION(method) == runtime.functions[static_cast<int>(which)] &&
+           PyMethod_GET_SELF(method) == self;
+}
+
+// `part in current.keys()`.
+bool has_part(PyObject* current, PyObject* part) {
+    Ref keys_method = require(PyObject_GetAttr(current, names().keys));
+    Ref found;
+    // keys() of a store whose keys() is its own _mv_keys (as in TarvelVar): the listing need
+    // not be built to answer whether it holds one name.
+    if (is_own_bound_method(keys_method.get(), current, Method::MvKeys) &&
+        lookup_listed_directly(current, part, found)) {
+        return static_cast<bool>(found);
+    }
+    Ref keys = require(PyObject_CallNoArgs(keys_method.get()));
+    return require_status(PySequence_Contains(keys.get(), part)) == 1;
 }
 
 // Returns the value of a listed variable, or an empty Ref when the name is not listed.
@@ -54,8 +81,7 @@ Ref walk_path(PyObject* self, PyObject* parts) {
             }
             return;
         }
-        Ref keys = call_method(current.get(), names().keys, {});
-        if (require_status(PySequence_Contains(keys.get(), part)) == 0) {
+        if (!has_part(current.get(), part)) {
             missing = true;
             return;
         }
