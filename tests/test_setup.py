@@ -214,6 +214,9 @@ def test_contract_methods_follow_the_store_methods_and_work_through_the_class():
     assert TarvelVar.add.__doc__ == "Merges the keyword arguments into the store."
     s.__dict__["_mv_keys"] = lambda: ["x"]                         # an instance variable hides it
     assert s.keys() == ["x"] and s._mv_get("$.a.b", "hidden") == "hidden"
-    del s.keys                                                     # no variable named keys
+    s.keys = 5                                                     # a variable named keys
+    assert s.keys() == ["x"] and s._mv_get("keys") is None         # hidden: _mv_keys lists x
+    del s.keys
+    assert "keys" not in vars(s)
     with pytest.raises(AttributeError):
         del s.keys
