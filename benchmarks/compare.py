@@ -55,6 +55,7 @@ OURS = "tarvel_var"
 PEERS = ["Box", "addict", "munch", "EasyDict", "DotMap"]
 FLOORS = ["dict/list", "object", "SimpleNamespace", "json", "marshal"]
 SYSTEMS = [OURS, *PEERS, *FLOORS]
+ROUNDS = 20  # the least number of samples per cell in a full run
 DISTRIBUTIONS = {"Box": "python-box", "addict": "addict", "munch": "munch",
                  "EasyDict": "easydict", "DotMap": "dotmap"}
 
@@ -354,15 +355,21 @@ def summarize(samples: list[float]) -> Result:
     return Result(median, spread)
 
 
-def time_row(row: Row, rounds: int, target: float) -> dict[str, Result]:
+def time_row(row: Row, rounds: int, target: float, budget: float) -> dict[str, Result]:
+    """At least `rounds` rounds, and more (up to three times as many) while the row has
+    used less than `budget` seconds: cheap rows get more samples, which keeps their medians
+    steady when other work on the machine takes the CPU now and then."""
     timers = {name: Timer(case) for name, case in {**row.cases, **row.extras}.items()}
+    started = time.perf_counter()
     for timer in timers.values():
         timer.calibrate(target)
     order = list(timers)
-    for r in range(rounds):
+    r = 0
+    while r < rounds or (r < 3 * rounds and time.perf_counter() - started < budget):
         shift = r % len(order)
         for name in order[shift:] + order[:shift]:
             timers[name].record()
+        r += 1
     gc.collect()
     return {name: summarize(timer.samples) for name, timer in timers.items()}
 
@@ -824,11 +831,12 @@ Each row runs in a fresh process: tarvel_var's times and sizes depend on which s
 process built before (a plain-name _mv_get, and the size of the 1,000 records, among others)."""
 
 
-def run_row(index: int, rounds: int, target: float, lazy: set[str]) -> list[dict[str, Any]]:
+def run_row(index: int, quick: bool, lazy: set[str]) -> list[dict[str, Any]]:
     """Measure one row of the plan; a memory row gives a second row of what stays allocated."""
     row = plan(Data(), lazy)[index][1]()
     if not row.memory:
-        found = [(row, time_row(row, rounds, target))]
+        rounds, target, budget = (3, 0.002, 0.0) if quick else (ROUNDS, 0.01, 6.0)
+        found = [(row, time_row(row, rounds, target, budget))]
     else:
         peaks, kept = measure_memory(row)
         found = [(row, peaks), (Row(8, row.label.replace("peak", "kept"), {}, memory=True), kept)]
@@ -848,11 +856,10 @@ def main() -> None:
     parser.add_argument("--walk", default="", help=argparse.SUPPRESS)  # peers found lazy
     args = parser.parse_args()
     only = {int(w) for w in args.only.split(",")} if args.only else set(range(1, 9))
-    rounds, target = (3, 0.002) if args.quick else (20, 0.02)
 
     if args.row is not None:
         lazy = {name for name in args.walk.split(",") if name}
-        print(json.dumps(run_row(args.row, rounds, target, lazy)))
+        print(json.dumps(run_row(args.row, args.quick, lazy)))
         return
 
     started = time.perf_counter()
@@ -887,7 +894,7 @@ def main() -> None:
     elapsed = time.perf_counter() - started
     stamp = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     head = [f"Machine: {machine()}", f"Date: {stamp}", f"Versions: {versions(data.ec2_file)}",
-            f"Run: {'--quick' if args.quick else 'full'}, {rounds} rounds, {elapsed:.0f} s; "
+            f"Run: {'--quick, 3 rounds' if args.quick else f'full, {ROUNDS} to {3 * ROUNDS} rounds'}, {elapsed:.0f} s; "
             f"load average at start {load:.2f} (other work on the machine widens the spread)"]
     print("\n".join(head))
     print()
