@@ -23,7 +23,7 @@ import datetime
 import gc
 import gzip
 import importlib.metadata
-import importlib.util
+import importlib.resources
 import json
 import marshal
 import os
@@ -65,10 +65,10 @@ DISTRIBUTIONS = {"Box": "python-box", "addict": "addict", "munch": "munch",
 
 def ec2_document() -> tuple[str, str]:
     """The newest EC2 service description shipped by botocore: its text and its file name."""
-    spec = importlib.util.find_spec("botocore")
-    if spec is None or not spec.submodule_search_locations:
+    try:
+        root = Path(str(importlib.resources.files("botocore"))) / "data" / "ec2"
+    except ModuleNotFoundError:
         sys.exit("botocore is missing: install the bench extra first")
-    root = Path(list(spec.submodule_search_locations)[0]) / "data" / "ec2"
     files = sorted(root.glob("*/service-2.json*"))
     if not files:
         sys.exit(f"no service-2.json under {root}")
