@@ -6,6 +6,8 @@ PY          := $(VENV)/bin/python
 PYTEST      := $(PY) -P -m pytest
 TEST_ENV    := PYTHONFAULTHANDLER=1 PYTHONDEVMODE=1
 BUILD_DEPS  := "scikit-build-core>=0.10" cmake ninja
+# `make bench BENCH_ARGS=--quick` for a smoke run, BENCH_ARGS="--only 1,5" for some workloads.
+BENCH_ARGS  ?= --markdown
 ASAN_SITE   := build/asan-site
 ASAN_LIBS    = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
 ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_SITE) \
@@ -36,8 +38,10 @@ demo: install
 	$(PY) -P -m tarvel_var --repr
 	$(PY) -P -m tarvel_var --dict --sort
 
+# Against the peers of the bench extra, which nothing else installs; writes benchmarks/results.md.
 bench: install
-	$(PY) -P benchmarks/core.py
+	$(PY) -m pip install -q --no-build-isolation ".[bench]"
+	$(PY) -P benchmarks/compare.py $(BENCH_ARGS)
 
 # The same suite against a build instrumented with AddressSanitizer and UBSan.
 asan: $(PY)
