@@ -8,20 +8,60 @@ namespace {
 
 enum class Listing { Keys, Values, Items };
 
+Ref listed_entry(Listing what, PyObject* name, PyObject* value) {
+    if (what == Listing::Keys) return Ref::borrow(name);
+    if (what == Listing::Values) return Ref::borrow(value);
+    return require(PyTuple_Pack(2, name, value));
+}
+
+// The whole listing at once, when choosing the variables needs no calls: `_skip` is our own
+// and every key is an exact str, so nothing can run Python code or change the dict between
+// the pass that counts the variables and the pass that fills a list of that size.
+bool list_directly(PyObject* self, PyObject* dict, Listing what, Ref& result) {
+    if (!PyDict_CheckExact(dict) || !has_only_exact_str_keys(dict) ||
+        !own_method(self, Method::Skip, dict)) {
+        return false;
+    }
+    if (what != Listing::Values) {
+        // The dict's own keys() or items() list, with the internal variables taken out.
+        result = require(what == Listing::Keys ? PyDict_Keys(dict) : PyDict_Items(dict));
+        PyObject** items = PySequence_Fast_ITEMS(result.get());
+        const Py_ssize_t size = PyList_GET_SIZE(result.get());
+        Py_ssize_t kept = 0;
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            PyObject* name = what == Listing::Keys ? items[i] : PyTuple_GET_ITEM(items[i], 0);
+            if (is_internal_name(name)) {
+                Py_DECREF(items[i]);  // a name, or a pair of objects the dict still holds
+            } else {
+                items[kept++] = items[i];
+            }
+        }
+        for (Py_ssize_t i = kept; i < size; ++i) items[i] = nullptr;
+        require_status(PyList_SetSlice(result.get(), kept, size, nullptr));
+        return true;
+    }
+    Py_ssize_t count = 0, pos = 0;
+    PyObject* name = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict, &pos, &name, &value)) count += is_internal_name(name) ? 0 : 1;
+    result = require(PyList_New(count));
+    Py_ssize_t index = 0;
+    pos = 0;
+    while (PyDict_Next(dict, &pos, &name, &value)) {
+        if (is_internal_name(name)) continue;
+        PyList_SET_ITEM(result.get(), index++, listed_entry(what, name, value).release());
+    }
+    return true;
+}
+
 Ref list_variables(PyObject* self, Listing what) {
-    Ref result = require(PyList_New(0));
     Ref dict = instance_dict(self);
+    if (Ref listed; list_directly(self, dict.get(), what, listed)) return listed;
+    Ref result = require(PyList_New(0));
     Selection selection(self);
     auto add = [&](PyObject* name, PyObject* value) {
         if (!selection.is_variable(name)) return;
-        if (what == Listing::Keys) {
-            require_status(PyList_Append(result.get(), name));
-        } else if (what == Listing::Values) {
-            require_status(PyList_Append(result.get(), value));
-        } else {
-            Ref pair = require(PyTuple_Pack(2, name, value));
-            require_status(PyList_Append(result.get(), pair.get()));
-        }
+        require_status(PyList_Append(result.get(), listed_entry(what, name, value).get()));
     };
     if (what == Listing::Keys) {
         walk_keys(dict.get(), [&](PyObject* name) { add(name, nullptr); });

@@ -10,8 +10,13 @@
 
 namespace tv {
 
-// One of the four internal variable names; `name` must be an exact str.
-bool is_internal_name(PyObject* name) noexcept;
+bool is_same_length_internal_name(PyObject* name) noexcept;
+
+// One of the four internal variable names; `name` must be an exact str. All four are six
+// characters long, which settles almost every other name at once.
+inline bool is_internal_name(PyObject* name) noexcept {
+    return PyUnicode_GET_LENGTH(name) == 6 && is_same_length_internal_name(name);
+}
 
 // A new list of the internal variable names, in their order.
 Ref internal_names();

@@ -6,12 +6,11 @@
 
 namespace tv {
 
-bool is_internal_name(PyObject* name) noexcept {
+bool is_same_length_internal_name(PyObject* name) noexcept {
     const Names& n = names();
     for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
         if (name == internal) return true;
     }
-    if (PyUnicode_GET_LENGTH(name) != PyUnicode_GET_LENGTH(n.i_c_u)) return false;
     for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
         if (PyUnicode_Compare(name, internal) == 0) return true;
     }
