@@ -39,7 +39,27 @@ void delete_attribute(PyObject* self, PyObject* name) {
     }
 }
 
+// The common case done directly: object's own lookup and deletion, and no class attribute of
+// that name, so that the existence test is whether the instance dict holds the name and the
+// deletion is popping it. False when it does not apply.
+bool remove_from_dict(PyObject* self, PyObject* name) {
+    PyTypeObject* type = Py_TYPE(self);
+    const TypeFacts facts = type_facts(type);
+    if (!PyUnicode_CheckExact(name) || !facts.standard || !facts.plain_delete ||
+        class_attribute(type, name) != nullptr) {
+        return false;
+    }
+    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+    if (!PyDict_CheckExact(dict.get())) return false;
+    Ref interned = intern_attribute_name(name);  // as delattr() hands it on
+    PyObject* old = nullptr;
+    require_status(PyDict_Pop(dict.get(), interned.get(), &old));
+    Py_XDECREF(old);
+    return true;
+}
+
 void remove_if_present(PyObject* self, PyObject* name) {
+    if (remove_from_dict(self, name)) return;
     if (has_attribute(self, name)) delete_attribute(self, name);
 }
 
@@ -70,7 +90,10 @@ Ref mv_clear(Args args) {
         if (selection.is_variable(name)) require_status(PyList_Append(doomed.get(), name));
     });
     for_each_item(doomed.get(), [&](PyObject* name) {
-        call(self, Method::MvPop, {name});
+        // `self._mv_pop(name)`; our own body's common case without the call around it
+        if (!own_method(self, Method::MvPop) || !remove_from_dict(self, name)) {
+            call(self, Method::MvPop, {name});
+        }
     });
     return none();
 }
