@@ -48,6 +48,10 @@ bool PlainValueWriter::store(PyObject* name, PyObject* value) {
     if (PyUnicode_GET_LENGTH(key.get()) > 0 && PyUnicode_READ_CHAR(key.get(), 0) == '_') {
         checked_ = false;
     }
+    if (one_store_) {
+        require_status(PyDict_SetItem(dict_.get(), key.get(), value));
+        return true;
+    }
     PyObject* held = nullptr;
     if (require_status(PyDict_SetDefaultRef(dict_.get(), key.get(), value, &held)) == 0) {
         Py_DECREF(held);  // `value`, inserted; the dict holds it too

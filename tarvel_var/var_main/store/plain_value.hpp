@@ -18,7 +18,10 @@ enum class ChainFrom { MvSet, Setattr, Hook };
 
 class PlainValueWriter {
 public:
-    PlainValueWriter(PyObject* self, ChainFrom from) : self_(self), from_(from) {}
+    // `one_store`: the writer stores one value only, and need not watch for code run by a
+    // replaced value's release.
+    PlainValueWriter(PyObject* self, ChainFrom from, bool one_store = false)
+        : self_(self), from_(from), one_store_(one_store) {}
 
     // True when the value was stored; false when the value needs converting or some link is
     // not ours, and the caller must take the general path.
@@ -32,13 +35,14 @@ private:
 
     PyObject* self_;
     ChainFrom from_;
+    bool one_store_;
     Ref dict_;             // the instance dictionary, while the chain is known to be ours
     bool checked_ = false;
 };
 
 // One store through a fresh writer.
 inline bool store_plain_value(PyObject* self, PyObject* name, PyObject* value, ChainFrom from) {
-    return PlainValueWriter(self, from).store(name, value);
+    return PlainValueWriter(self, from, true).store(name, value);
 }
 
 }  // namespace tv
