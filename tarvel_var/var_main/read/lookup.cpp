@@ -11,11 +11,13 @@ namespace {
 // building it: valid while `_skip` is our own and no key of the exact instance dictionary can
 // run Python code when compared. False when it cannot be answered so; otherwise `found` holds
 // the variable's value, or stays empty when the name is not listed.
-bool lookup_listed_directly(PyObject* store, PyObject* name, Ref& found, Method also_own = Method::Skip) {
+// With `own_mv_keys`, also require that `store._mv_keys` is our own.
+bool lookup_listed_directly(PyObject* store, PyObject* name, Ref& found, bool own_mv_keys = false) {
     if (!PyUnicode_CheckExact(name)) return false;
     Ref dict = instance_dict(store);
     if (!PyDict_CheckExact(dict.get()) || !has_only_exact_str_keys(dict.get()) ||
-        !own_method(store, Method::Skip, dict.get()) || !own_method(store, also_own, dict.get())) {
+        !own_method(store, Method::Skip, dict.get()) ||
+        (own_mv_keys && !own_method(store, Method::MvKeys, dict.get()))) {
         return false;
     }
     if (is_internal_name(name)) return true;  // never listed: found stays empty
@@ -28,7 +30,7 @@ bool lookup_listed_directly(PyObject* store, PyObject* name, Ref& found, Method 
 
 // The plain-name answer without building the listing, when `self._mv_keys` is our own.
 bool lookup_name_directly(PyObject* self, PyObject* name, Ref& found) {
-    return lookup_listed_directly(self, name, found, Method::MvKeys);
+    return lookup_listed_directly(self, name, found, true);
 }
 
 // True when `method` is our own method `which` bound to `self`: calling it runs our body.
