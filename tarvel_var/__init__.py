@@ -51,16 +51,6 @@ def _add(self: Any, /, **kwargs: Any) -> None:
 class TarvelVar(TarvelVarMain):
     """A variable store: `TarvelVar({"db": {"port": 5432}}).db.port == 5432`."""
 
-    # One slot makes an instance larger than a bare object, which keeps the class out of the
-    # interpreter's inline attribute values: those are sized for every attribute name the
-    # class has seen (some thirty per store), where a store's own dict holds just its own.
-    __slots__ = ("__layout",)
-
-    def __getstate__(self) -> dict[str, Any]:
-        # Copies and pickles carry the variables and internal variables; the slot holds
-        # nothing.
-        return self.__dict__
-
     def __init__(self, data: dict[str, Any] | None = None, /, *, reprint: bool = False,
                  inherit: bool = False) -> None:
         self._set_class(TarvelVar, reprint, inherit)
