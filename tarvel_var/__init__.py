@@ -7,9 +7,7 @@ in `tarvel_var.var_main`.
 
 from __future__ import annotations
 
-from functools import partial
 from operator import attrgetter
-from types import MethodType
 from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain
@@ -77,7 +75,7 @@ class TarvelVar(TarvelVarMain):
     else:
         # keys() and get() are the store's own _mv_keys and _mv_get, looked up on the
         # instance each time, so overrides of those take part.
-        add = _ContractMethod(partial(MethodType, _add), "add",
+        add = _ContractMethod(_add.__get__, "add",
                               "Merges the keyword arguments into the store.")
         keys = _ContractMethod(attrgetter("_mv_keys"), "keys", "The names of the store's variables.")
         get = _ContractMethod(attrgetter("_mv_get"), "get",
