@@ -700,7 +700,7 @@ def render_markdown(table: list[tuple[str, list[str]]]) -> str:
 
 
 # ---------------------------------------------------------------------------------------
-# The targets of issue 6, judged from the run
+# The speed and size targets the project holds itself to, judged from the run
 
 def targets(measured: dict[str, tuple[Row, dict[str, Result]]]) -> list[str]:
     lines = []
@@ -903,7 +903,7 @@ def main() -> None:
     print("\n".join(verdicts))
     if args.markdown:
         doc = ["# tarvel_var next to its peers", "", *[f"- {line}" for line in head], "",
-               render_markdown(table), "", "Targets of issue 6:", "",
+               render_markdown(table), "", "Targets:", "",
                *[f"- {line}" for line in verdicts], "", LEGEND, ""]
         Path(args.markdown).write_text("\n".join(doc), encoding="utf-8")
         print(f"\nwrote {args.markdown}")
