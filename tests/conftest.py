@@ -12,7 +12,7 @@ from tarvel_var import TarvelVar, TarvelVarMain
 # Tests that set no max_examples of their own (the state machine) take it from here.
 settings.register_profile("ci", deadline=None, derandomize=True, max_examples=60, stateful_step_count=40,
                           print_blob=True, suppress_health_check=[HealthCheck.too_slow])
-settings.register_profile("fuzz", deadline=None, max_examples=2000, stateful_step_count=60,
+settings.register_profile("fuzz", deadline=None, max_examples=1000, stateful_step_count=50,
                           print_blob=True, suppress_health_check=[HealthCheck.too_slow])
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
 
