@@ -14,7 +14,7 @@ ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_S
                ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all venv install test demo bench asan valgrind clean
+.PHONY: all venv install test fuzz demo bench asan valgrind clean
 
 all: test
 
@@ -29,6 +29,10 @@ install: $(PY)
 
 test: install
 	$(TEST_ENV) $(PYTEST) -q
+
+# A long randomised search by the state machine (the suite itself runs a short, fixed one).
+fuzz: install
+	HYPOTHESIS_PROFILE=fuzz $(TEST_ENV) $(PYTEST) -q -p no:cacheprovider tests/test_fuzz.py
 
 demo: install
 	$(PY) -P -m tarvel_var --keys

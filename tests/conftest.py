@@ -1,9 +1,20 @@
 import gc
+import os
 import sys
 
 import pytest
+from hypothesis import HealthCheck, settings
 
 from tarvel_var import TarvelVar, TarvelVarMain
+
+# "ci" keeps the generated examples fixed and few, so that a run is repeatable and quick (the
+# suite also runs under ASan); `make fuzz` selects "fuzz" for a long randomised search.
+# Tests that set no max_examples of their own (the state machine) take it from here.
+settings.register_profile("ci", deadline=None, derandomize=True, max_examples=60, stateful_step_count=40,
+                          print_blob=True, suppress_health_check=[HealthCheck.too_slow])
+settings.register_profile("fuzz", deadline=None, max_examples=1000, stateful_step_count=50,
+                          print_blob=True, suppress_health_check=[HealthCheck.too_slow])
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
 
 
 def new_main_store(reprint=False, inherit=False, factory=TarvelVar):

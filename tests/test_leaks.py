@@ -1,0 +1,121 @@
+"""No method leaks, on its successful path or on its error paths: repeated calls leave the
+reference counts of every object involved and the traced memory where they were."""
+import gc
+import sys
+import tracemalloc
+
+import pytest
+
+from tarvel_var import TarvelVar, TarvelVarMain
+from conftest import assert_no_leak
+
+
+class Boom(Exception):
+    pass
+
+
+class Loud:
+    """A value whose repr and truth test fail."""
+
+    def __repr__(self):
+        raise Boom
+
+    def __bool__(self):
+        raise Boom
+
+
+class Unlucky(TarvelVar):
+    """A store whose nested stores cannot be filled, and whose _mv_pop fails."""
+
+    def add(self, **kwargs):
+        raise Boom
+
+    def _mv_pop(self, name):
+        raise Boom
+
+
+VALUE, NAME, LOUD, DOC = object(), "n" + "ame", Loud(), {"d": {"x": [1, {"y": 2}]}, "t": (1, {3})}
+
+
+def fresh():
+    s = TarvelVar({"a": 1, "d": {"e": [1, {"f": 2}]}, "l": [1, (2,)]})
+    s.v = VALUE
+    return s
+
+
+def unlucky():
+    s = Unlucky()
+    s._set_class(Unlucky, False, False)
+    s.v = VALUE
+    return s
+
+
+# Per method: calls that succeed, and calls that fail, each on a fresh store.
+CALLS = {
+    "_set_class": ([lambda s: s._set_class(TarvelVar, VALUE, False)], [lambda s: s._set_class(VALUE)]),
+    "_mv_add": ([lambda s: s._mv_add(DOC)], [lambda s: s._mv_add({"a": {VALUE: 1}}), lambda s: unlucky()._mv_add(DOC)]),
+    "_mv_pop": ([lambda s: s._mv_pop("a"), lambda s: s._mv_pop("zz")], [lambda s: s._mv_pop("_mv_keys"), lambda s: s._mv_pop(VALUE)]),
+    "_mv_pops": ([lambda s: s._mv_pops(("a", NAME, "v"))], [lambda s: s._mv_pops(("a", VALUE)), lambda s: s._mv_pops([NAME])]),
+    "_mv_clear": ([lambda s: s._mv_clear()], [lambda s: unlucky()._mv_clear()]),
+    # errors inside a lookup become the default: _mv_get(VALUE) cannot iterate its key
+    "_mv_get": ([lambda s: s._mv_get("$.d.e", VALUE), lambda s: s._mv_get(["d", NAME], VALUE), lambda s: s._mv_get("v"),
+                 lambda s: s._mv_get(VALUE, VALUE), lambda s: s._mv_get("$.l.x", VALUE)], [lambda s: s._mv_get()]),
+    "_mv_keys": ([lambda s: s._mv_keys()], [lambda s: s._mv_keys(VALUE)]),
+    "_mv_values": ([lambda s: s._mv_values()], [lambda s: s._mv_values(NAME)]),
+    "_mv_items": ([lambda s: s._mv_items()], [lambda s: s._mv_items(x=VALUE)]),
+    "_mv_to_dict": ([lambda s: s._mv_to_dict(True)], [lambda s: s._mv_to_dict(LOUD), lambda s: s._to_dict({1: 1, NAME: 2}, True)]),
+    "_mv_to_params": ([lambda s: s._mv_to_params()], [lambda s: (s._mv_set("x", LOUD), s._mv_to_params())]),
+    "_mv_to_string": ([lambda s: s._mv_to_string()], [lambda s: (s._mv_set("x", LOUD), s._mv_to_string())]),
+    "_to_dict": ([lambda s: s._to_dict(vars(s), True)], [lambda s: s._to_dict(VALUE), lambda s: s._to_dict({"x": [LOUD]}, LOUD)]),
+    "_list_to_dict": ([lambda s: s._list_to_dict([s, (VALUE,)])], [lambda s: s._list_to_dict(VALUE)]),
+    "_set_dict": ([lambda s: s._set_dict("d", {"x": VALUE}), lambda s: s._set_dict("a", {"x": VALUE}, True)],
+                  [lambda s: s._set_dict(NAME, {VALUE: 1}), lambda s: s._set_dict("a", {"x": 1}, LOUD)]),
+    "_set_list": ([lambda s: s._set_list([{"x": VALUE}, (VALUE,)], "l")], [lambda s: s._set_list(VALUE, NAME),
+                                                                            lambda s: s._set_list([{VALUE: 1}])]),
+    "_skip": ([lambda s: s._skip()], [lambda s: s._skip(VALUE), lambda s: s._skip(x=VALUE)]),
+    "_mv_set": ([lambda s: s._mv_set(NAME, {"x": VALUE}, True), lambda s: s._mv_set(NAME, VALUE)],
+                [lambda s: s._mv_set(NAME, VALUE, LOUD), lambda s: s._mv_set(NAME, {VALUE: 1}, True)]),
+    "_mv_set_kwargs": ([lambda s: s._mv_set_kwargs({NAME: VALUE, "y": [VALUE]})], [lambda s: s._mv_set_kwargs({VALUE: 1})]),
+    "_set_attr": ([lambda s: s._set_attr(NAME, [{"x": VALUE}])], [lambda s: s._set_attr(NAME, {VALUE: 1})]),
+    "__getattr__": ([lambda s: s.missing, lambda s: TarvelVarMain.__getattr__(s, NAME)],
+                    [lambda s: (s._mv_set("_g_n_r", LOUD), s.missing), lambda s: TarvelVarMain.__getattr__(s, VALUE)]),
+    "__setattr__": ([lambda s: setattr(s, NAME, (VALUE, {"x": 1}))],
+                    [lambda s: (s._mv_set("_g_n_i", LOUD), setattr(s, NAME, VALUE)), lambda s: setattr(s, NAME, {VALUE: 1})]),
+    "__repr__": ([lambda s: repr(s)], [lambda s: (s._mv_set("x", LOUD), repr(s))]),
+}
+
+
+def test_every_method_is_swept():
+    function = type(TarvelVarMain._skip)
+    methods = [name for name, obj in vars(TarvelVarMain).items()
+               if type(obj) is function or isinstance(obj, staticmethod)]
+    assert list(CALLS) == methods and len(methods) == 23
+
+
+@pytest.mark.parametrize("method", CALLS)
+def test_no_leak(method):
+    succeed, fail = CALLS[method]
+
+    def run():
+        for call in succeed:
+            call(fresh())
+        for call in fail:
+            with pytest.raises((TypeError, AttributeError, Boom)):
+                call(fresh())
+
+    assert_no_leak(run, VALUE, NAME, LOUD, DOC, TarvelVar, Unlucky, repeat=100)
+    gc.collect()
+    tracemalloc.start()
+    try:
+        for _ in range(20):
+            run()
+        gc.collect()
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(200):
+            run()
+        gc.collect()
+        grown = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert grown < 1024, f"{method}: {grown} bytes kept after 200 rounds"
+    assert sys.getrefcount(VALUE) < 50
