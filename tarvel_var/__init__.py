@@ -80,3 +80,16 @@ class TarvelVar(TarvelVarMain):
         keys = _ContractMethod(attrgetter("_mv_keys"), "keys", "The names of the store's variables.")
         get = _ContractMethod(attrgetter("_mv_get"), "get",
                               'The variable `key` (or a "$." path), or `default`.')
+
+
+def _settle_shared_keys() -> None:
+    # The interpreter gives every instance room for all names in its class's shared key table,
+    # which takes in the attribute names of the first instances made (up to thirty). Stores hold
+    # varied names, so that room would mostly stay empty: each new instance also narrows what
+    # the table may still take in, and a few instances holding only the internal variables,
+    # made now, leave it at those four names.
+    for _ in range(32):
+        TarvelVar()
+
+
+_settle_shared_keys()
