@@ -242,3 +242,13 @@ def test_nested_values_render_with_their_own_class_repr():
     for render, text in [(repr, "TarvelVar(a=TarvelVar(b=1), l=[own, TarvelVar(x='y')], o=own)"),
                          (TarvelVarMain._mv_to_params, "a=TarvelVar(b=1)&o=own&l=[own, TarvelVar(x='y')]")]:
         assert render(store) == text
+
+
+@pytest.mark.parametrize("source", [[1, "a", None], (1, "a", None), [], ()])
+@pytest.mark.parametrize("convert", [lambda s, v: s._list_to_dict(v), lambda s, v: s._set_list(v)])
+def test_sequences_of_plain_elements_come_back_as_fresh_lists(store, source, convert):
+    result = convert(store, source)
+    assert type(result) is list and result is not source and result == list(source)
+    assert all(a is b for a, b in zip(result, source))
+    result.append(0)                       # the copy is its own list
+    assert len(source) == len(result) - 1

@@ -73,6 +73,21 @@ inline bool is_sequence_value(PyObject* obj) {
 // A nested store: an object whose type's __name__ is exactly "TarvelVar".
 bool is_nested_store(PyObject* obj) noexcept;
 
+// A new exact list of the elements of an exact list or tuple when `needs_work(element)` is
+// false for every one of them; an empty Ref otherwise. Examining the elements runs no code,
+// so the copy equals appending them one by one, but is made at its exact size at once.
+template <class NeedsWork>
+Ref copy_if_no_element_needs_work(PyObject* sequence, NeedsWork&& needs_work) {
+    if (!PyList_CheckExact(sequence) && !PyTuple_CheckExact(sequence)) return Ref();
+    PyObject** items = PySequence_Fast_ITEMS(sequence);
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        if (needs_work(items[i])) return Ref();
+    }
+    return require(PyList_CheckExact(sequence) ? PyList_GetSlice(sequence, 0, size)
+                                               : PySequence_List(sequence));
+}
+
 [[noreturn]] void raise_dict_changed_size();
 
 // Walks an exact dict in order, comparing its size with the size at the start before each

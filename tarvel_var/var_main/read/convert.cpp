@@ -66,6 +66,10 @@ Ref to_dict(Args args) {
 
 Ref list_to_dict(Args args) {
     PyObject* self = args[0];
+    Ref copied = copy_if_no_element_needs_work(args[1], [](PyObject* value) {
+        return is_nested_store(value) || is_sequence_value(value);
+    });
+    if (copied) return copied;
     Ref new_array = require(PyList_New(0));
     for_each_item(args[1], [&](PyObject* value) {
         Ref test = convert_container(self, value);

@@ -71,7 +71,13 @@ Ref set_list(Args args) {
         Ref held = mapping_get(dict.get(), key);
         if (PyList_Check(held.get())) text_list = mapping_item(dict.get(), key);
     }
-    if (!text_list) text_list = require(PyList_New(0));
+    if (!text_list) {
+        text_list = copy_if_no_element_needs_work(value, [](PyObject* element) {
+            return PyDict_Check(element) || is_sequence_value(element);
+        });
+        if (text_list) return text_list;
+        text_list = require(PyList_New(0));
+    }
 
     // Extending a list with itself: convert the elements it held at the start.
     Ref source = Ref::borrow(value);
