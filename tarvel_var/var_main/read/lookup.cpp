@@ -39,18 +39,32 @@ bool is_own_bound_method(PyObject* method, PyObject* self, Method which) {
            PyMethod_GET_SELF(method) == self;
 }
 
-// `part in current.keys()`.
-bool has_part(PyObject* current, PyObject* part) {
+bool has_path_prefix(PyObject* key);
+
+// One step of a walk through an object that is not a plain dict: if `part in current.keys()`,
+// sets `next` to `current.get(part)` and returns true; returns false when the part is missing.
+bool step(PyObject* current, PyObject* part, Ref& next) {
     Ref keys_method = require(PyObject_GetAttr(current, names().keys));
     Ref found;
     // keys() of a store whose keys() is its own _mv_keys (as in TarvelVar): the listing need
     // not be built to answer whether it holds one name.
-    if (is_own_bound_method(keys_method.get(), current, Method::MvKeys) &&
-        lookup_listed_directly(current, part, found)) {
-        return static_cast<bool>(found);
+    const bool listed_directly = is_own_bound_method(keys_method.get(), current, Method::MvKeys) &&
+                                 lookup_listed_directly(current, part, found);
+    if (listed_directly) {
+        if (!found) return false;
+    } else {
+        Ref keys = require(PyObject_CallNoArgs(keys_method.get()));
+        if (require_status(PySequence_Contains(keys.get(), part)) == 0) return false;
     }
-    Ref keys = require(PyObject_CallNoArgs(keys_method.get()));
-    return require_status(PySequence_Contains(keys.get(), part)) == 1;
+    Ref get_method = require(PyObject_GetAttr(current, names().get));
+    // get() that is the store's own _mv_get, given a plain name: it would answer what the
+    // listing answers now (looked at again, as the lookup of get() may have run code).
+    if (listed_directly && is_own_bound_method(get_method.get(), current, Method::MvGet) &&
+        !has_path_prefix(part) && lookup_listed_directly(current, part, next) && next) {
+        return true;
+    }
+    next = require(PyObject_CallOneArg(get_method.get(), part));
+    return true;
 }
 
 // Returns the value of a listed variable, or an empty Ref when the name is not listed.
@@ -82,11 +96,12 @@ Ref walk_path(PyObject* self, PyObject* parts) {
             }
             return;
         }
-        if (!has_part(current.get(), part)) {
+        Ref next;
+        if (!step(current.get(), part, next)) {
             missing = true;
             return;
         }
-        current = call_method(current.get(), names().get, {part});
+        current = std::move(next);
     });
     if (missing) return Ref();
     return current;
