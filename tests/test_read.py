@@ -192,3 +192,19 @@ def test_no_leaks_on_reads(cls):
         assert_no_leak(lambda: s._mv_get(key, default), s, default, key)
     for listing in (s._mv_keys, s._mv_values, s._mv_items):
         assert_no_leak(listing, s, s.__dict__["a"])
+
+
+@pytest.mark.parametrize("arrange", [
+    lambda s: s.__dict__.update({"first": 0}) or s._set_class(TarvelVar, False, False),
+    lambda s: (s._set_class(TarvelVar, False, False), s.__dict__.pop("_g_n_r"),
+               s.__dict__.update({"mid": 0, "_g_n_r": False})),
+    lambda s: s._set_class(TarvelVar, False, False),
+])
+def test_listings_wherever_the_internal_variables_stand(arrange):
+    s = TarvelVarMain()
+    arrange(s)
+    s.__dict__.update({"a": 1, "b": 2})
+    names = [k for k in vars(s) if k not in TarvelVarMain._skip()]
+    assert s._mv_keys() == names
+    assert s._mv_items() == [(k, vars(s)[k]) for k in names]
+    assert s._mv_values() == [vars(s)[k] for k in names]

@@ -27,10 +27,19 @@ bool list_directly(PyObject* self, PyObject* dict, Listing what, Ref& result) {
         result = require(what == Listing::Keys ? PyDict_Keys(dict) : PyDict_Items(dict));
         PyObject** items = PySequence_Fast_ITEMS(result.get());
         const Py_ssize_t size = PyList_GET_SIZE(result.get());
+        auto name_at = [&](Py_ssize_t i) {
+            return what == Listing::Keys ? items[i] : PyTuple_GET_ITEM(items[i], 0);
+        };
+        // Set-up writes the four internal variables first; the keys of a dict are distinct, so
+        // when they lead the list, no other entry can be one of them.
+        if (size >= 4 && is_internal_name(name_at(0)) && is_internal_name(name_at(1)) &&
+            is_internal_name(name_at(2)) && is_internal_name(name_at(3))) {
+            require_status(PyList_SetSlice(result.get(), 0, 4, nullptr));
+            return true;
+        }
         Py_ssize_t kept = 0;
         for (Py_ssize_t i = 0; i < size; ++i) {
-            PyObject* name = what == Listing::Keys ? items[i] : PyTuple_GET_ITEM(items[i], 0);
-            if (is_internal_name(name)) {
+            if (is_internal_name(name_at(i))) {
                 Py_DECREF(items[i]);  // a name, or a pair of objects the dict still holds
             } else {
                 items[kept++] = items[i];
