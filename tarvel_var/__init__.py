@@ -43,7 +43,11 @@ class _ContractMethod(property):
 
 
 def _add(self: Any, /, **kwargs: Any) -> None:
+    """Merges the keyword arguments into the store."""
     self._mv_add(kwargs)
+
+
+_add.__name__, _add.__qualname__ = "add", "TarvelVar.add"  # as bound methods show it
 
 
 class TarvelVar(TarvelVarMain):
