@@ -13,6 +13,7 @@ class S(str): pass
 class I(int): pass
 class LS(list): pass
 class TS(tuple): pass
+class SS(set): pass
 class Boom(Exception): pass
 
 
@@ -130,7 +131,7 @@ def test_merge_into_plain_dict_keeps_its_entries(rec, via):
 ])
 @pytest.mark.parametrize("value, converted", [
     ({"a": {"b": 1}}, {"a": {"b": 1}}), ((1, {"a": 1}, [2, (3,)]), [1, {"a": 1}, [2, [3]]]),
-    ({3, "q", 5}, list({3, "q", 5})), (LS([1, TS((2,))]), [1, [2]]),
+    ({3, "q", 5}, list({3, "q", 5})), (LS([1, TS((2,))]), [1, [2]]), (SS({4}), [4]),
     (frozenset({1}), None), (S("s"), None), (I(7), None), (None, None), (TarvelVar(), None),
 ])
 def test_inherit_flag_and_conversion(path, raw_when_flag, flag, value, converted):
