@@ -105,9 +105,7 @@ Ref read_flag(PyObject* self, PyObject* name, PyObject* dict) {
 }
 
 void set_attribute(PyObject* self, PyObject* name, PyObject* value) {
-    PyTypeObject* type = Py_TYPE(self);
-    if (!PyUnicode_CheckExact(name) || type->tp_setattro != runtime.cls_setattro ||
-        !type_facts(type).owns(Method::SetAttrHook)) {
+    if (!PyUnicode_CheckExact(name) || !type_facts(Py_TYPE(self)).setattr_is_own_hook()) {
         require_status(PyObject_SetAttr(self, name, value));
         return;
     }

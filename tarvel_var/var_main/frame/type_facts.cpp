@@ -28,7 +28,8 @@ TypeFacts compute(PyTypeObject* type) noexcept {
     facts.plain_flags = class_attribute(type, n.g_n_r) == nullptr &&
                         class_attribute(type, n.g_n_i) == nullptr &&
                         class_attribute(type, n.i_c_u) == nullptr;
-    facts.plain_delete = type->tp_setattro == runtime.cls_setattro &&
+    facts.setattr_slot = type->tp_setattro == runtime.cls_setattro;
+    facts.plain_delete = facts.setattr_slot &&
                          class_attribute(type, n.dunder_delattr) == runtime.object_delattr;
     for (int m = 0; m < kMethodCount; ++m) {
         if (class_attribute(type, method_name(static_cast<Method>(m))) == runtime.functions[m]) {

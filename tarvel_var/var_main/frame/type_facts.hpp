@@ -19,13 +19,18 @@ struct TypeFacts {
     // No class attribute named like the flags or the store factory: reading one of them is
     // reading the instance dict.
     bool plain_flags = false;
-    // Deleting an attribute is object's own deletion: the class's __setattr__ is our hook,
-    // which the interpreter passes by for deletions, and its __delattr__ is object's.
+    // The class's attribute-assignment slot is the one the interpreter gave our class, which
+    // calls __setattr__ for assignments and __delattr__ for deletions.
+    bool setattr_slot = false;
+    // Deleting an attribute is object's own deletion: the slot above, whose __delattr__ is
+    // object's.
     bool plain_delete = false;
     // Bit per Method: the class's attribute of that name is our own method object.
     std::uint32_t own = 0;
 
     bool owns(Method which) const { return standard && (own >> static_cast<int>(which)) & 1u; }
+    // setattr() reaches our own __setattr__ hook.
+    bool setattr_is_own_hook() const { return setattr_slot && owns(Method::SetAttrHook); }
 };
 
 TypeFacts type_facts(PyTypeObject* type) noexcept;

@@ -39,7 +39,14 @@ bool is_own_bound_method(PyObject* method, PyObject* self, Method which) {
            PyMethod_GET_SELF(method) == self;
 }
 
-bool has_path_prefix(PyObject* key);
+bool has_path_prefix(PyObject* key) {
+    if (PyUnicode_CheckExact(key)) {
+        return require_status(static_cast<int>(
+                   PyUnicode_Tailmatch(key, names().dollar_dot, 0, PY_SSIZE_T_MAX, -1))) != 0;
+    }
+    Ref result = call_method(key, names().startswith, {names().dollar_dot});
+    return truth(result.get());
+}
 
 // One step of a walk through an object that is not a plain dict: if `part in current.keys()`,
 // sets `next` to `current.get(part)` and returns true; returns false when the part is missing.
@@ -105,15 +112,6 @@ Ref walk_path(PyObject* self, PyObject* parts) {
     });
     if (missing) return Ref();
     return current;
-}
-
-bool has_path_prefix(PyObject* key) {
-    if (PyUnicode_CheckExact(key)) {
-        return require_status(static_cast<int>(
-                   PyUnicode_Tailmatch(key, names().dollar_dot, 0, PY_SSIZE_T_MAX, -1))) != 0;
-    }
-    Ref result = call_method(key, names().startswith, {names().dollar_dot});
-    return truth(result.get());
 }
 
 Ref path_parts(PyObject* key) {

@@ -112,18 +112,6 @@ Ref render_instance_dict(PyObject* self, const Layout& layout) {
     return render(self, layout, entries, [&](auto&& visit) { walk_pairs(dict.get(), visit); });
 }
 
-}  // namespace
-
-namespace impl {
-
-Ref mv_to_params(Args args) { return render_instance_dict(args[0], kParams); }
-
-Ref mv_to_string(Args args) { return render_instance_dict(args[0], kString); }
-
-}  // namespace impl
-
-namespace {
-
 // Code-point order of two str objects, as PyUnicode_Compare gives it; one-byte strings, the
 // common case, are compared here without a call.
 bool text_less(PyObject* a, PyObject* b) {
@@ -157,6 +145,10 @@ std::vector<std::pair<Ref, Ref>> sorted_text_pairs(PyObject* dict) {
 }  // namespace
 
 namespace impl {
+
+Ref mv_to_params(Args args) { return render_instance_dict(args[0], kParams); }
+
+Ref mv_to_string(Args args) { return render_instance_dict(args[0], kString); }
 
 // Ordered by name over a snapshot, so a value's repr() that changes the store cannot
 // disturb the walk.

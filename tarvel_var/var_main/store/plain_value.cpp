@@ -10,7 +10,7 @@ bool links_are_ours(PyTypeObject* type, ChainFrom from) {
     const TypeFacts facts = type_facts(type);
     if (!facts.plain_flags || !facts.owns(Method::SetAttr)) return false;
     if (from == ChainFrom::Hook) return true;
-    if (!facts.owns(Method::SetAttrHook) || type->tp_setattro != runtime.cls_setattro) return false;
+    if (!facts.setattr_is_own_hook()) return false;
     return from == ChainFrom::Setattr || facts.owns(Method::MvSet);
 }
 
