@@ -48,3 +48,18 @@ def assert_no_leak(func, *objects, repeat=200):
     after = [sys.getrefcount(obj) for obj in objects]
     assert after == before
     assert len(gc.get_objects()) - live_before < repeat // 4
+
+
+def merged(old, new):
+    """What `_mv_add` promises for plain data: dicts merge into dicts, lists extend the lists
+    held under a name (an empty name never extends: the list is rebuilt), the rest replaces."""
+    result = dict(old)
+    for key, value in new.items():
+        held = result.get(key)
+        if isinstance(value, dict):
+            result[key] = merged(held if isinstance(held, dict) else {}, value)
+        elif isinstance(value, list):
+            result[key] = (held if isinstance(held, list) and key else []) + value
+        else:
+            result[key] = value
+    return result

@@ -9,6 +9,7 @@ import sys
 from hypothesis import strategies as st
 from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, invariant, precondition, rule
 
+from conftest import merged
 from tarvel_var import TarvelVar, TarvelVarMain
 
 INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
@@ -168,20 +169,6 @@ def plain(value):
     if isinstance(value, (list, tuple, set)):
         return [plain(v) for v in value]
     return value
-
-
-def merged(old, new):
-    """What `_mv_add` promises: dicts merge into dicts, lists extend lists, the rest replaces."""
-    result = dict(old)
-    for key, value in new.items():
-        held = result.get(key)
-        if isinstance(value, dict):
-            result[key] = merged(held if isinstance(held, dict) else {}, value)
-        elif isinstance(value, list):
-            result[key] = (held if isinstance(held, list) and key else []) + value
-        else:
-            result[key] = value
-    return result
 
 
 class StoreMachine(RuleBasedStateMachine):

@@ -3,6 +3,7 @@ with the general paths that consult the overridable methods."""
 
 from hypothesis import given, settings, strategies as st
 
+from conftest import merged
 from tarvel_var import TarvelVar, TarvelVarMain
 
 # Names starting with "_" could shadow methods or internal variables: tested elsewhere.
@@ -68,21 +69,6 @@ def test_merge_matches_dict_update_at_every_depth(first, second):
     store._mv_add(second)
     expected = merged(first, second)
     assert store._mv_to_dict() == expected
-
-
-def merged(old, new):
-    """What `_mv_add` promises: dicts merge into dicts, lists extend lists, the rest replaces."""
-    result = dict(old)
-    for key, value in new.items():
-        held = result.get(key)
-        if isinstance(value, dict):
-            result[key] = merged(held, value) if isinstance(held, dict) and held else merged({}, value)
-        elif isinstance(value, list):
-            # an empty name never extends: the list is rebuilt
-            result[key] = (held if isinstance(held, list) and key else []) + value
-        else:
-            result[key] = value
-    return result
 
 
 class GeneralWrites(TarvelVar):
