@@ -1,89 +1,76 @@
 """Variable stores for configuration and parameter objects.
 
 `TarvelVar` is the public store: nested dicts become nested stores, lists, sets and tuples
-become lists, and whole dicts can be merged in. Its core, `TarvelVarMain`, is native code
-in `tarvel_var.var_main`.
+become lists, and whole dicts can be merged in. It is a mutable mapping of its variables.
+Its core, `TarvelVarMain`, is native code in `tarvel_var.var_main`; the mapping protocol and
+the other public methods are native code in `tarvel_var._store`.
 """
 
 from __future__ import annotations
 
-from operator import attrgetter
+from collections.abc import Mapping, MutableMapping
 from typing import TYPE_CHECKING, Any
 
-from .var_main import TarvelVarMain
+from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
+from . import _store  # noqa: I001
+
+if TYPE_CHECKING:
+    from collections.abc import Iterator
+    from typing import TypeVar, overload
+
+    _T = TypeVar("_T")
 
 __all__ = ["TarvelVar", "TarvelVarMain"]
 
-_main_getattr = TarvelVarMain.__getattr__
-
-
-class _ContractMethod(property):
-    """A method of the store contract (`add`, `keys`, `get`) that stays reachable when the
-    store holds a variable of the same name: as a data descriptor it wins over the instance
-    dictionary, while the variable itself stays in the store (assigning or deleting through
-    the descriptor writes the variable). Reading it runs no Python code: `getter` is built
-    from C callables, which matters because every nested store and every step of a path
-    lookup reads one."""
-
-    def __init__(self, getter: Any, name: str, doc: str) -> None:
-        def set_variable(obj: Any, value: Any) -> None:
-            obj.__dict__[name] = value
-
-        def delete_variable(obj: Any) -> None:
-            try:
-                del obj.__dict__[name]
-            except KeyError:
-                raise AttributeError(name) from None
-
-        super().__init__(getter, set_variable, delete_variable, doc)
-
-    def __call__(self, obj: Any, /, *args: Any, **kwargs: Any) -> Any:
-        # Called through the class, as in `TarvelVar.keys(store)`.
-        return self.__get__(obj, type(obj))(*args, **kwargs)
-
-
-def _add(self: Any, /, **kwargs: Any) -> None:
-    """Merges the keyword arguments into the store."""
-    self._mv_add(kwargs)
-
-
-_add.__name__, _add.__qualname__ = "add", "TarvelVar.add"  # as bound methods show it
-
 
 class TarvelVar(TarvelVarMain):
-    """A variable store: `TarvelVar({"db": {"port": 5432}}).db.port == 5432`."""
+    """A variable store: `TarvelVar({"db": {"port": 5432}}).db.port == 5432`.
 
-    def __init__(self, data: dict[str, Any] | None = None, /, *, reprint: bool = False,
-                 inherit: bool = False) -> None:
-        self._set_class(TarvelVar, reprint, inherit)
-        if data is not None:
-            self._mv_add(data)
-
-    def __getattr__(self, name: str) -> Any:
-        # Protocol probes (__deepcopy__, __setstate__, __array_interface__, ...) must see a
-        # missing attribute, not its name. (The one-character test first: it costs no new
-        # string, and most names fail it.)
-        if name[:1] == "_" and len(name) > 4 and name[:2] == "__" and name[-2:] == "__":
-            raise AttributeError(f"'{type(self).__name__}' object has no attribute '{name}'")
-        return _main_getattr(self, name)
+    `TarvelVar(data=None, /, *, reprint=False, inherit=False, strict=False)`: `data` is any
+    mapping (a store gives its content). A strict store, and every nested store made in it,
+    raises AttributeError for a missing attribute instead of answering None. Keys must be
+    str, and keys the store keeps for itself (its internal variables and its methods that
+    begin with "_") are refused with ValueError; `data` is checked whole before the store
+    changes.
+    """
 
     if TYPE_CHECKING:
-        def add(self, /, **kwargs: Any) -> None:
-            """Merges the keyword arguments into the store."""
+        def __init__(self, data: Mapping[str, Any] | None = None, /, *, reprint: bool = False,
+                     inherit: bool = False, strict: bool = False) -> None: ...
+        def __getattr__(self, name: str) -> Any: ...
+        def __getitem__(self, key: str) -> Any: ...
+        def __setitem__(self, key: str, value: Any) -> None: ...
+        def __delitem__(self, key: str) -> None: ...
+        def __len__(self) -> int: ...
+        def __contains__(self, key: object) -> bool: ...
+        def __iter__(self) -> Iterator[str]: ...
+        def __eq__(self, other: object) -> bool: ...
+        def __ne__(self, other: object) -> bool: ...
+        def add(self, /, **entries: Any) -> None: ...
+        def keys(self) -> list[str]: ...  # type: ignore[override]
+        def values(self) -> list[Any]: ...  # type: ignore[override]
+        def items(self) -> list[tuple[str, Any]]: ...  # type: ignore[override]
+        @overload
+        def get(self, key: Any, /) -> Any: ...
+        @overload
+        def get(self, key: Any, default: _T, /) -> Any | _T: ...
+        def get(self, key: Any, default: Any = None, /) -> Any: ...
+        @overload
+        def pop(self, key: str, /) -> Any: ...
+        @overload
+        def pop(self, key: str, default: _T, /) -> Any | _T: ...
+        def pop(self, key: str, default: Any = ..., /) -> Any: ...
+        def popitem(self) -> tuple[str, Any]: ...
+        def setdefault(self, key: str, default: Any = None, /) -> Any: ...
+        def update(self, other: Any = (), /, **entries: Any) -> None: ...
+        def clear(self) -> None: ...
+        def to_dict(self, sort: bool = False) -> dict[str, Any]: ...
+        def merge(self, data: Mapping[str, Any], /) -> None: ...
+        __hash__: None  # type: ignore[assignment]
 
-        def keys(self) -> list[str]:
-            """The names of the store's variables."""
 
-        def get(self, key: Any, default: Any = None) -> Any:
-            """The variable `key` (or a "$." path), or `default`."""
-    else:
-        # keys() and get() are the store's own _mv_keys and _mv_get, looked up on the
-        # instance each time, so overrides of those take part.
-        add = _ContractMethod(_add.__get__, "add",
-                              "Merges the keyword arguments into the store.")
-        keys = _ContractMethod(attrgetter("_mv_keys"), "keys", "The names of the store's variables.")
-        get = _ContractMethod(attrgetter("_mv_get"), "get",
-                              'The variable `key` (or a "$." path), or `default`.')
+_store.bind(TarvelVar, TarvelVarMain, Mapping)
+MutableMapping.register(TarvelVar)
 
 
 def _settle_shared_keys() -> None:

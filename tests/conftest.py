@@ -24,6 +24,14 @@ def new_main_store(reprint=False, inherit=False, factory=TarvelVar):
     return store
 
 
+def added(data, **flags):
+    """A store filled by the module's own merge (`_mv_add`), which takes any key, including the
+    ones the public constructor refuses."""
+    store = TarvelVar(**flags)
+    store._mv_add(data)
+    return store
+
+
 @pytest.fixture
 def store():
     return TarvelVar()

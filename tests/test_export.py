@@ -4,7 +4,7 @@ from collections import OrderedDict
 
 import pytest
 
-from conftest import assert_no_leak, new_main_store
+from conftest import added, assert_no_leak, new_main_store
 from tarvel_var import TarvelVar, TarvelVarMain
 
 # Classes that merely bear the type name by which the conversion recognises a store.
@@ -46,7 +46,7 @@ def test_mapping_decision_table(store):
 @pytest.mark.parametrize("arg, expected", [
     ("ab", ["a", "b"]), ({"k": 1}, ["k"]), ((1, (2,), {3}), [1, [2], [3]]),
     (iter([["_g_n_r"]]), [["_g_n_r"]]),
-    ([TarvelVar({"a": [1], "_g_n_s": 0}), NamedList([2])], [{"a": [1]}, {}]),
+    ([added({"a": [1], "_g_n_s": 0}), NamedList([2])], [{"a": [1]}, {}]),
     (5, (TypeError, "'int' object is not iterable")),
 ])
 def test_sequence_decision_table(store, arg, expected):

@@ -1,0 +1,168 @@
+// Making, filling and reading stores through the public class: the constructor, add(),
+// merge(), to_dict(), strict stores and the missing-attribute hook.
+#include <cstring>
+
+#include "data.hpp"
+#include "methods.hpp"
+
+namespace tvs {
+namespace {
+
+struct InitOptions {
+    PyObject* data = Py_None;
+    PyObject* reprint = Py_False;
+    PyObject* inherit = Py_False;
+    PyObject* strict = Py_False;
+};
+
+InitOptions parse_init(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    InitOptions options;
+    if (nargs > 1) {
+        raise(PyExc_TypeError, "TarvelVar() takes at most 1 positional argument (%zd given)", nargs);
+    }
+    if (nargs == 1) options.data = args[0];
+    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t i = 0; i < nkw; ++i) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
+        PyObject* value = args[nargs + i];
+        if (PyUnicode_CompareWithASCIIString(keyword, "reprint") == 0) {
+            options.reprint = value;
+        } else if (PyUnicode_CompareWithASCIIString(keyword, "inherit") == 0) {
+            options.inherit = value;
+        } else if (PyUnicode_CompareWithASCIIString(keyword, "strict") == 0) {
+            options.strict = value;
+        } else if (PyUnicode_CompareWithASCIIString(keyword, "data") == 0) {
+            raise(PyExc_TypeError, "TarvelVar() got some positional-only arguments passed as keyword "
+                                   "arguments: 'data'");
+        } else {
+            raise(PyExc_TypeError, "TarvelVar() got an unexpected keyword argument '%U'", keyword);
+        }
+    }
+    return options;
+}
+
+// A dunder name: protocol probes (__deepcopy__, __setstate__, __array_interface__, ...) must
+// see a missing attribute, never a name or None.
+bool is_dunder(PyObject* name) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(name);
+    return length > 4 && PyUnicode_READ_CHAR(name, 0) == '_' && PyUnicode_READ_CHAR(name, 1) == '_' &&
+           PyUnicode_READ_CHAR(name, length - 1) == '_' && PyUnicode_READ_CHAR(name, length - 2) == '_';
+}
+
+bool is_strict(PyObject* self) {
+    Ref dict = instance_dict(self);
+    if (!PyDict_Check(dict.get())) return false;
+    PyObject* flag = nullptr;
+    if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_s, &flag)) == 0) return false;
+    Ref flag_ref = Ref::steal(flag);
+    return tv::truth(flag_ref.get());
+}
+
+// AttributeError with `name` and `obj` set, so that the interpreter can suggest a close name.
+[[noreturn]] void raise_missing_attribute(PyObject* self, PyObject* name) {
+    Ref message = require(PyUnicode_FromFormat("'%.100s' object has no attribute '%U'",
+                                               Py_TYPE(self)->tp_name, name));
+    Ref error = require(PyObject_CallOneArg(PyExc_AttributeError, message.get()));
+    require_status(PyObject_SetAttrString(error.get(), "name", name));
+    require_status(PyObject_SetAttrString(error.get(), "obj", self));
+    PyErr_SetObject(PyExc_AttributeError, error.get());
+    throw_error();
+}
+
+void fill(PyObject* self, PyObject* prepared) {
+    call_store_method(self, names().mv_add, {prepared});
+}
+
+template <class Body>
+PyObject* entry(Body&& body) {
+    return tv::at_boundary<PyObject*>(nullptr, body);
+}
+
+}  // namespace
+
+PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry([&] {
+        const InitOptions options = parse_init(args, nargs, kwnames);
+        Ref prepared;
+        if (options.data != Py_None) prepared = prepare_data(Py_TYPE(self), options.data, "TarvelVar()");
+        const bool strict = tv::truth(options.strict);
+        PyObject* factory = strict ? state.strict_factory : state.public_cls;
+        call_store_method(self, names().set_class, {factory, options.reprint, options.inherit});
+        if (strict) {
+            Ref dict = instance_dict(self);
+            require_status(PyObject_SetItem(dict.get(), names().g_n_s, Py_True));
+        }
+        if (prepared) fill(self, prepared.get());
+        return Py_NewRef(Py_None);
+    });
+}
+
+PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+        if (PyTuple_GET_SIZE(args) != 0) {
+            raise(PyExc_TypeError, "add() takes 0 positional arguments but %zd were given",
+                  PyTuple_GET_SIZE(args));
+        }
+        // The keyword dict is the caller's own when the store's merge calls add(**entries): it
+        // is only read.
+        Ref entries = kwargs != nullptr ? Ref::borrow(kwargs) : require(PyDict_New());
+        // What the interpreter checks before it calls a function with **entries: a C function
+        // handed the dict itself must check it.
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(entries.get(), &pos, &key, &value)) {
+            if (!PyUnicode_Check(key)) raise(PyExc_TypeError, "keywords must be strings");
+        }
+        fill(self, entries.get());
+        return Py_NewRef(Py_None);
+    });
+}
+
+PyObject* merge(PyObject* self, PyObject* data) {
+    return entry([&] {
+        Ref prepared = prepare_data(Py_TYPE(self), data, "merge()");
+        fill(self, prepared.get());
+        return Py_NewRef(Py_None);
+    });
+}
+
+PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry([&] {
+        PyObject* sort = Py_False;
+        const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+        if (nargs > 1) raise(PyExc_TypeError, "to_dict() takes at most 1 argument (%zd given)", nargs);
+        if (nargs == 1) sort = args[0];
+        for (Py_ssize_t i = 0; i < nkw; ++i) {
+            PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
+            if (PyUnicode_CompareWithASCIIString(keyword, "sort") != 0) {
+                raise(PyExc_TypeError, "to_dict() got an unexpected keyword argument '%U'", keyword);
+            }
+            if (nargs == 1) raise(PyExc_TypeError, "to_dict() got multiple values for argument 'sort'");
+            sort = args[nargs + i];
+        }
+        return call_store_method(self, names().mv_to_dict, {sort}).release();
+    });
+}
+
+PyObject* getattr_hook(PyObject* self, PyObject* name) {
+    return entry([&] {
+        if (PyUnicode_Check(name) && (is_dunder(name) || is_strict(self))) {
+            raise_missing_attribute(self, name);
+        }
+        PyObject* stack[] = {self, name};
+        return require(PyObject_Vectorcall(state.main_getattr, stack, 2, nullptr)).release();
+    });
+}
+
+PyObject* strict_store(PyObject*, PyObject*) {
+    return entry([&] {
+        PyObject* stack[] = {nullptr, Py_True};
+        Ref kwnames = require(PyTuple_Pack(1, names().strict));
+        return require(PyObject_Vectorcall(state.public_cls, stack + 1,
+                                           0 | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames.get()))
+            .release();
+    });
+}
+
+}  // namespace tvs

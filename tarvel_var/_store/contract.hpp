@@ -1,0 +1,26 @@
+// The descriptor that puts a public method on the class so that it stays reachable when the
+// store holds a variable of the same name (`keys`, `items`, `pop`, ...): as a data descriptor
+// it wins over the instance dictionary, while the variable stays in the store. Assigning or
+// deleting through it writes the variable (the store's own assignment never reaches it).
+//
+// Read through an instance it gives the bound method; read through the class it is itself,
+// and calling it then takes the store as the first argument (`TarvelVar.keys(store)`).
+#pragma once
+
+#include <Python.h>
+
+#include "frame/refs.hpp"
+
+namespace tvs {
+
+// Readies the type; false with an exception set.
+bool ready_contract_type();
+
+// A descriptor for the C function `def` of the class `cls`.
+tv::Ref new_contract_method(PyObject* cls, PyMethodDef* def);
+
+// A descriptor that answers with the instance's attribute `alias` (so `keys` is the store's own
+// `_mv_keys`, overrides included).
+tv::Ref new_contract_alias(PyObject* name, PyObject* alias, const char* doc);
+
+}  // namespace tvs

@@ -1,0 +1,19 @@
+// Equality of stores by content: a store equals another store or any Mapping whose keys and
+// values are equal, where stores and mappings compare by content at any depth and lists,
+// tuples and sets compare element by element, as the lists a store holds them as (so a
+// store equals the data it was made from).
+#pragma once
+
+#include <Python.h>
+
+#include "store_access.hpp"
+
+namespace tvs {
+
+// Whether `other` is something a store compares with by content: a store or a Mapping.
+bool is_comparable_mapping(PyObject* other);
+
+// Content equality of the store `self` with a store or Mapping `other`.
+bool store_equals(PyObject* self, PyObject* other);
+
+}  // namespace tvs

@@ -1,0 +1,227 @@
+// The mapping protocol of the public class. Its keys are the store's variables, as the
+// store's own listing (_mv_keys) gives them; writes go through the store's own operations
+// (attribute assignment, _mv_pop, _mv_clear), so the store's flags and overrides take part.
+#include "data.hpp"
+#include "equality.hpp"
+#include "methods.hpp"
+
+namespace tvs {
+namespace {
+
+// `name` as a variable name: an exact str (a str subclass gives its exact str).
+Ref variable_name(PyObject* name) {
+    if (PyUnicode_CheckExact(name)) return Ref::borrow(name);
+    return require(PyUnicode_FromObject(name));
+}
+
+// Assigns one checked entry, as attribute assignment does.
+void assign(PyObject* self, PyObject* key, PyObject* value) {
+    Ref name = prepare_key(Py_TYPE(self), key);
+    Ref prepared = prepare_value(Py_TYPE(self), name.get(), value);
+    require_status(PyObject_SetAttr(self, name.get(), prepared.get()));
+}
+
+void remove(PyObject* self, PyObject* key) {
+    Ref name = variable_name(key);
+    call_store_method(self, names().mv_pop, {name.get()});
+}
+
+Ref variable_or_key_error(PyObject* self, PyObject* key) {
+    Ref value;
+    if (!find_variable(self, key, &value)) raise_key_error(key);
+    return value;
+}
+
+// The pairs of dict.update's `other`: a mapping's keys (through keys(), as dict.update
+// does), or an iterable of pairs. Each pair is checked before any is assigned.
+Ref update_pairs(PyObject* self, PyObject* other) {
+    Ref pairs = require(PyList_New(0));
+    auto add_pair = [&](PyObject* key, PyObject* value) {
+        Ref name = prepare_key(Py_TYPE(self), key);
+        Ref prepared = prepare_value(Py_TYPE(self), name.get(), value);
+        Ref pair = require(PyTuple_Pack(2, name.get(), prepared.get()));
+        require_status(PyList_Append(pairs.get(), pair.get()));
+    };
+    PyObject* keys_method = nullptr;
+    if (PyDict_CheckExact(other)) {
+        Ref snapshot = require(PyDict_Items(other));  // checking a value may run code
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(snapshot.get()); ++i) {
+            PyObject* pair = PyList_GET_ITEM(snapshot.get(), i);
+            add_pair(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+        }
+        return pairs;
+    }
+    if (require_status(PyObject_GetOptionalAttr(other, names().keys, &keys_method)) == 1) {
+        Ref keys_ref = Ref::steal(keys_method);
+        Ref keys = require(PyObject_CallNoArgs(keys_ref.get()));
+        Ref iterator = require(PyObject_GetIter(keys.get()));
+        while (Ref key = Ref::steal(PyIter_Next(iterator.get()))) {
+            Ref value = require(PyObject_GetItem(other, key.get()));
+            add_pair(key.get(), value.get());
+        }
+        if (PyErr_Occurred()) throw_error();
+        return pairs;
+    }
+    Ref iterator = require(PyObject_GetIter(other));
+    for (Py_ssize_t index = 0;; ++index) {
+        Ref item = Ref::steal(PyIter_Next(iterator.get()));
+        if (!item) {
+            if (PyErr_Occurred()) throw_error();
+            break;
+        }
+        Ref fast = Ref::steal(PySequence_Fast(item.get(), ""));
+        if (!fast) {
+            PyErr_Clear();
+            raise(PyExc_TypeError, "cannot convert dictionary update sequence element #%zd to a sequence",
+                  index);
+        }
+        if (PySequence_Fast_GET_SIZE(fast.get()) != 2) {
+            raise(PyExc_ValueError, "dictionary update sequence element #%zd has length %zd; 2 is required",
+                  index, PySequence_Fast_GET_SIZE(fast.get()));
+        }
+        Ref key = Ref::borrow(PySequence_Fast_ITEMS(fast.get())[0]);
+        Ref value = Ref::borrow(PySequence_Fast_ITEMS(fast.get())[1]);
+        add_pair(key.get(), value.get());
+    }
+    return pairs;
+}
+
+bool check_count(const char* function, Py_ssize_t nargs, Py_ssize_t low, Py_ssize_t high) {
+    if (nargs >= low && nargs <= high) return true;
+    if (low == high) {
+        PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd argument%s (%zd given)", function,
+                     low, low == 1 ? "" : "s", nargs);
+    } else if (nargs < low) {
+        PyErr_Format(PyExc_TypeError, "%s() takes at least %zd argument%s (%zd given)", function,
+                     low, low == 1 ? "" : "s", nargs);
+    } else {
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd argument%s (%zd given)", function,
+                     high, high == 1 ? "" : "s", nargs);
+    }
+    return false;
+}
+
+template <class Body>
+PyObject* entry(Body&& body) {
+    return tv::at_boundary<PyObject*>(nullptr, body);
+}
+
+}  // namespace
+
+PyObject* getitem(PyObject* self, PyObject* key) {
+    return entry([&] { return variable_or_key_error(self, key).release(); });
+}
+
+PyObject* setitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    if (!check_count("__setitem__", nargs, 2, 2)) return nullptr;
+    return entry([&] {
+        assign(self, args[0], args[1]);
+        return Py_NewRef(Py_None);
+    });
+}
+
+PyObject* delitem(PyObject* self, PyObject* key) {
+    return entry([&] {
+        if (!find_variable(self, key, nullptr)) raise_key_error(key);
+        remove(self, key);
+        return Py_NewRef(Py_None);
+    });
+}
+
+PyObject* length(PyObject* self, PyObject*) {
+    return entry([&] { return PyLong_FromSsize_t(count_variables(self)); });
+}
+
+PyObject* contains(PyObject* self, PyObject* key) {
+    return entry([&] { return PyBool_FromLong(find_variable(self, key, nullptr)); });
+}
+
+PyObject* iterate(PyObject* self, PyObject*) {
+    return entry([&] {
+        Ref keys = listed_keys(self);
+        return PyObject_GetIter(keys.get());
+    });
+}
+
+PyObject* values(PyObject* self, PyObject*) {
+    return entry([&] { return call_store_method(self, names().mv_values, {}).release(); });
+}
+
+PyObject* items(PyObject* self, PyObject*) {
+    return entry([&] { return call_store_method(self, names().mv_items, {}).release(); });
+}
+
+PyObject* pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    if (!check_count("pop", nargs, 1, 2)) return nullptr;
+    return entry([&]() -> PyObject* {
+        Ref value;
+        if (!find_variable(self, args[0], &value)) {
+            if (nargs == 2) return Py_NewRef(args[1]);
+            raise_key_error(args[0]);
+        }
+        remove(self, args[0]);
+        return value.release();
+    });
+}
+
+PyObject* popitem(PyObject* self, PyObject*) {
+    return entry([&]() -> PyObject* {
+        Ref keys = listed_keys(self);
+        const Py_ssize_t count = PyObject_Length(keys.get());
+        if (count < 0) throw_error();
+        if (count == 0) raise(PyExc_KeyError, "popitem(): store is empty");
+        Ref name = require(PySequence_GetItem(keys.get(), count - 1));
+        Ref value = variable_or_key_error(self, name.get());
+        remove(self, name.get());
+        return PyTuple_Pack(2, name.get(), value.get());
+    });
+}
+
+PyObject* setdefault(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    if (!check_count("setdefault", nargs, 1, 2)) return nullptr;
+    return entry([&]() -> PyObject* {
+        Ref value;
+        if (find_variable(self, args[0], &value)) return value.release();
+        assign(self, args[0], nargs == 2 ? args[1] : Py_None);
+        // what the store holds now: a dict default has become a nested store
+        return variable_or_key_error(self, args[0]).release();
+    });
+}
+
+PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+        if (nargs > 1) raise(PyExc_TypeError, "update expected at most 1 argument, got %zd", nargs);
+        Ref pairs = nargs == 1 ? update_pairs(self, PyTuple_GET_ITEM(args, 0)) : require(PyList_New(0));
+        if (kwargs != nullptr) {
+            Ref more = update_pairs(self, kwargs);
+            require_status(PyList_SetSlice(pairs.get(), PY_SSIZE_T_MAX, PY_SSIZE_T_MAX, more.get()));
+        }
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs.get()); ++i) {
+            Ref pair = Ref::borrow(PyList_GET_ITEM(pairs.get(), i));
+            require_status(PyObject_SetAttr(self, PyTuple_GET_ITEM(pair.get(), 0),
+                                            PyTuple_GET_ITEM(pair.get(), 1)));
+        }
+        return Py_NewRef(Py_None);
+    });
+}
+
+PyObject* clear(PyObject* self, PyObject*) {
+    return entry([&] { return call_store_method(self, names().mv_clear, {}).release(); });
+}
+
+PyObject* equals(PyObject* self, PyObject* other) {
+    return entry([&]() -> PyObject* {
+        if (!is_comparable_mapping(other)) return Py_NewRef(Py_NotImplemented);
+        return PyBool_FromLong(store_equals(self, other));
+    });
+}
+
+PyObject* not_equals(PyObject* self, PyObject* other) {
+    return entry([&]() -> PyObject* {
+        if (!is_comparable_mapping(other)) return Py_NewRef(Py_NotImplemented);
+        return PyBool_FromLong(!store_equals(self, other));
+    });
+}
+
+}  // namespace tvs

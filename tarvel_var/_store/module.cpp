@@ -1,0 +1,168 @@
+// tarvel_var._store: the native half of the public class TarvelVar. The package defines the
+// class in Python and calls bind() once, which puts the methods of this module on it.
+#include <Python.h>
+
+#include "contract.hpp"
+#include "methods.hpp"
+#include "store_access.hpp"
+
+namespace tvs {
+namespace {
+
+constexpr int kFast = METH_FASTCALL;
+constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
+constexpr int kVarKw = METH_VARARGS | METH_KEYWORDS;
+
+template <class F>
+PyCFunction as_cfunction(F function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// The protocol methods, found by the interpreter on the class.
+PyMethodDef protocol_methods[] = {
+    {"__init__", as_cfunction(init), kFastKw,
+     "__init__($self, data=None, /, *, reprint=False, inherit=False, strict=False)\n--\n\n"
+     "Makes a store of `data`, a mapping (a store gives its content), checked whole first."},
+    {"__getattr__", as_cfunction(getattr_hook), METH_O,
+     "__getattr__($self, name, /)\n--\n\n"
+     "A missing attribute: AttributeError in a strict store and for dunder names, else what the "
+     "store's reprint flag says (the name, or None)."},
+    {"__getitem__", as_cfunction(getitem), METH_O,
+     "__getitem__($self, key, /)\n--\n\nThe variable `key`; KeyError when there is none."},
+    {"__setitem__", as_cfunction(setitem), kFast,
+     "__setitem__($self, key, value, /)\n--\n\nSets the variable `key` as attribute assignment does."},
+    {"__delitem__", as_cfunction(delitem), METH_O,
+     "__delitem__($self, key, /)\n--\n\nRemoves the variable `key`; KeyError when there is none."},
+    {"__len__", as_cfunction(length), METH_NOARGS, "__len__($self, /)\n--\n\nThe number of variables."},
+    {"__contains__", as_cfunction(contains), METH_O,
+     "__contains__($self, key, /)\n--\n\nWhether the store has the variable `key`."},
+    {"__iter__", as_cfunction(iterate), METH_NOARGS,
+     "__iter__($self, /)\n--\n\nThe variable names, in the store's order."},
+    {"__eq__", as_cfunction(equals), METH_O,
+     "__eq__($self, other, /)\n--\n\nEquality by content with a store or any mapping."},
+    {"__ne__", as_cfunction(not_equals), METH_O, "__ne__($self, other, /)\n--\n\nThe inverse of ==."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// The public methods, which stay reachable beside a variable of the same name.
+PyMethodDef public_methods[] = {
+    {"add", as_cfunction(add), kVarKw,
+     "add($self, /, **entries)\n--\n\nMerges the keyword arguments into the store."},
+    {"values", as_cfunction(values), METH_NOARGS,
+     "values($self, /)\n--\n\nThe values of the variables, as a new list."},
+    {"items", as_cfunction(items), METH_NOARGS,
+     "items($self, /)\n--\n\nThe (name, value) pairs of the variables, as a new list."},
+    {"pop", as_cfunction(pop), kFast,
+     "pop($self, key, default=<unrepresentable>, /)\n--\n\n"
+     "Removes the variable `key` and returns its value; `default` (or KeyError) when there is none."},
+    {"popitem", as_cfunction(popitem), METH_NOARGS,
+     "popitem($self, /)\n--\n\nRemoves the last variable and returns its (name, value) pair."},
+    {"setdefault", as_cfunction(setdefault), kFast,
+     "setdefault($self, key, default=None, /)\n--\n\n"
+     "The variable `key`, set first to `default` when missing (converted as assignment converts)."},
+    {"update", as_cfunction(update), kVarKw,
+     "update($self, other=(), /, **entries)\n--\n\n"
+     "Sets each entry as item assignment does (replacing, not merging). Every entry is checked "
+     "before the first is set; an error while setting leaves the entries set before it."},
+    {"clear", as_cfunction(clear), METH_NOARGS,
+     "clear($self, /)\n--\n\nRemoves every variable; the store stays set up."},
+    {"to_dict", as_cfunction(to_dict), kFastKw,
+     "to_dict($self, /, sort=False)\n--\n\n"
+     "The store as plain dicts and lists; `sort` orders the top-level names."},
+    {"merge", as_cfunction(merge), METH_O,
+     "merge($self, data, /)\n--\n\n"
+     "Merges a mapping in: dicts into nested stores, lists onto the lists held, the rest "
+     "replacing. `data` is checked whole before the store changes."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+void set_class_attribute(PyObject* cls, const char* name, PyObject* value) {
+    require_status(PyObject_SetAttrString(cls, name, value));
+}
+
+void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject* mapping_abc) {
+    PyTypeObject* main_type = reinterpret_cast<PyTypeObject*>(main_cls);
+    state.main_skip = Py_XNewRef(class_attribute(main_type, names().skip));
+    Ref getattr_name = require(PyUnicode_InternFromString("__getattr__"));
+    state.main_getattr = Py_XNewRef(class_attribute(main_type, getattr_name.get()));
+    state.main_dict_descriptor = Py_XNewRef(class_attribute(main_type, names().dunder_dict));
+    state.object_getattribute =
+        Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
+    if (state.main_skip == nullptr || state.main_getattr == nullptr ||
+        state.main_dict_descriptor == nullptr || state.object_getattribute == nullptr) {
+        raise(PyExc_SystemError, "TarvelVarMain is not laid out as expected");
+    }
+    state.main_getattro = main_type->tp_getattro;
+    state.main_cls = Py_NewRef(main_cls);
+    state.public_cls = Py_NewRef(cls);
+    state.mapping_abc = Py_NewRef(mapping_abc);
+    state.strict_factory = require(PyObject_GetAttrString(module, "strict_store")).release();
+}
+
+PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (nargs != 3 || !PyType_Check(args[0]) || !PyType_Check(args[1])) {
+            raise(PyExc_TypeError, "bind(cls, main_cls, mapping_abc) takes two classes and an ABC");
+        }
+        if (state.bound) raise(PyExc_RuntimeError, "the public class is already bound");
+        PyObject* cls = args[0];
+        record_state(module, cls, args[1], args[2]);
+        for (PyMethodDef* def = protocol_methods; def->ml_name != nullptr; ++def) {
+            Ref method = require(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls), def));
+            set_class_attribute(cls, def->ml_name, method.get());
+        }
+        for (PyMethodDef* def = public_methods; def->ml_name != nullptr; ++def) {
+            set_class_attribute(cls, def->ml_name, new_contract_method(cls, def).get());
+        }
+        Ref keys = new_contract_alias(names().keys, names().mv_keys,
+                                      "keys($self, /)\n--\n\nThe names of the variables, as a new list.");
+        set_class_attribute(cls, "keys", keys.get());
+        Ref get_name = require(PyUnicode_InternFromString("get"));
+        Ref get = new_contract_alias(get_name.get(), names().mv_get,
+                                     "get($self, key, default=None, /)\n--\n\n"
+                                     "The variable `key` (or a \"$.\" path), or `default`.");
+        set_class_attribute(cls, "get", get.get());
+        set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
+        state.bound = true;
+        return Py_NewRef(Py_None);
+    });
+}
+
+PyMethodDef module_functions[] = {
+    {"bind", as_cfunction(bind), kFast,
+     "bind(cls, main_cls, mapping_abc, /)\n--\n\nPuts the native methods on the public class."},
+    {"strict_store", as_cfunction(strict_store), METH_NOARGS,
+     "strict_store()\n--\n\nA new strict TarvelVar: the store factory of strict stores."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec_module(PyObject*) {
+    if (!init_names() || !ready_contract_type()) return -1;
+    return 0;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    // As var_main: the package binds one interpreter's class (var_main admits only the first
+    // interpreter that imports it, and the package imports var_main first).
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
+    {Py_mod_gil, Py_MOD_GIL_USED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "tarvel_var._store",
+    "The native methods of tarvel_var.TarvelVar.",
+    0,
+    module_functions,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace tvs
+
+PyMODINIT_FUNC PyInit__store(void) { return PyModuleDef_Init(&tvs::module_def); }

@@ -1,0 +1,54 @@
+// What the native half of the public class knows about the world it is bound into: the class
+// `TarvelVar`, the objects of `var_main` it calls or compares against, and interned names.
+// Set once by bind(), which the package calls when it defines the class; the module admits
+// one interpreter per process, as var_main does.
+#pragma once
+
+#include <Python.h>
+
+namespace tvs {
+
+struct Names {
+    PyObject* i_c_u;
+    PyObject* g_n_r;
+    PyObject* g_n_i;
+    PyObject* g_n_s;
+    PyObject* skip;
+    PyObject* set_class;
+    PyObject* mv_add;
+    PyObject* mv_set;
+    PyObject* mv_pop;
+    PyObject* mv_clear;
+    PyObject* mv_get;
+    PyObject* mv_keys;
+    PyObject* mv_values;
+    PyObject* mv_items;
+    PyObject* mv_to_dict;
+    PyObject* dunder_dict;
+    PyObject* dunder_getattribute;
+    PyObject* keys;
+    PyObject* items;
+    PyObject* strict;
+};
+
+struct State {
+    Names names{};
+    PyObject* main_cls = nullptr;        // var_main.TarvelVarMain
+    PyObject* public_cls = nullptr;      // tarvel_var.TarvelVar
+    PyObject* mapping_abc = nullptr;     // collections.abc.Mapping
+    PyObject* main_skip = nullptr;       // the staticmethod TarvelVarMain holds as `_skip`
+    PyObject* main_getattr = nullptr;    // TarvelVarMain.__getattr__
+    PyObject* main_dict_descriptor = nullptr;
+    PyObject* object_getattribute = nullptr;
+    PyObject* strict_factory = nullptr;  // tarvel_var._store.strict_store
+    getattrofunc main_getattro = nullptr;
+    bool bound = false;
+};
+
+extern State state;
+inline const Names& names() { return state.names; }
+
+// Interns the names; false with an exception set.
+bool init_names();
+
+}  // namespace tvs

@@ -1,0 +1,211 @@
+#include "store_access.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace tvs {
+
+// The attribute along the MRO, without descriptors and without running code; borrowed.
+// There is no public call that does this.
+PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
+    return _PyType_Lookup(type, name);
+}
+
+namespace {
+
+// What a store's class does with lookup, per state of the class: (address, version tag)
+// identifies one, since a modified class gets a new tag and tags are never reused.
+struct Facts {
+    bool ordinary = false;   // object's __getattribute__ behind the hook, the usual __dict__
+    bool own_listing = false;  // `_skip` and `_mv_keys` are var_main's own
+};
+
+struct CacheEntry {
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;
+    Facts facts;
+};
+std::array<CacheEntry, 8> cache;
+
+
+Facts compute(PyTypeObject* type) noexcept {
+    Facts facts;
+    if (!state.bound || type->tp_getattro != state.main_getattro) return facts;
+    const Names& n = names();
+    facts.ordinary = class_attribute(type, n.dunder_getattribute) == state.object_getattribute &&
+                     class_attribute(type, n.dunder_dict) == state.main_dict_descriptor;
+    PyObject* main_mv_keys = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), n.mv_keys);
+    facts.own_listing = facts.ordinary && class_attribute(type, n.skip) == state.main_skip &&
+                        main_mv_keys != nullptr && class_attribute(type, n.mv_keys) == main_mv_keys;
+    return facts;
+}
+
+Facts facts_of(PyTypeObject* type) noexcept {
+    if (type->tp_version_tag == 0 && !PyUnstable_Type_AssignVersionTag(type)) return compute(type);
+    CacheEntry& entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
+    if (entry.type != type || entry.version != type->tp_version_tag) {
+        entry.facts = compute(type);
+        entry.type = type;
+        entry.version = type->tp_version_tag;
+    }
+    return entry.facts;
+}
+
+bool dict_hides(PyObject* dict, PyObject* name) {
+    return require_status(PyDict_Contains(dict, name)) == 1;
+}
+
+}  // namespace
+
+Ref instance_dict(PyObject* self) {
+    if (facts_of(Py_TYPE(self)).ordinary) return require(PyObject_GenericGetDict(self, nullptr));
+    return require(PyObject_GetAttr(self, names().dunder_dict));
+}
+
+Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args) {
+    std::array<PyObject*, 6> stack{};  // a slot before self, for the vectorcall offset
+    stack[1] = self;
+    size_t count = 1;
+    for (PyObject* arg : args) stack[1 + count++] = arg;
+    PyTypeObject* type = Py_TYPE(self);
+    if (facts_of(type).ordinary) {
+        PyObject* found = class_attribute(type, name);
+        if (found != nullptr && PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+            Ref method = Ref::borrow(found);  // the dict test below may run code
+            Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+            if (PyDict_CheckExact(dict.get()) && !dict_hides(dict.get(), name)) {
+                return require(PyObject_Vectorcall(method.get(), stack.data() + 1,
+                                                   count | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+            }
+        }
+    }
+    return require(PyObject_VectorcallMethod(name, stack.data() + 1,
+                                             count | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+Ref variables_dict(PyObject* self) {
+    if (!facts_of(Py_TYPE(self)).own_listing) return Ref();
+    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+    if (!PyDict_CheckExact(dict.get()) || dict_hides(dict.get(), names().skip) ||
+        dict_hides(dict.get(), names().mv_keys)) {
+        return Ref();
+    }
+    return dict;
+}
+
+bool is_internal_name(PyObject* name) noexcept {
+    const Names& n = names();
+    if (name == n.i_c_u || name == n.g_n_r || name == n.g_n_i || name == n.g_n_s) return true;
+    if (PyUnicode_GET_LENGTH(name) != 6 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
+    for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+        if (PyUnicode_Compare(name, internal) == 0) return true;
+    }
+    return false;
+}
+
+Ref listed_keys(PyObject* self) { return call_store_method(self, names().mv_keys, {}); }
+
+bool find_variable(PyObject* self, PyObject* name, Ref* value) {
+    if (PyUnicode_CheckExact(name)) {
+        if (Ref dict = variables_dict(self)) {
+            if (is_internal_name(name)) return false;
+            PyObject* found = nullptr;
+            if (require_status(PyDict_GetItemRef(dict.get(), name, &found)) == 0) return false;
+            Ref found_ref = Ref::steal(found);
+            if (value != nullptr) *value = std::move(found_ref);
+            return true;
+        }
+    }
+    Ref keys = listed_keys(self);
+    if (require_status(PySequence_Contains(keys.get(), name)) == 0) return false;
+    if (value == nullptr) return true;
+    Ref dict = instance_dict(self);
+    PyObject* found = nullptr;
+    // Listed but gone since (code run by the listing): the store no longer holds it.
+    if (require_status(PyMapping_GetOptionalItem(dict.get(), name, &found)) == 0) return false;
+    *value = Ref::steal(found);
+    return true;
+}
+
+Py_ssize_t count_variables(PyObject* self) {
+    if (Ref dict = variables_dict(self)) {
+        Py_ssize_t internal = 0;
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        // The four internal variables lead the dictionary of a store that was set up once;
+        // only then is the count settled without looking at every key.
+        const Names& n = names();
+        PyObject* const leading[] = {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s};
+        while (internal < 4 && PyDict_Next(dict.get(), &pos, &key, &value) && key == leading[internal]) {
+            ++internal;
+        }
+        if (internal == 4) {
+            bool more_internal = false;
+            while (PyDict_Next(dict.get(), &pos, &key, &value)) {
+                if (PyUnicode_Check(key) && PyUnicode_GET_LENGTH(key) == 6 && is_internal_name(key)) {
+                    more_internal = true;  // a duplicate is impossible; a str subclass equal to one
+                    break;
+                }
+            }
+            if (!more_internal) return PyDict_GET_SIZE(dict.get()) - 4;
+        }
+        Py_ssize_t count = 0;
+        pos = 0;
+        while (PyDict_Next(dict.get(), &pos, &key, &value)) {
+            if (!(PyUnicode_Check(key) && is_internal_name(key))) ++count;
+        }
+        return count;
+    }
+    Ref keys = listed_keys(self);
+    const Py_ssize_t count = PyObject_Length(keys.get());
+    if (count < 0) throw_error();
+    return count;
+}
+
+bool is_store_by_name(PyObject* obj) noexcept {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (reinterpret_cast<PyObject*>(type) == state.public_cls) return true;
+    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {
+        PyObject* name = reinterpret_cast<PyHeapTypeObject*>(type)->ht_name;
+        return PyUnicode_CompareWithASCIIString(name, "TarvelVar") == 0;
+    }
+    // a static type's __name__ is what follows the last dot of tp_name
+    const char* name = std::strrchr(type->tp_name, '.');
+    return std::strcmp(name != nullptr ? name + 1 : type->tp_name, "TarvelVar") == 0;
+}
+
+bool is_store(PyObject* obj) noexcept {
+    return state.main_cls != nullptr &&
+           PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(state.main_cls));
+}
+
+bool is_sequence_value(PyObject* obj) noexcept {
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return true;
+    if (PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_CheckExact(obj) || obj == Py_None) {
+        return false;
+    }
+    return PySet_Check(obj);
+}
+
+void raise_key_error(PyObject* key) {
+    Ref args = require(PyTuple_Pack(1, key));  // a tuple key must not become the arguments
+    PyErr_SetObject(PyExc_KeyError, args.get());
+    throw_error();
+}
+
+void raise_dict_changed_size() {
+    raise(PyExc_RuntimeError, "dictionary changed size during iteration");
+}
+
+}  // namespace tvs
+
+namespace tvs {
+
+bool is_reserved_name(PyTypeObject* type, PyObject* name) {
+    if (PyUnicode_GET_LENGTH(name) == 0 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
+    return is_internal_name(name) || class_attribute(type, name) != nullptr;
+}
+
+}  // namespace tvs

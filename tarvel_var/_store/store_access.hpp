@@ -1,0 +1,82 @@
+// How the public class reaches a store: its instance dictionary, the methods of var_main it
+// calls, and the shortcut that reads the store's variables straight off the dictionary.
+//
+// Calls go through attribute lookup on the instance, as every call between the store's
+// methods does, so a subclass's override or an instance variable of that name is honoured.
+// The shortcuts are taken only where that lookup would find var_main's own method anyway.
+#pragma once
+
+#include <Python.h>
+
+#include <initializer_list>
+
+#include "frame/errors.hpp"
+#include "state.hpp"
+
+namespace tvs {
+
+using tv::Ref;
+using tv::require;
+using tv::require_status;
+using tv::raise;
+using tv::throw_error;
+
+// The attribute `name` along the MRO of `type`, as instance lookup finds it, without invoking
+// descriptors; borrowed, nullptr when absent. Runs no Python code.
+PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept;
+
+// self.__dict__ as the ordinary lookup gives it.
+Ref instance_dict(PyObject* self);
+
+// self.<name>(*args): the method the class holds is called directly (no bound method) when
+// the class uses ordinary lookup and the instance dictionary does not hide the name.
+Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args);
+
+// The instance dictionary of `self` when its variables are exactly its entries outside the
+// four internal names: ordinary lookup, our own `_skip` and `_mv_keys`, neither hidden by an
+// instance variable, and an exact dict. Empty when the listing must be asked for.
+Ref variables_dict(PyObject* self);
+
+// One of the four internal variable names (an exact str).
+bool is_internal_name(PyObject* name) noexcept;
+
+// The listing `self._mv_keys()` (general path).
+Ref listed_keys(PyObject* self);
+
+// True when `name` is one of the store's variables; `value` receives its value then.
+bool find_variable(PyObject* self, PyObject* name, Ref* value);
+
+// The number of the store's variables.
+Py_ssize_t count_variables(PyObject* self);
+
+// Calls visit(name, value) for each variable of the store, in the store's order, on strong
+// references, until it returns false. A store whose variables are its dictionary's entries is
+// walked in place (a change of size is an error, as for a dict); any other through the pairs
+// of its _mv_items().
+template <class Visit>
+void for_each_variable(PyObject* self, Visit&& visit);
+
+// A nested store as the conversion recognises one: the type's name is exactly "TarvelVar".
+bool is_store_by_name(PyObject* obj) noexcept;
+
+// An instance of TarvelVarMain or a subclass.
+bool is_store(PyObject* obj) noexcept;
+
+// A list, set or tuple (subclasses included); a frozenset is not one.
+bool is_sequence_value(PyObject* obj) noexcept;
+
+// "'X' object ..." messages name the type as the interpreter does.
+[[noreturn]] void raise_key_error(PyObject* key);
+
+}  // namespace tvs
+
+#include "store_access_walk.hpp"
+
+namespace tvs {
+
+// A name the store keeps for itself: one of the internal variables, or a name beginning with
+// "_" that the class `type` has an attribute of (its methods such as `_skip`, `_mv_keys`,
+// `__class__`). Data entering through the public class may not write one.
+bool is_reserved_name(PyTypeObject* type, PyObject* name);
+
+}  // namespace tvs
