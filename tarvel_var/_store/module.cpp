@@ -4,6 +4,7 @@
 
 #include "contract.hpp"
 #include "methods.hpp"
+#include "slots.hpp"
 #include "store_access.hpp"
 
 namespace tvs {
@@ -123,6 +124,7 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
                                      "The variable `key` (or a \"$.\" path), or `default`.");
         set_class_attribute(cls, "get", get.get());
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
+        install_direct_slots(cls);
         state.bound = true;
         return Py_NewRef(Py_None);
     });
@@ -138,6 +140,7 @@ PyMethodDef module_functions[] = {
 
 int exec_module(PyObject*) {
     if (!init_names() || !ready_contract_type()) return -1;
+    calibrate_dict_versions();
     return 0;
 }
 

@@ -84,13 +84,79 @@ Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyOb
                                              count | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
+namespace {
+
+// What was found out about one state of an instance dictionary. A dict's version tag changes
+// with every change to it and is never reused (a new dict, at whatever address, gets a new
+// one), so (address, version) names one state, and repeated reads of an unchanged store skip
+// the lookups that found out.
+struct DictEntry {
+    PyObject* dict = nullptr;
+    std::uint64_t version = 0;
+    Py_ssize_t internal = -1;  // how many internal variables it holds; -1 until counted
+};
+std::array<DictEntry, 64> dict_cache;
+bool version_trusted = false;
+
+// The version tag is deprecated in the C API but present and maintained in 3.13; it is read
+// only where calibrate_dict_versions() found that it moves with a change.
+std::uint64_t dict_version(PyObject* dict) noexcept {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
+
+DictEntry* known_state(PyObject* dict) noexcept {
+    if (!version_trusted) return nullptr;
+    DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
+    if (entry.dict == dict && entry.version == dict_version(dict)) return &entry;
+    return nullptr;
+}
+
+// `version` is the one read before finding out: a lookup may run code that changes the dict,
+// and then the record simply never matches.
+void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal) noexcept {
+    if (!version_trusted) return;
+    DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
+    entry.dict = dict;
+    entry.version = version;
+    entry.internal = internal;
+}
+
+}  // namespace
+
+void calibrate_dict_versions() {
+    version_trusted = false;
+    Ref dict = Ref::steal(PyDict_New());
+    Ref key = Ref::steal(PyUnicode_FromString("k"));
+    if (!dict || !key) {
+        PyErr_Clear();
+        return;
+    }
+    std::uint64_t seen = dict_version(dict.get());
+    for (int step = 0; step < 3; ++step) {
+        const int status = step == 1 ? PyDict_DelItem(dict.get(), key.get())
+                                     : PyDict_SetItem(dict.get(), key.get(), step == 0 ? Py_None : Py_True);
+        if (status < 0) {
+            PyErr_Clear();
+            return;
+        }
+        const std::uint64_t now = dict_version(dict.get());
+        if (now == seen) return;
+        seen = now;
+    }
+    version_trusted = true;
+}
+
 Ref variables_dict(PyObject* self) {
     if (!facts_of(Py_TYPE(self)).own_listing) return Ref();
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
-    if (!PyDict_CheckExact(dict.get()) || dict_hides(dict.get(), names().skip) ||
-        dict_hides(dict.get(), names().mv_keys)) {
-        return Ref();
-    }
+    if (!PyDict_CheckExact(dict.get())) return Ref();
+    if (known_state(dict.get()) != nullptr) return dict;
+    const std::uint64_t version = dict_version(dict.get());
+    if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
+    remember_state(dict.get(), version, -1);
     return dict;
 }
 
@@ -130,33 +196,18 @@ bool find_variable(PyObject* self, PyObject* name, Ref* value) {
 
 Py_ssize_t count_variables(PyObject* self) {
     if (Ref dict = variables_dict(self)) {
+        if (DictEntry* known = known_state(dict.get()); known != nullptr && known->internal >= 0) {
+            return PyDict_GET_SIZE(dict.get()) - known->internal;
+        }
+        // An entry equal to an internal name is one entry: a dict holds one per equal key.
+        const std::uint64_t version = dict_version(dict.get());
         Py_ssize_t internal = 0;
-        Py_ssize_t pos = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        // The four internal variables lead the dictionary of a store that was set up once;
-        // only then is the count settled without looking at every key.
         const Names& n = names();
-        PyObject* const leading[] = {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s};
-        while (internal < 4 && PyDict_Next(dict.get(), &pos, &key, &value) && key == leading[internal]) {
-            ++internal;
+        for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+            internal += require_status(PyDict_Contains(dict.get(), name));
         }
-        if (internal == 4) {
-            bool more_internal = false;
-            while (PyDict_Next(dict.get(), &pos, &key, &value)) {
-                if (PyUnicode_Check(key) && PyUnicode_GET_LENGTH(key) == 6 && is_internal_name(key)) {
-                    more_internal = true;  // a duplicate is impossible; a str subclass equal to one
-                    break;
-                }
-            }
-            if (!more_internal) return PyDict_GET_SIZE(dict.get()) - 4;
-        }
-        Py_ssize_t count = 0;
-        pos = 0;
-        while (PyDict_Next(dict.get(), &pos, &key, &value)) {
-            if (!(PyUnicode_Check(key) && is_internal_name(key))) ++count;
-        }
-        return count;
+        remember_state(dict.get(), version, internal);
+        return PyDict_GET_SIZE(dict.get()) - internal;
     }
     Ref keys = listed_keys(self);
     const Py_ssize_t count = PyObject_Length(keys.get());

@@ -1,0 +1,82 @@
+// The type slots of the public class, set to C functions directly. Setting `__getitem__` and
+// the other protocol methods on the class makes the interpreter's slots look the method up
+// and call it on every `s[k]`, `k in s`, `len(s)`, `s == t` and `TarvelVar()`; these call the
+// same C functions without that detour. The methods stay on the class (for introspection and
+// explicit calls), and a subclass that defines its own gets the interpreter's slot for it, as
+// usual; assigning one of them on the class later resets its slot the same way.
+#include "methods.hpp"
+#include "slots.hpp"
+#include "store_access.hpp"
+
+namespace tvs {
+namespace {
+
+Py_ssize_t length_slot(PyObject* self) {
+    return tv::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(self); });
+}
+
+int contains_slot(PyObject* self, PyObject* key) {
+    return tv::at_boundary<int>(-1, [&] { return find_variable(self, key, nullptr) ? 1 : 0; });
+}
+
+int assign_slot(PyObject* self, PyObject* key, PyObject* value) {
+    Ref result;
+    if (value == nullptr) {
+        result = Ref::steal(delitem(self, key));
+    } else {
+        PyObject* args[] = {key, value};
+        result = Ref::steal(setitem(self, args, 2));
+    }
+    return result ? 0 : -1;
+}
+
+PyObject* iter_slot(PyObject* self) { return iterate(self, nullptr); }
+
+PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) {
+    if (op == Py_EQ) return equals(self, other);
+    if (op == Py_NE) return not_equals(self, other);
+    return Py_NewRef(Py_NotImplemented);
+}
+
+int init_slot(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return tv::at_boundary<int>(-1, [&] {
+        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+        Ref result;
+        if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
+            result = Ref::steal(init(self, &PyTuple_GET_ITEM(args, 0), nargs, nullptr));
+        } else {
+            // the positional arguments, then the keyword values in the order of their names
+            Ref stack = require(PyList_New(0));
+            for (Py_ssize_t i = 0; i < nargs; ++i) {
+                require_status(PyList_Append(stack.get(), PyTuple_GET_ITEM(args, i)));
+            }
+            Ref kwnames = require(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+            Py_ssize_t pos = 0, index = 0;
+            PyObject* key = nullptr;
+            PyObject* value = nullptr;
+            while (PyDict_Next(kwargs, &pos, &key, &value)) {
+                PyTuple_SET_ITEM(kwnames.get(), index++, Py_NewRef(key));
+                require_status(PyList_Append(stack.get(), value));
+            }
+            result = Ref::steal(init(self, PySequence_Fast_ITEMS(stack.get()), nargs, kwnames.get()));
+        }
+        if (!result) throw_error();
+        return 0;
+    });
+}
+
+}  // namespace
+
+void install_direct_slots(PyObject* cls) {
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
+    type->tp_as_mapping->mp_subscript = getitem;
+    type->tp_as_mapping->mp_ass_subscript = assign_slot;
+    type->tp_as_mapping->mp_length = length_slot;
+    type->tp_as_sequence->sq_length = length_slot;
+    type->tp_as_sequence->sq_contains = contains_slot;
+    type->tp_iter = iter_slot;
+    type->tp_richcompare = richcompare_slot;
+    type->tp_init = init_slot;
+}
+
+}  // namespace tvs

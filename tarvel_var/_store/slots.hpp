@@ -1,0 +1,12 @@
+// Direct type slots of the public class (slots.cpp).
+#pragma once
+
+#include <Python.h>
+
+namespace tvs {
+
+// Points the class's protocol slots at the C functions of its methods; after bind() has put
+// the methods on the class.
+void install_direct_slots(PyObject* cls);
+
+}  // namespace tvs
