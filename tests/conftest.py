@@ -71,3 +71,11 @@ def merged(old, new):
         else:
             result[key] = value
     return result
+
+
+def outcome(call):
+    """The result of call(), or the (type, message) of the exception it raised."""
+    try:
+        return call()
+    except Exception as error:
+        return type(error), str(error)

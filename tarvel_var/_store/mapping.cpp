@@ -143,12 +143,29 @@ PyObject* iterate(PyObject* self, PyObject*) {
     });
 }
 
+// values() and items() agree with keys(), the store's own _mv_keys(), also where a subclass
+// changes that listing.
 PyObject* values(PyObject* self, PyObject*) {
-    return entry([&] { return call_store_method(self, names().mv_values, {}).release(); });
+    return entry([&] {
+        Ref result = require(PyList_New(0));
+        for_each_variable(self, [&](PyObject*, PyObject* value) {
+            require_status(PyList_Append(result.get(), value));
+            return true;
+        });
+        return result.release();
+    });
 }
 
 PyObject* items(PyObject* self, PyObject*) {
-    return entry([&] { return call_store_method(self, names().mv_items, {}).release(); });
+    return entry([&] {
+        Ref result = require(PyList_New(0));
+        for_each_variable(self, [&](PyObject* key, PyObject* value) {
+            Ref pair = require(PyTuple_Pack(2, key, value));
+            require_status(PyList_Append(result.get(), pair.get()));
+            return true;
+        });
+        return result.release();
+    });
 }
 
 PyObject* pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {

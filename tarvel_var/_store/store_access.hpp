@@ -55,8 +55,8 @@ Py_ssize_t count_variables(PyObject* self);
 
 // Calls visit(name, value) for each variable of the store, in the store's order, on strong
 // references, until it returns false. A store whose variables are its dictionary's entries is
-// walked in place (a change of size is an error, as for a dict); any other through the pairs
-// of its _mv_items().
+// walked in place (a change of size is an error, as for a dict); any other through the names
+// its _mv_keys() lists, skipping one that is gone by the time it is reached.
 template <class Visit>
 void for_each_variable(PyObject* self, Visit&& visit);
 

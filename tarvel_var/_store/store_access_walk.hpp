@@ -22,12 +22,15 @@ void for_each_variable(PyObject* self, Visit&& visit) {
         }
         return;
     }
-    Ref items = call_store_method(self, names().mv_items, {});
-    if (!PyList_CheckExact(items.get())) items = require(PySequence_List(items.get()));
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
-        Ref pair = Ref::borrow(PyList_GET_ITEM(items.get(), i));
-        Ref key = require(PySequence_GetItem(pair.get(), 0));
-        Ref value = require(PySequence_GetItem(pair.get(), 1));
+    // The names the store's own listing gives, with the values it holds for them now.
+    Ref keys = listed_keys(self);
+    if (!PyList_CheckExact(keys.get())) keys = require(PySequence_List(keys.get()));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+        Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
+        Ref dict = instance_dict(self);
+        PyObject* found = nullptr;
+        if (require_status(PyMapping_GetOptionalItem(dict.get(), key.get(), &found)) == 0) continue;
+        Ref value = Ref::steal(found);
         if (!visit(key.get(), value.get())) return;
     }
 }

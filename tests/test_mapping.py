@@ -1,0 +1,255 @@
+"""The public class as a mutable mapping of its variables: protocol methods against a dict
+model, equality by content, strict stores, reserved keys and mappings in the data."""
+
+import copy
+import pickle
+import sys
+from collections import OrderedDict
+from collections.abc import Mapping, MutableMapping
+from types import MappingProxyType
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+from conftest import added, assert_no_leak, outcome
+from tarvel_var import TarvelVar, TarvelVarMain
+
+names = st.text(min_size=0, max_size=5).filter(lambda name: not name.startswith("_"))
+leaves = st.none() | st.booleans() | st.integers() | st.text(max_size=4)
+values = st.recursive(leaves, lambda inner: st.lists(inner, max_size=3) | st.dictionaries(names, inner, max_size=3),
+                      max_leaves=12)
+documents = st.dictionaries(names, values, max_size=5)
+
+# Every public method name, and the names the store keeps for itself.
+PUBLIC = ["add", "keys", "get", "values", "items", "pop", "popitem", "setdefault", "update", "clear",
+          "to_dict", "merge"]
+RESERVED = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"] + sorted(
+    {name for cls in TarvelVar.__mro__ for name in vars(cls) if name.startswith("_")})
+
+
+class GeneralPath(TarvelVar):
+    """Changes nothing, but makes every answer go through the overridable listing."""
+
+    def _mv_keys(self):
+        return super()._mv_keys()
+
+
+class Hiding(TarvelVar):
+    def _mv_keys(self):
+        return [name for name in super()._mv_keys() if name != "secret"]
+
+
+class Keys(Mapping):
+    """A mapping that is not a dict."""
+
+    def __init__(self, data):
+        self.data = data
+
+    def __getitem__(self, key):
+        return self.data[key]
+
+    def __iter__(self):
+        return iter(self.data)
+
+    def __len__(self):
+        return len(self.data)
+
+
+def plain(data):
+    return TarvelVar(data).to_dict()
+
+
+OPERATIONS = st.lists(st.tuples(st.sampled_from(["set", "del", "pop", "popitem", "setdefault", "update", "clear",
+                                                 "merge"]), names, values), max_size=8)
+
+
+@settings(max_examples=120, deadline=None)
+@given(documents, OPERATIONS)
+def test_protocol_follows_a_dict_model(doc, operations):
+    for cls in (TarvelVar, GeneralPath):
+        store, model = cls(), {}
+        store.merge(doc)
+        model.update(plain(doc))
+        for op, key, value in operations:
+            expected = outcome(lambda: apply(model, op, key, plain({"v": value})["v"]))
+            got = outcome(lambda: apply(store, op, key, value))
+            if isinstance(got, TarvelVar):
+                got = got.to_dict()
+            if op == "merge":
+                model.clear(), model.update(store.to_dict())  # merge semantics have their own tests
+            elif isinstance(expected, tuple) and expected and expected[0] is KeyError:
+                assert got[0] is KeyError
+            else:
+                assert TarvelVar({"r": got}).to_dict() == TarvelVar({"r": expected}).to_dict()
+            assert store.to_dict() == model and store == model and not store != model
+            assert (len(store), list(store), store.keys(), bool(store)) == (len(model), list(model), list(model), bool(model))
+            assert [k in store for k in model] == [True] * len(model) and (key in store) == (key in model)
+            assert dict(store) == {k: store[k] for k in model} and [store.get(k) for k in model] == store.values()
+            assert store.items() == list(zip(store.keys(), store.values()))
+
+
+def apply(target, op, key, value):
+    if op == "set":
+        target[key] = value
+    elif op == "del":
+        del target[key]
+    elif op == "pop":
+        return target.pop(key, "D") if value is None else target.pop(key)
+    elif op == "popitem":
+        return target.popitem()
+    elif op == "setdefault":
+        return target.setdefault(key, value)
+    elif op == "update":
+        target.update({key: value}, extra=1)
+    elif op == "clear":
+        target.clear()
+    elif op == "merge" and isinstance(target, TarvelVar):
+        target.merge({key: value})
+
+
+def test_mapping_basics_and_fast_path_against_overrides():
+    store = TarvelVar({"a": 1, "db": {"port": 5}, "l": [{"x": 1}], "my-key": "v"})
+    assert isinstance(store, MutableMapping) and isinstance(store, Mapping)
+    assert store["my-key"] == "v" and store["db"] is store.db and store["db"]["port"] == 5
+    assert dict(store) == {"a": 1, "db": store.db, "l": store.l, "my-key": "v"}
+    assert (lambda **kw: sorted(kw))(**store) == ["a", "db", "l", "my-key"]
+    for missing in ["_g_n_i", "_skip", "nope", 3, ("a",)]:
+        assert outcome(lambda: store[missing]) == (KeyError, repr(missing) if missing != ("a",) else "('a',)")
+        assert missing not in store and store.get(missing, "D") == ("D" if missing != ("a",) else 1)  # a part sequence
+    hiding = Hiding({"secret": 1, "open": 2})
+    assert (list(hiding), len(hiding), "secret" in hiding, hiding.get("secret", "D")) == (["open"], 1, False, "D")
+    assert (hiding.items(), hiding.values(), dict(hiding)) == ([("open", 2)], [2], {"open": 2})
+    assert outcome(lambda: hiding["secret"]) == (KeyError, "'secret'") and hiding == {"open": 2}
+    shadowed = TarvelVar({"a": 1})
+    shadowed._mv_set("_skip", lambda: ["a"])  # an instance variable hides the method
+    listing = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s", "_skip"]
+    assert (len(shadowed), "a" in shadowed, list(shadowed), shadowed._mv_keys()) == (5, False, listing, listing)
+    assert outcome(lambda: TarvelVar().popitem()) == (KeyError, "'popitem(): store is empty'")
+    assert not TarvelVar() and TarvelVar({"a": None}) and outcome(lambda: hash(store))[0] is TypeError
+    assert copy.copy(store)["db"] is store.db and copy.copy(store) == store
+    assert copy.deepcopy(store) == store and copy.deepcopy(store).db is not store.db
+
+
+def test_slots_and_methods_agree_and_subclasses_may_override():
+    class Upper(TarvelVar):
+        def __getitem__(self, key):
+            return super().__getitem__(key.lower())
+
+    store = Upper({"a": 1})
+    assert store["A"] == 1 and TarvelVar.__getitem__(store, "a") == 1 and TarvelVar.__len__(store) == len(store)
+    assert TarvelVar.keys(store) == ["a"] and TarvelVar.items(store) == [("a", 1)]
+    assert TarvelVar.__eq__(store, 5) is NotImplemented and (store == 5) is False and store != [("a", 1)]
+
+
+@pytest.mark.parametrize("left, right, equal", [
+    ({"a": [1, (2, {3})], "d": {"x": {}}}, {"a": [1, [2, [3]]], "d": {"x": {}}}, True),
+    ({"a": 1}, OrderedDict(a=1), True),
+    ({"a": {"b": 1}}, MappingProxyType({"a": Keys({"b": 1})}), True),
+    ({"a": 1}, {"a": 1.0}, True),
+    ({"a": 1}, {"a": 2}, False),
+    ({"a": 1}, {"a": 1, "b": 2}, False),
+    ({"a": [1, 2]}, {"a": [2, 1]}, False),
+    ({"a": {"b": 1}}, {"a": [("b", 1)]}, False),
+    ({"a": [1]}, {"a": "1"}, False),
+    ({}, {}, True),
+])
+def test_equality_by_content(left, right, equal):
+    store = TarvelVar(left)
+    for other in (right, TarvelVar(right) if not isinstance(right, MappingProxyType) else right):
+        assert (store == other, other == store, store != other, other != store) == (equal, equal, not equal, not equal)
+
+
+def test_equality_errors_and_cycles():
+    class Boom:
+        def __eq__(self, other):
+            raise ValueError("boom")
+
+    assert outcome(lambda: TarvelVar({"a": Boom()}) == {"a": 1}) == (ValueError, "boom")
+    a, b = TarvelVar(), TarvelVar()
+    a.me, b.me = a, b
+    assert a == a and outcome(lambda: a == b)[0] is RecursionError
+    assert_no_leak(lambda: outcome(lambda: a == b), a, b, repeat=20)
+
+
+def test_method_names_stay_variables():
+    doc = {name: {"inner": [{name: i}]} for i, name in enumerate(PUBLIC)}
+    store = TarvelVar(doc)
+    assert store.to_dict() == doc and store == doc and list(store) == PUBLIC
+    assert store["items"]["inner"][0]["items"] == PUBLIC.index("items") and callable(store.items)
+    assert store.get("$.keys.inner") == [store["keys"]["inner"][0]] and store.get("values") is store["values"]
+    store.merge({"update": {"more": 1}, "clear": [2]})
+    assert store["update"]["more"] == 1 and store["clear"] == [2]
+    assert "pop=TarvelVar(" in repr(store) and "merge=" in store._mv_to_params()
+    store["get"] = 7
+    assert store.get("get") == 7 and store.pop("get") == 7 and "get" not in store and store.popitem()[0] == "merge"
+    store.clear()
+    assert len(store) == 0 and store.keys() == []
+
+
+def test_strict_stores_keep_their_mode():
+    store = TarvelVar({"db": {"port": 1}, "l": [{"x": 1}]}, strict=True)
+    store.cfg = {"a": {}}
+    store.merge({"more": {"b": 1}})
+    store["item"] = {"c": 1}
+    for each in (store, store.db, store.l[0], store.cfg.a, store.more, store.item,
+                 pickle.loads(pickle.dumps(store)).db, copy.deepcopy(store).cfg, copy.copy(store)):
+        assert outcome(lambda: each.typo) == (AttributeError, "'TarvelVar' object has no attribute 'typo'")
+        assert not hasattr(each, "typo") and getattr(each, "typo", 7) == 7
+    assert store.db.port == 1 and store.get("$.db.port") == 1
+    loose = TarvelVar({"db": {}})
+    assert loose.typo is None and loose.db.typo is None and TarvelVar(reprint=True).typo == "typo"
+    assert outcome(lambda: loose.__missing__)[0] is AttributeError
+
+
+@pytest.mark.parametrize("name", RESERVED)
+def test_reserved_keys_are_refused_at_any_depth(name):
+    store = TarvelVar({"keep": {"x": 1}})
+    before = (vars(store).copy(), vars(store.keep).copy())
+    for entry in ({name: 1}, {"a": {name: 1}}, {"a": [1, {"b": OrderedDict({name: 1})}]}):
+        for call in (lambda: TarvelVar(entry), lambda: store.merge(entry), lambda: store.update(entry),
+                     lambda: store.update(ok=1, **entry), lambda: store.__setitem__("a", entry.get("a", entry)),
+                     lambda: store.setdefault("n", entry)):
+            error = outcome(call)
+            assert error[0] is ValueError and repr(name) in error[1], error
+            assert (vars(store), vars(store.keep)) == before
+    assert outcome(lambda: store.__setitem__(name, 1))[0] is ValueError
+    added({name: 1})  # the module's own merge keeps taking any name
+
+
+@pytest.mark.parametrize("data, message", [
+    ([1, 2], "TarvelVar() argument 'data' must be a mapping, not list"),
+    ("ab", "TarvelVar() argument 'data' must be a mapping, not str"),
+    ({"a": {1: 2}}, "key 1 at $.a is not a str (got int)"),
+    ({"a": [{"b": {None: 1}}]}, "key None at $.a.0.b is not a str (got NoneType)"),
+])
+def test_bad_data_is_named(data, message):
+    assert outcome(lambda: TarvelVar(data)) == (TypeError, message)
+    assert outcome(lambda: TarvelVar().merge(data))[0] is TypeError
+
+
+def test_mappings_in_the_data_load_as_dicts():
+    class Name(str):
+        pass
+
+    inner = TarvelVar({"z": 1})
+    data = OrderedDict(a=OrderedDict(b=Keys({"c": [MappingProxyType({"d": 1})]})), s=inner)
+    data[Name("n")] = 2
+    store = TarvelVar(data)
+    assert store.to_dict() == {"a": {"b": {"c": [{"d": 1}]}}, "s": {"z": 1}, "n": 2}
+    assert store.s is inner and type(next(reversed(store.keys()))) is str
+    assert TarvelVar(store) == store and TarvelVar(store).a is not store.a
+    assert TarvelVar(Keys({"k": {"x": 1}})).k.x == 1
+
+
+def test_no_leaks_on_success_and_error():
+    doc = {"a": {"b": [1, {"c": 2}]}, "d": OrderedDict(e=1)}
+    store = TarvelVar(doc)
+    key, value = "a", [1]
+    calls = [lambda: TarvelVar(doc), lambda: store == doc, lambda: dict(store), lambda: store.get("$.a.b"),
+             lambda: store.update(doc), lambda: store.__setitem__(key, value), lambda: key in store,
+             lambda: outcome(lambda: store["zz"]), lambda: outcome(lambda: TarvelVar({"a": {"_skip": 1}})),
+             lambda: outcome(lambda: store.merge([1])), lambda: store.setdefault("n", 1),
+             lambda: (store.__setitem__("t", value), store.pop("t")), lambda: TarvelVar(doc, strict=True).a]
+    for call in calls:
+        assert_no_leak(call, store, key, value, doc, repeat=50)
+    assert sys.getrefcount(TarvelVar) < 1000
