@@ -54,11 +54,22 @@ def test_strict_mode_catches_misuse(tmp_path):
         "s._mv_pop(1)\n"                           # names are str
         "s._mv_to_dict(sort='yes')\n"              # sort is bool
         "n: int = s._mv_keys()\n"                  # a list of str
-        "s._mv_add([('a', 1)])\n")                 # a dict, not pairs
+        "s._mv_add([('a', 1)])\n"                 # a dict, not pairs
+        "TarvelVar([('a', 1)])\n"                 # a mapping, not pairs
+        "n = s.to_dict() + 1\n")                  # a dict
     result = mypy(tmp_path, str(bad))
     lines = sorted({int(line.split(":")[1]) for line in result.stdout.splitlines()
                     if ": error:" in line})
-    assert lines == [2, 3, 4, 5, 6], result.stdout
+    assert lines == [2, 3, 4, 5, 6, 7, 8], result.stdout
+
+
+@pytest.mark.skipif(importlib.util.find_spec("basedpyright") is None, reason="basedpyright is not installed")
+def test_typed_example_passes_pyright_strict(tmp_path):
+    (tmp_path / "pyrightconfig.json").write_text('{"typeCheckingMode": "strict"}')
+    (tmp_path / "usage.py").write_text(USAGE.read_text())
+    result = run(sys.executable, "-m", "basedpyright", "--pythonpath", sys.executable, "usage.py",
+                 cwd=tmp_path)
+    assert result.returncode == 0 and "0 errors" in result.stdout, result.stdout + result.stderr
 
 
 def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):

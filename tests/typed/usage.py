@@ -33,6 +33,27 @@ def report(settings: Settings) -> list[str]:
     return lines
 
 
+def as_mapping(settings: Settings) -> dict[str, Any]:
+    port: int = settings.get("$.db.port", 5432)
+    host: str | None = settings.get("$.db.host")
+    settings["level"] = 4
+    del settings["level"]
+    settings.update({"extra": 1}, more=2)
+    settings.merge({"db": {"user": "app"}})
+    present: bool = "db" in settings and len(settings) > 0
+    names: list[str] = [name for name in settings]
+    removed: Any = settings.pop("more", None)
+    first: tuple[str, Any] = settings.popitem()
+    settings.setdefault("cache", {"size": 1})
+    strict = TarvelVar({"a": 1}, strict=True)
+    same: bool = strict == {"a": 1} and settings != strict
+    values: list[Any] = settings.values()
+    pairs: list[tuple[str, Any]] = settings.items()
+    return {"port": port, "host": host, "present": present, "names": names, "removed": removed,
+            "first": first, "same": same, "values": values, "pairs": pairs,
+            "plain": settings.to_dict(sort=True), "copy": dict(settings)}
+
+
 def core() -> TarvelVarMain:
     store = TarvelVarMain()
     store._set_class(TarvelVar, False, False)
@@ -43,5 +64,6 @@ def core() -> TarvelVarMain:
 
 
 if __name__ == "__main__":
+    print(sorted(as_mapping(build())))
     print("\n".join(report(build())))
     print(core()._mv_keys())
