@@ -69,6 +69,16 @@ bool is_strict(PyObject* self) {
     throw_error();
 }
 
+// What the constructor does before it takes in data.
+void set_up(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict) {
+    PyObject* factory = strict ? state.strict_factory : state.public_cls;
+    call_store_method(self, names().set_class, {factory, reprint, inherit});
+    if (strict) {
+        Ref dict = instance_dict(self);
+        require_status(PyObject_SetItem(dict.get(), names().g_n_s, Py_True));
+    }
+}
+
 void fill(PyObject* self, PyObject* prepared) {
     call_store_method(self, names().mv_add, {prepared});
 }
@@ -85,13 +95,7 @@ PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
         const InitOptions options = parse_init(args, nargs, kwnames);
         Ref prepared;
         if (options.data != Py_None) prepared = prepare_data(Py_TYPE(self), options.data, "TarvelVar()");
-        const bool strict = tv::truth(options.strict);
-        PyObject* factory = strict ? state.strict_factory : state.public_cls;
-        call_store_method(self, names().set_class, {factory, options.reprint, options.inherit});
-        if (strict) {
-            Ref dict = instance_dict(self);
-            require_status(PyObject_SetItem(dict.get(), names().g_n_s, Py_True));
-        }
+        set_up(self, options.reprint, options.inherit, tv::truth(options.strict));
         if (prepared) fill(self, prepared.get());
         return Py_NewRef(Py_None);
     });
@@ -155,13 +159,15 @@ PyObject* getattr_hook(PyObject* self, PyObject* name) {
     });
 }
 
+// TarvelVar(strict=True), without the keyword argument the class would have to be handed and
+// parse for every nested store.
 PyObject* strict_store(PyObject*, PyObject*) {
     return entry([&] {
-        PyObject* stack[] = {nullptr, Py_True};
-        Ref kwnames = require(PyTuple_Pack(1, names().strict));
-        return require(PyObject_Vectorcall(state.public_cls, stack + 1,
-                                           0 | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames.get()))
-            .release();
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+        Ref no_args = require(PyTuple_New(0));
+        Ref store = require(type->tp_new(type, no_args.get(), nullptr));
+        set_up(store.get(), Py_False, Py_False, true);
+        return store.release();
     });
 }
 
