@@ -253,3 +253,28 @@ def test_no_leaks_on_success_and_error():
     for call in calls:
         assert_no_leak(call, store, key, value, doc, repeat=50)
     assert sys.getrefcount(TarvelVar) < 1000
+
+
+def shape(value):
+    """What a build produced, down to the key objects and the nested stores' internals."""
+    if isinstance(value, TarvelVarMain):
+        return type(value), [(id(key), key, shape(item)) for key, item in vars(value).items()]
+    if isinstance(value, list):
+        return list, [shape(item) for item in value]
+    return value
+
+
+build_values = st.recursive(leaves | st.frozensets(st.integers(), max_size=2),
+                            lambda inner: st.lists(inner, max_size=3) | st.tuples(inner, inner)
+                            | st.dictionaries(names, inner, max_size=3), max_leaves=12)
+
+
+@settings(max_examples=120, deadline=None)
+@given(st.dictionaries(names, build_values, max_size=5), st.booleans())
+def test_direct_build_matches_the_merge(doc, strict):
+    direct = TarvelVar(doc, strict=strict)
+    merged = TarvelVar(strict=strict)
+    merged._mv_add(doc)
+    assert shape(direct) == shape(merged)
+    subclass = type("TarvelVar", (TarvelVar,), {})  # not the class itself: takes the merge
+    assert shape(subclass(doc, strict=strict))[1] == shape(merged)[1]

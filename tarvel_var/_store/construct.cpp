@@ -2,6 +2,7 @@
 // merge(), to_dict(), strict stores and the missing-attribute hook.
 #include <cstring>
 
+#include "build.hpp"
 #include "data.hpp"
 #include "methods.hpp"
 
@@ -95,8 +96,9 @@ PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
         const InitOptions options = parse_init(args, nargs, kwnames);
         Ref prepared;
         if (options.data != Py_None) prepared = prepare_data(Py_TYPE(self), options.data, "TarvelVar()");
-        set_up(self, options.reprint, options.inherit, tv::truth(options.strict));
-        if (prepared) fill(self, prepared.get());
+        const bool strict = tv::truth(options.strict);
+        set_up(self, options.reprint, options.inherit, strict);
+        if (prepared && !build_directly(self, prepared.get(), strict)) fill(self, prepared.get());
         return Py_NewRef(Py_None);
     });
 }

@@ -2,6 +2,7 @@
 // class in Python and calls bind() once, which puts the methods of this module on it.
 #include <Python.h>
 
+#include "build.hpp"
 #include "contract.hpp"
 #include "methods.hpp"
 #include "slots.hpp"
@@ -23,7 +24,10 @@ PyCFunction as_cfunction(F function) {
 PyMethodDef protocol_methods[] = {
     {"__init__", as_cfunction(init), kFastKw,
      "__init__($self, data=None, /, *, reprint=False, inherit=False, strict=False)\n--\n\n"
-     "Makes a store of `data`, a mapping (a store gives its content), checked whole first."},
+     "Makes a store of `data`, a mapping (a store gives its content). `data` is checked whole "
+     "first: a key that is not a str, or that the store keeps for itself, is refused (TypeError, "
+     "ValueError) before anything is stored. `strict` makes missing attributes raise, here and "
+     "in every nested store made in this one."},
     {"__getattr__", as_cfunction(getattr_hook), METH_O,
      "__getattr__($self, name, /)\n--\n\n"
      "A missing attribute: AttributeError in a strict store and for dunder names, else what the "
@@ -31,7 +35,8 @@ PyMethodDef protocol_methods[] = {
     {"__getitem__", as_cfunction(getitem), METH_O,
      "__getitem__($self, key, /)\n--\n\nThe variable `key`; KeyError when there is none."},
     {"__setitem__", as_cfunction(setitem), kFast,
-     "__setitem__($self, key, value, /)\n--\n\nSets the variable `key` as attribute assignment does."},
+     "__setitem__($self, key, value, /)\n--\n\nSets the variable `key` as attribute assignment does; "
+     "a refused key or value leaves the store as it was."},
     {"__delitem__", as_cfunction(delitem), METH_O,
      "__delitem__($self, key, /)\n--\n\nRemoves the variable `key`; KeyError when there is none."},
     {"__len__", as_cfunction(length), METH_NOARGS, "__len__($self, /)\n--\n\nThe number of variables."},
@@ -73,7 +78,8 @@ PyMethodDef public_methods[] = {
     {"merge", as_cfunction(merge), METH_O,
      "merge($self, data, /)\n--\n\n"
      "Merges a mapping in: dicts into nested stores, lists onto the lists held, the rest "
-     "replacing. `data` is checked whole before the store changes."},
+     "replacing. `data` is checked whole before the store changes; an error raised while "
+     "merging (by a value's own code, say) leaves the entries merged before it."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -125,6 +131,7 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         set_class_attribute(cls, "get", get.get());
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
         install_direct_slots(cls);
+        remember_pristine_class();
         state.bound = true;
         return Py_NewRef(Py_None);
     });

@@ -1,0 +1,169 @@
+#include "build.hpp"
+
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "frame/recursion.hpp"
+#include "store_access.hpp"
+
+namespace tvs {
+namespace {
+
+// The methods the merge runs through; the public class must hold var_main's own.
+constexpr const char* kMergeChain[] = {"_mv_add", "_set_dict", "_set_list", "_mv_set", "_set_attr",
+                                       "__setattr__", "_set_class", "_skip"};
+constexpr const char* kInternalNames[] = {"_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"};
+
+struct Pristine {
+    std::vector<std::pair<Ref, Ref>> expected;  // (name, the object the class must find)
+    std::vector<Ref> absent;                    // names the class must not have
+    initproc init = nullptr;
+    setattrofunc setattro = nullptr;
+    unsigned int version = 0;
+    bool valid = false;
+};
+Pristine pristine;
+
+bool class_is_pristine() {
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+    if (type->tp_version_tag != 0 && type->tp_version_tag == pristine.version) return pristine.valid;
+    bool valid = type->tp_init == pristine.init && type->tp_setattro == pristine.setattro;
+    for (const auto& [name, object] : pristine.expected) {
+        valid = valid && class_attribute(type, name.get()) == object.get();
+    }
+    for (const Ref& name : pristine.absent) valid = valid && class_attribute(type, name.get()) == nullptr;
+    if (type->tp_version_tag != 0 || PyUnstable_Type_AssignVersionTag(type)) {
+        pristine.version = type->tp_version_tag;
+        pristine.valid = valid;
+    }
+    return valid;
+}
+
+// Assignment interns the name as setattr() does, without making it immortal.
+extern "C" void _PyUnicode_InternMortal(PyInterpreterState* interp, PyObject** name);
+
+Ref attribute_name(PyObject* name) {
+    PyObject* interned = Py_NewRef(name);
+    _PyUnicode_InternMortal(PyInterpreterState_Get(), &interned);
+    return Ref::steal(interned);
+}
+
+struct Ineligible {};  // the general path must build this data; nothing has been changed
+
+class Builder {
+public:
+    explicit Builder(bool strict) : strict_(strict) {}
+
+    // A new store set up as the factory sets one up, holding `data`'s entries.
+    Ref store_of(PyObject* data) {
+        tv::RecursionGuard guard;
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+        Ref store = require(type->tp_new(type, empty_tuple(), nullptr));
+        Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
+        const Names& n = names();
+        require_status(PyDict_SetItem(dict.get(), n.i_c_u, strict_ ? state.strict_factory : state.public_cls));
+        require_status(PyDict_SetItem(dict.get(), n.g_n_r, Py_False));
+        require_status(PyDict_SetItem(dict.get(), n.g_n_i, Py_False));
+        require_status(PyDict_SetItem(dict.get(), n.g_n_s, strict_ ? Py_True : Py_False));
+        entries(data, [&](Ref key, Ref value) {
+            require_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
+        });
+        return store;
+    }
+
+    // Calls put(name, value) for each entry of the exact dict `data`, converted.
+    template <class Put>
+    void entries(PyObject* data, Put&& put) {
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(data, &pos, &key, &value)) {
+            if (!PyUnicode_CheckExact(key)) throw Ineligible{};
+            if (PyDict_CheckExact(value)) {
+                put(attribute_name(key), store_of(value));  // registered by assignment
+            } else if (PyList_CheckExact(value) || PyTuple_CheckExact(value) || PySet_CheckExact(value)) {
+                put(Ref::borrow(key), list_of(value));      // written into the dict as it is named
+            } else if (PyDict_Check(value) || is_sequence_value(value)) {
+                throw Ineligible{};
+            } else {
+                put(attribute_name(key), Ref::borrow(value));
+            }
+        }
+    }
+
+    // The converted list of a list, tuple or set.
+    Ref list_of(PyObject* sequence) {
+        tv::RecursionGuard guard;
+        Ref items = PySet_CheckExact(sequence) ? require(PySequence_List(sequence)) : Ref::borrow(sequence);
+        const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
+        PyObject** elements = PySequence_Fast_ITEMS(items.get());
+        Ref result = require(PyList_New(size));
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            PyObject* element = elements[i];
+            Ref converted;
+            if (PyDict_CheckExact(element)) {
+                converted = store_of(element);
+            } else if (PyList_CheckExact(element) || PyTuple_CheckExact(element) || PySet_CheckExact(element)) {
+                converted = list_of(element);
+            } else if (PyDict_Check(element) || is_sequence_value(element)) {
+                throw Ineligible{};
+            } else {
+                converted = Ref::borrow(element);
+            }
+            PyList_SET_ITEM(result.get(), i, converted.release());
+        }
+        return result;
+    }
+
+private:
+    static PyObject* empty_tuple() {
+        static PyObject* tuple = PyTuple_New(0);  // immortal in 3.13; lives as long as the process
+        return tuple;
+    }
+
+    bool strict_;
+};
+
+}  // namespace
+
+void remember_pristine_class() {
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+    PyTypeObject* main_type = reinterpret_cast<PyTypeObject*>(state.main_cls);
+    pristine = Pristine{};
+    for (const char* text : kMergeChain) {
+        Ref name = require(PyUnicode_InternFromString(text));
+        PyObject* own = class_attribute(main_type, name.get());
+        if (own == nullptr) raise(PyExc_SystemError, "TarvelVarMain has no %s", text);
+        pristine.expected.emplace_back(name, Ref::borrow(own));
+    }
+    for (const char* text : {"add", "__getattribute__", "__dict__"}) {
+        Ref name = require(PyUnicode_InternFromString(text));
+        pristine.expected.emplace_back(name, Ref::borrow(class_attribute(type, name.get())));
+    }
+    for (const char* text : kInternalNames) pristine.absent.push_back(require(PyUnicode_InternFromString(text)));
+    pristine.init = type->tp_init;
+    pristine.setattro = type->tp_setattro;
+}
+
+bool build_directly(PyObject* self, PyObject* data, bool strict) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(self)) != state.public_cls || !PyDict_CheckExact(data) ||
+        !class_is_pristine()) {
+        return false;
+    }
+    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+    if (!PyDict_CheckExact(dict.get()) || PyDict_GET_SIZE(dict.get()) != 4) return false;  // not fresh
+    // Everything is built before the store is touched, so that a value the general path must
+    // handle leaves nothing behind.
+    std::vector<std::pair<Ref, Ref>> built;
+    built.reserve(static_cast<size_t>(PyDict_GET_SIZE(data)));
+    try {
+        Builder(strict).entries(data, [&](Ref key, Ref value) { built.emplace_back(std::move(key), std::move(value)); });
+    } catch (const Ineligible&) {
+        return false;
+    }
+    for (const auto& [key, value] : built) require_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
+    return true;
+}
+
+}  // namespace tvs

@@ -1,0 +1,24 @@
+// Building a new store straight from checked data.
+//
+// `TarvelVar(data)` fills the new store through its merge: for every nested dict the store
+// factory makes a store, `add(**entries)` hands the entries to `_mv_add`, and every value
+// passes through `_set_dict`, `_set_list`, `_mv_set` and the attribute hook. When the class is
+// TarvelVar itself with all of those its own, the store is fresh and the data plain (exact
+// dicts, lists, tuples and sets, and values that are none of these), none of those steps can
+// run Python code or fail, and the result is known in advance: nested stores set up as the
+// factory sets them up, converted lists, the other values as they are, in the same order and
+// under the same (interned, where assignment interns) names. This writes that result directly.
+#pragma once
+
+#include <Python.h>
+
+namespace tvs {
+
+// Fills the fresh store `self` with the prepared `data` directly and returns true, or returns
+// false, having changed nothing, when the general path must do it.
+bool build_directly(PyObject* self, PyObject* data, bool strict);
+
+// Records what the class holds after bind(), to tell later whether it is still so.
+void remember_pristine_class();
+
+}  // namespace tvs
