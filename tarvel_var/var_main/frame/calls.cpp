@@ -84,6 +84,23 @@ void calibrate_key_probe() noexcept {
                         keys_kind(mixed_keys.get()) == kKeysGeneral;
 }
 
+std::optional<Ref> attribute_without_fallback(PyObject* self, PyObject* name) {
+    PyObject* getattribute = class_attribute(Py_TYPE(self), names().dunder_getattribute);
+    Ref found;
+    if (getattribute == nullptr || getattribute == runtime.object_getattribute) {
+        // object's lookup, told not to build an AttributeError only to discard it
+        found = Ref::steal(_PyObject_GenericGetAttrWithDict(self, name, nullptr, 1));
+        if (!found && !PyErr_Occurred()) return std::nullopt;
+    } else {
+        Ref method = Ref::borrow(getattribute);
+        found = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), self, name, nullptr));
+    }
+    if (found) return found;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_error();
+    PyErr_Clear();
+    return std::nullopt;
+}
+
 Ref instance_dict(PyObject* self) {
     if (type_facts(Py_TYPE(self)).standard) return require(PyObject_GenericGetDict(self, nullptr));
     return require(PyObject_GetAttr(self, names().dunder_dict));

@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <initializer_list>
+#include <optional>
 
 #include "frame/errors.hpp"
 #include "frame/method_spec.hpp"
@@ -37,6 +38,12 @@ bool has_only_exact_str_keys(PyObject* dict) noexcept;
 // Checks the probe behind has_only_exact_str_keys() against this interpreter; when it does
 // not hold, the probe always answers false and the general paths are used.
 void calibrate_key_probe() noexcept;
+
+// self.<name> by the class's __getattribute__ alone (object's generic lookup unless
+// overridden), without the fallback to the class's __getattr__, which answers every name:
+// the value, or nullopt when the lookup raised AttributeError (cleared). Other exceptions
+// propagate.
+std::optional<Ref> attribute_without_fallback(PyObject* self, PyObject* name);
 
 // self.__dict__, by ordinary attribute lookup.
 Ref instance_dict(PyObject* self);

@@ -23,7 +23,7 @@ bool init_names() {
         {&n.dunder_dict, "__dict__"}, {&n.dunder_getattribute, "__getattribute__"},
         {&n.dunder_delattr, "__delattr__"},
         {&n.add, "add"}, {&n.keys, "keys"}, {&n.get, "get"}, {&n.items, "items"},
-        {&n.append, "append"}, {&n.startswith, "startswith"}, {&n.split, "split"},
+        {&n.append, "append"}, {&n.startswith, "startswith"},
         {&n.dollar_dot, "$."}, {&n.dot, "."},
     };
     for (const auto& [slot, text] : table) {

@@ -27,7 +27,6 @@ struct Names {
     PyObject* items;
     PyObject* append;
     PyObject* startswith;
-    PyObject* split;
     // literals
     PyObject* dollar_dot;    // "$."
     PyObject* dot;           // "."

@@ -64,10 +64,12 @@ bool step(PyObject* current, PyObject* part, Ref& next) {
         if (require_status(PySequence_Contains(keys.get(), part)) == 0) return false;
     }
     Ref get_method = require(PyObject_GetAttr(current, names().get));
-    // get() that is the store's own _mv_get, given a plain name: it would answer what the
-    // listing answers now (looked at again, as the lookup of get() may have run code).
+    // get() that is the store's own _mv_get, given a plain name: it answers through
+    // `current._mv_keys()`, which is not the keys() just asked when _mv_keys is overridden or
+    // hidden; so only when that is our own too (looked at again, as the lookup of get() may
+    // have run code).
     if (listed_directly && is_own_bound_method(get_method.get(), current, Method::MvGet) &&
-        !has_path_prefix(part) && lookup_listed_directly(current, part, next) && next) {
+        !has_path_prefix(part) && lookup_name_directly(current, part, next) && next) {
         return true;
     }
     next = require(PyObject_CallOneArg(get_method.get(), part));
@@ -114,11 +116,11 @@ Ref walk_path(PyObject* self, PyObject* parts) {
     return current;
 }
 
+// The parts of a path key: str's own split at every ".", also for a str subclass that
+// overrides split() (only the prefix test asks the key itself), without the leading "$".
 Ref path_parts(PyObject* key) {
-    Ref pieces = PyUnicode_CheckExact(key)
-                     ? require(PyUnicode_Split(key, names().dot, -1))
-                     : call_method(key, names().split, {names().dot});
-    return require(PySequence_GetSlice(pieces.get(), 1, PY_SSIZE_T_MAX));
+    Ref pieces = require(PyUnicode_Split(key, names().dot, -1));
+    return require(PyList_GetSlice(pieces.get(), 1, PY_SSIZE_T_MAX));
 }
 
 Ref lookup(PyObject* self, PyObject* key) {

@@ -63,11 +63,14 @@ private:
     bool finished_ = false;
 };
 
-// repr() of these runs no Python code, so it cannot change the store or its class.
+// repr() of these runs no Python code, so it cannot change the store or its class. An int is
+// not one of them: converting it to decimal checks for signals as it goes, and that check
+// also runs a garbage collection that is due, with its callbacks and finalisers, or a
+// signal handler; any of them may replace `_skip`.
 bool repr_runs_no_code(PyObject* value) {
     PyTypeObject* type = Py_TYPE(value);
-    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
-           type == &PyBool_Type || value == Py_None;
+    return type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+           value == Py_None;
 }
 
 // repr(value). A nested store whose class uses our __repr__ is rendered by its body directly,

@@ -29,27 +29,30 @@ void fill_store(PyObject* store, PyObject* entries) {
 
 namespace impl {
 
+// The instance dictionary is fetched anew at each use: the truth tests, the store factory,
+// `add` and the release of a replaced value can all run code that gives the store a new one.
 Ref set_dict(Args args) {
     PyObject* self = args[0];
     PyObject* key = args[1];
     PyObject* value = args[2];
-    Ref dict = instance_dict(self);
-    Ref key_value = mapping_get(dict.get(), key);
+    Ref key_value = mapping_get(instance_dict(self).get(), key);
     if (truth(key_value.get()) && !truth(args[3])) {
         if (PyDict_Check(key_value.get())) {
-            // A plain dict kept by a raw store: merge both into a new nested store rather than
-            // calling `add` on a dict, which would lose the merge. The old dict stays as it was.
-            Ref store = make_store(self);
-            mapping_set(dict.get(), key, store.get());
-            fill_store(store.get(), key_value.get());
-            fill_store(store.get(), value);
+            // A plain dict kept by a raw store: calling `add` on it would fail, so both are
+            // merged into a new nested store, the old entries first. The store is written under
+            // `key` only once it is filled, so that a merge that fails (a key that cannot be a
+            // keyword) leaves the old dict in place; the old dict itself is never changed.
+            Ref merged = make_store(self);
+            fill_store(merged.get(), key_value.get());
+            fill_store(merged.get(), value);
+            mapping_set(instance_dict(self).get(), key, merged.get());
             return none();
         }
         if (!is_nested_store(key_value.get())) {
-            Ref store = make_store(self);
-            mapping_set(dict.get(), key, store.get());
+            Ref replacement = make_store(self);
+            mapping_set(instance_dict(self).get(), key, replacement.get());
         }
-        Ref target = mapping_item(dict.get(), key);
+        Ref target = mapping_item(instance_dict(self).get(), key);
         fill_store(target.get(), value);
         return none();
     }
@@ -67,9 +70,10 @@ Ref set_list(Args args) {
     PyObject* key = args[2];
     Ref text_list;
     if (key != Py_None && PyUnicode_GET_LENGTH(key) > 0) {
-        Ref dict = instance_dict(self);
-        Ref held = mapping_get(dict.get(), key);
-        if (PyList_Check(held.get())) text_list = mapping_item(dict.get(), key);
+        Ref held = mapping_get(instance_dict(self).get(), key);
+        // read again by item access, from the dictionary the store has now (comparing keys
+        // in the lookup above may have run code)
+        if (PyList_Check(held.get())) text_list = mapping_item(instance_dict(self).get(), key);
     }
     if (!text_list) {
         text_list = copy_if_no_element_needs_work(value, [](PyObject* element) {

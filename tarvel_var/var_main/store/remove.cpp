@@ -12,21 +12,13 @@ namespace {
 // A failed lookup counts as absent; exceptions that are not errors (KeyboardInterrupt,
 // SystemExit) still propagate.
 bool has_attribute(PyObject* self, PyObject* name) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject* getattribute = class_attribute(type, names().dunder_getattribute);
-    Ref found;
-    if (getattribute == nullptr || getattribute == runtime.object_getattribute) {
-        // object's lookup, told not to build the AttributeError that would be discarded
-        found = Ref::steal(_PyObject_GenericGetAttrWithDict(self, name, nullptr, 1));
-        if (!found && !PyErr_Occurred()) return false;
-    } else {
-        Ref method = Ref::borrow(getattribute);
-        found = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), self, name, nullptr));
+    try {
+        return attribute_without_fallback(self, name).has_value();
+    } catch (const PyErrorSet&) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
+        PyErr_Clear();
+        return false;
     }
-    if (found) return true;
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_error();
-    PyErr_Clear();
-    return false;
 }
 
 // delattr(self, name); object's own deletion directly when that is what it would reach.

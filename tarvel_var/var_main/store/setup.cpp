@@ -41,33 +41,43 @@ Ref set_class(Args args) {
 
 Ref skip(Args) { return internal_names(); }
 
-// Reached only when ordinary lookup found nothing. If the flag it needs is itself missing
-// (before set-up, or after the flag was deleted), looking it up would come straight back
-// here without end; the two flags the hooks depend on are answered with AttributeError.
+// The interpreter calls this only when ordinary lookup found nothing. When the flag it needs
+// is itself missing (before set-up, or after the flag was deleted), looking it up would come
+// straight back here without end, and so would the lookup of `_g_n_i` by __setattr__; for
+// these two names the flag is therefore looked up without the fallback to this hook, and only
+// a flag that is really missing is answered with AttributeError. Called directly with a
+// flag's name on a set-up store, it answers like for any other name.
 Ref getattr_hook(Args args) {
     PyObject* self = args[0];
     PyObject* name = args[1];
     const Names& n = names();
-    if (PyUnicode_Compare(name, n.g_n_r) == 0 || PyUnicode_Compare(name, n.g_n_i) == 0) {
-        raise(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
-              name);
+    Ref reprint;
+    if (const bool is_reprint = PyUnicode_Compare(name, n.g_n_r) == 0;
+        is_reprint || PyUnicode_Compare(name, n.g_n_i) == 0) {
+        std::optional<Ref> flag = attribute_without_fallback(self, name);
+        if (!flag) {
+            raise(PyExc_AttributeError, "'%.100s' object has no attribute '%U'",
+                  Py_TYPE(self)->tp_name, name);
+        }
+        if (is_reprint) reprint = std::move(*flag);  // the flag's one lookup
     }
-    Ref reprint = read_flag(self, n.g_n_r);
+    if (!reprint) reprint = read_flag(self, n.g_n_r);
     return truth(reprint.get()) ? Ref::borrow(name) : none();
 }
 
+// The flag is read and tested before the instance dictionary is fetched: the lookup (a class
+// property) or the truth test may run code that gives the store a new dictionary, and the
+// value belongs in the one the store has when it is written.
 Ref setattr_hook(Args args) {
     PyObject* self = args[0];
     PyObject* name = args[1];
     PyObject* value = args[2];
     if (store_plain_value(self, name, value, ChainFrom::Hook)) return none();
-    Ref dict = instance_dict(self);
-    Ref inherit = read_flag(self, names().g_n_i, dict.get());
-    if (!PyBool_Check(inherit.get())) dict = Ref();  // its truth test may run code
+    Ref inherit = read_flag(self, names().g_n_i);
     if (truth(inherit.get())) {
-        mapping_set(dict ? dict.get() : instance_dict(self).get(), name, value);
+        mapping_set(instance_dict(self).get(), name, value);
     } else {
-        call(self, Method::SetAttr, {name, value}, nullptr, dict.get());
+        call(self, Method::SetAttr, {name, value});
     }
     return none();
 }
