@@ -20,6 +20,7 @@ struct FunctionObject {
     PyObject* doc;
     PyObject* defaults;
     PyObject* annotations;
+    PyObject* text_signature;
     vectorcallfunc vectorcall;
 };
 
@@ -57,6 +58,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(f->doc);
     Py_VISIT(f->defaults);
     Py_VISIT(f->annotations);
+    Py_VISIT(f->text_signature);
     return 0;
 }
 
@@ -68,6 +70,7 @@ int function_clear(PyObject* self) {
     Py_CLEAR(f->doc);
     Py_CLEAR(f->defaults);
     Py_CLEAR(f->annotations);
+    Py_CLEAR(f->text_signature);
     return 0;
 }
 
@@ -86,6 +89,9 @@ PyMemberDef function_members[] = {
     {"__doc__", Py_T_OBJECT_EX, offsetof(FunctionObject, doc), Py_READONLY, nullptr},
     {"__defaults__", Py_T_OBJECT_EX, offsetof(FunctionObject, defaults), Py_READONLY, nullptr},
     {"__annotations__", Py_T_OBJECT_EX, offsetof(FunctionObject, annotations), Py_READONLY,
+     nullptr},
+    // what inspect.signature() reads for callables that carry no code object
+    {"__text_signature__", Py_T_OBJECT_EX, offsetof(FunctionObject, text_signature), Py_READONLY,
      nullptr},
     // heap types with vectorcall declare its offset this way
     {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY,
@@ -145,6 +151,23 @@ Ref build_annotations(const MethodSpec& spec) {
     return annotations;
 }
 
+// The parameter list as inspect.signature() parses it: "(self, key, default=None)". Every
+// parameter, `self` included, can be given by position or keyword, so none is marked
+// positional-only (the "$self" of built-in methods would say that `self` cannot be a
+// keyword); annotations are not part of this syntax and stay in __annotations__.
+Ref build_text_signature(const MethodSpec& spec) {
+    std::string text = "(";
+    for (int p = 0; p < spec.param_count; ++p) {
+        if (p > 0) text += ", ";
+        text += spec.params[static_cast<size_t>(p)].name;
+    }
+    if (spec.last_default != Default::Required) {
+        text += spec.last_default == Default::None ? "=None" : "=False";
+    }
+    text += ")";
+    return require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
 Ref build_defaults(const MethodSpec& spec) {
     switch (spec.last_default) {
         case Default::None: return require(PyTuple_Pack(1, Py_None));
@@ -176,6 +199,7 @@ PyObject* new_function(Method which) {
         Ref doc = build_doc(spec);
         Ref defaults = build_defaults(spec);
         Ref annotations = build_annotations(spec);
+        Ref text_signature = build_text_signature(spec);
 
         FunctionObject* f = PyObject_GC_New(FunctionObject, function_type);
         if (f == nullptr) throw_error();
@@ -186,6 +210,7 @@ PyObject* new_function(Method which) {
         f->doc = doc.release();
         f->defaults = defaults.release();
         f->annotations = annotations.release();
+        f->text_signature = text_signature.release();
         f->vectorcall = function_vectorcall;
         PyObject_GC_Track(f);
         return reinterpret_cast<PyObject*>(f);
