@@ -27,9 +27,9 @@ Ref call(PyObject* self, Method which, std::initializer_list<PyObject*> args, Py
     const MethodSpec& spec = method_spec(which);
     std::array<PyObject*, kMaxParams> bound{};
     bound[0] = self;
-    int count = 1;
+    std::size_t count = 1;
     for (PyObject* arg : args) bound[count++] = arg;
-    for (; count < spec.param_count; ++count) bound[count] = spec.default_value();
+    for (; count < spec.arity(); ++count) bound[count] = spec.default_value();
     if (!check_argument_types(which, bound)) throw_error();
     return invoke(which, bound);
 }

@@ -140,7 +140,7 @@ Ref build_doc(const MethodSpec& spec) {
 
 Ref build_annotations(const MethodSpec& spec) {
     Ref annotations = require(PyDict_New());
-    for (int p = 0; p < spec.param_count; ++p) {
+    for (std::size_t p = 0; p < spec.arity(); ++p) {
         const Param& param = spec.params[p];
         if (param.annotation == nullptr) continue;
         Ref text = require(PyUnicode_FromString(param.annotation));
@@ -157,9 +157,9 @@ Ref build_annotations(const MethodSpec& spec) {
 // keyword); annotations are not part of this syntax and stay in __annotations__.
 Ref build_text_signature(const MethodSpec& spec) {
     std::string text = "(";
-    for (int p = 0; p < spec.param_count; ++p) {
+    for (std::size_t p = 0; p < spec.arity(); ++p) {
         if (p > 0) text += ", ";
-        text += spec.params[static_cast<size_t>(p)].name;
+        text += spec.params[p].name;
     }
     if (spec.last_default != Default::Required) {
         text += spec.last_default == Default::None ? "=None" : "=False";

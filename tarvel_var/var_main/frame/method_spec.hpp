@@ -18,7 +18,9 @@ enum class Method : int {
     SetAttr, GetAttrHook, SetAttrHook, ReprHook,
     Count
 };
-constexpr int kMethodCount = static_cast<int>(Method::Count);
+constexpr std::size_t kMethodCount = static_cast<std::size_t>(Method::Count);
+// The position of a method in the table and in the arrays indexed like it.
+constexpr std::size_t index_of(Method which) { return static_cast<std::size_t>(which); }
 
 // Exact-type test of a parameter: the argument's type must be this built-in type itself.
 enum class Exact : unsigned char { Any, Str, StrOrNone, Dict, Tuple };
@@ -31,7 +33,7 @@ struct Param {
     Exact exact = Exact::Any;
 };
 
-constexpr int kMaxParams = 4;
+constexpr std::size_t kMaxParams = 4;
 
 // Bound arguments, `self` first; every pointer is borrowed from the call.
 using Args = const std::array<PyObject*, kMaxParams>&;
@@ -50,6 +52,7 @@ struct MethodSpec {
     Impl impl;
 
     bool is_static() const { return param_count == 0; }
+    std::size_t arity() const { return static_cast<std::size_t>(param_count); }
     int max_args() const { return param_count; }
     int min_args() const { return param_count - (last_default == Default::Required ? 0 : 1); }
     // The value a call gets for the last parameter when it is left out.

@@ -92,7 +92,7 @@ Ref make_namespace() {
     require_status(PyDict_SetItemString(ns.get(), "__module__", module_name.get()));
     require_status(PyDict_SetItemString(ns.get(), "__qualname__", qualname.get()));
     require_status(PyDict_SetItemString(ns.get(), "__doc__", doc.get()));
-    for (int m = 0; m < kMethodCount; ++m) {
+    for (std::size_t m = 0; m < kMethodCount; ++m) {
         const Method which = static_cast<Method>(m);
         Ref function = require(new_function(which));
         Ref entry = function;
@@ -106,7 +106,7 @@ Ref make_namespace() {
 
 // Records what the fast paths compare against: our method objects as the class holds them.
 void record_runtime(PyObject* cls, PyObject* ns) {
-    for (int m = 0; m < kMethodCount; ++m) {
+    for (std::size_t m = 0; m < kMethodCount; ++m) {
         const MethodSpec& spec = method_spec(static_cast<Method>(m));
         PyObject* entry = PyDict_GetItemString(ns, spec.name);  // borrowed; ns is alive
         if (entry == nullptr) raise(PyExc_SystemError, "method %s missing", spec.name);

@@ -35,10 +35,10 @@ bool init_names() {
         n.new_kwnames = PyTuple_Pack(1, word.get());
         if (n.new_kwnames == nullptr) return false;
     }
-    for (int m = 0; m < kMethodCount; ++m) {
+    for (std::size_t m = 0; m < kMethodCount; ++m) {
         const MethodSpec& spec = method_spec(static_cast<Method>(m));
         if (!intern(n.methods[m], spec.name)) return false;
-        for (int p = 0; p < spec.param_count; ++p) {
+        for (std::size_t p = 0; p < spec.arity(); ++p) {
             if (!intern(n.params[m][p], spec.params[p].name)) return false;
         }
     }

@@ -51,7 +51,7 @@ struct Runtime {
 
 extern Runtime runtime;
 inline const Names& names() { return runtime.names; }
-inline PyObject* method_name(Method which) { return runtime.names.methods[static_cast<int>(which)]; }
+inline PyObject* method_name(Method which) { return runtime.names.methods[index_of(which)]; }
 
 // Interns every name once; false with an exception set on failure.
 bool init_names();

@@ -31,7 +31,7 @@ TypeFacts compute(PyTypeObject* type) noexcept {
     facts.setattr_slot = type->tp_setattro == runtime.cls_setattro;
     facts.plain_delete = facts.setattr_slot &&
                          class_attribute(type, n.dunder_delattr) == runtime.object_delattr;
-    for (int m = 0; m < kMethodCount; ++m) {
+    for (std::size_t m = 0; m < kMethodCount; ++m) {
         if (class_attribute(type, method_name(static_cast<Method>(m))) == runtime.functions[m]) {
             facts.own |= 1u << m;
         }

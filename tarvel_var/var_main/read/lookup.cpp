@@ -35,7 +35,7 @@ bool lookup_name_directly(PyObject* self, PyObject* name, Ref& found) {
 
 // True when `method` is our own method `which` bound to `self`: calling it runs our body.
 bool is_own_bound_method(PyObject* method, PyObject* self, Method which) {
-    return PyMethod_Check(method) && PyMethod_GET_FUNCTION(method) == runtime.functions[static_cast<int>(which)] &&
+    return PyMethod_Check(method) && PyMethod_GET_FUNCTION(method) == runtime.functions[index_of(which)] &&
            PyMethod_GET_SELF(method) == self;
 }
 
