@@ -36,7 +36,6 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     } else if (!bind_arguments(which, args, nargs, kwnames, bound)) {
         return nullptr;
     }
-    MethodEntry entry;
     return at_boundary<PyObject*>(nullptr, [&] { return invoke(which, bound).release(); });
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "frame/errors.hpp"
-#include "frame/calls.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/function.hpp"
 #include "frame/runtime.hpp"
 #include "frame/type_facts.hpp"

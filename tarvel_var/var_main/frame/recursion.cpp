@@ -71,8 +71,6 @@ std::uintptr_t measure_stack_floor() noexcept {
 
 }  // namespace
 
-__attribute__((tls_model("initial-exec"))) thread_local PyThreadState* detail::entry_tstate = nullptr;
-
 bool native_stack_exhausted() noexcept {
     if (stack_floor == 0) stack_floor = measure_stack_floor();
     auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));

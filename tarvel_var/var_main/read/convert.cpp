@@ -1,5 +1,7 @@
 // Conversion to plain containers: _mv_to_dict, _to_dict, _list_to_dict.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 
@@ -47,7 +49,7 @@ Ref to_dict(Args args) {
     PyObject* self = args[0];
     PyObject* kwargs = args[1];
     // Sized for every entry up front, so that filling it never grows the table.
-    Ref new_kwargs = require(_PyDict_NewPresized(PyDict_GET_SIZE(kwargs)));
+    Ref new_kwargs = new_presized_dict(PyDict_GET_SIZE(kwargs));
     Selection selection(self);
     walk_dict(kwargs, [&](PyObject* name, PyObject* value) {
         Ref test = convert_container(self, value);

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "frame/type_facts.hpp"
@@ -28,39 +30,24 @@ constexpr Layout kParams{"", "=", "", "&", "", ""};
 constexpr Layout kString{"\"", "\": \"", "\"", ", ", "", ""};
 constexpr Layout kRepr{"", "=", "", ", ", "TarvelVar(", ")"};
 
-// The interpreter's string builder, released if the rendering unwinds. It yields the same
-// string as joining the pieces with the separator, without a list of pieces.
+// The pieces of a rendering: converted parts, and the layout's literals (one character or a
+// run of ASCII).
 class TextWriter {
 public:
-    // `expected_length` sizes the first buffer; the writer grows past it as needed.
-    explicit TextWriter(Py_ssize_t expected_length) {
-        _PyUnicodeWriter_Init(&writer_);
-        writer_.overallocate = 1;
-        writer_.min_length = expected_length;
-    }
-    ~TextWriter() {
-        if (!finished_) _PyUnicodeWriter_Dealloc(&writer_);
-    }
-    TextWriter(const TextWriter&) = delete;
-    TextWriter& operator=(const TextWriter&) = delete;
+    explicit TextWriter(Py_ssize_t expected_length) : writer_(expected_length) {}
 
-    void write(PyObject* text) { require_status(_PyUnicodeWriter_WriteStr(&writer_, text)); }
+    void write(PyObject* text) { writer_.write(text); }
     void write(std::string_view ascii) {
         if (ascii.size() == 1) {
-            require_status(_PyUnicodeWriter_WriteChar(&writer_, static_cast<unsigned char>(ascii[0])));
+            writer_.write_char(static_cast<unsigned char>(ascii[0]));
         } else if (!ascii.empty()) {
-            require_status(_PyUnicodeWriter_WriteASCIIString(
-                &writer_, ascii.data(), static_cast<Py_ssize_t>(ascii.size())));
+            writer_.write_ascii(ascii.data(), static_cast<Py_ssize_t>(ascii.size()));
         }
     }
-    Ref finish() {
-        finished_ = true;
-        return require(_PyUnicodeWriter_Finish(&writer_));
-    }
+    Ref finish() { return writer_.finish(); }
 
 private:
-    _PyUnicodeWriter writer_;
-    bool finished_ = false;
+    UnicodeWriter writer_;
 };
 
 // repr() of these runs no Python code, so it cannot change the store or its class. An int is

@@ -1,5 +1,6 @@
 // Nested values: _set_dict, _set_list, _mv_add.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"

@@ -1,6 +1,8 @@
 #include "store/plain_value.hpp"
 
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/type_facts.hpp"
 
 namespace tv {

@@ -1,5 +1,6 @@
 // Setting variables: _mv_set, _set_attr, _mv_set_kwargs.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"

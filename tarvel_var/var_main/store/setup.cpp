@@ -1,5 +1,6 @@
 // Set-up and the attribute hooks: _set_class, _skip, __getattr__, __setattr__.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"
 #include "store/selection.hpp"
