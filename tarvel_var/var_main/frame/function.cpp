@@ -119,7 +119,7 @@ PyType_Spec function_spec = {
 };
 
 // Made once per process (the module admits one interpreter) and kept for its lifetime.
-PyTypeObject* function_type = nullptr;
+StaticRef function_type;
 
 // The docstring: signature, a blank line, the summary, the field lines, each indented by
 // eight spaces, and a closing newline with the indentation.
@@ -179,9 +179,11 @@ Ref build_defaults(const MethodSpec& spec) {
 }  // namespace
 
 bool ready_function_type() {
-    if (function_type != nullptr) return true;
-    function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
-    return function_type != nullptr;
+    if (function_type) return true;
+    Ref type = Ref::steal(PyType_FromSpec(&function_spec));
+    if (!type) return false;
+    function_type.set(std::move(type));
+    return true;
 }
 
 Ref invoke(Method which, Args args) {
@@ -200,7 +202,8 @@ PyObject* new_function(Method which) {
         Ref annotations = build_annotations(spec);
         Ref text_signature = build_text_signature(spec);
 
-        FunctionObject* f = PyObject_GC_New(FunctionObject, function_type);
+        FunctionObject* f =
+            PyObject_GC_New(FunctionObject, reinterpret_cast<PyTypeObject*>(function_type.get()));
         if (f == nullptr) throw_error();
         f->which = which;
         f->name = name.release();

@@ -37,6 +37,16 @@ constexpr std::size_t kMaxParams = 4;
 
 // Bound arguments, `self` first; every pointer is borrowed from the call.
 using Args = const std::array<PyObject*, kMaxParams>&;
+
+// The first `count` bound arguments, so that a method body names its parameters once:
+//     const auto [self, key, default_value] = arguments<3>(args);
+template <std::size_t count>
+std::array<PyObject*, count> arguments(Args args) noexcept {
+    static_assert(count >= 1 && count <= kMaxParams);
+    std::array<PyObject*, count> named{};
+    for (std::size_t i = 0; i < count; ++i) named[i] = args[i];
+    return named;
+}
 // A method body: arguments already checked; returns a new reference or throws PyErrorSet.
 using Impl = Ref (*)(Args args);
 

@@ -42,7 +42,9 @@ bool list_directly(PyObject* self, PyObject* dict, Listing what, Ref& result) {
         Py_ssize_t kept = 0;
         for (Py_ssize_t i = 0; i < size; ++i) {
             if (is_internal_name(name_at(i))) {
-                Py_DECREF(items[i]);  // a name, or a pair of objects the dict still holds
+                // the list's reference to a name, or to a pair of objects the dict still holds:
+                // released at once, which runs no code
+                Ref::steal(items[i]);
             } else {
                 items[kept++] = items[i];
             }
@@ -86,9 +88,20 @@ Ref list_variables(PyObject* self, Listing what) {
 
 namespace impl {
 
-Ref mv_keys(Args args) { return list_variables(args[0], Listing::Keys); }
-Ref mv_values(Args args) { return list_variables(args[0], Listing::Values); }
-Ref mv_items(Args args) { return list_variables(args[0], Listing::Items); }
+Ref mv_keys(Args args) {
+    const auto [self] = arguments<1>(args);
+    return list_variables(self, Listing::Keys);
+}
+
+Ref mv_values(Args args) {
+    const auto [self] = arguments<1>(args);
+    return list_variables(self, Listing::Values);
+}
+
+Ref mv_items(Args args) {
+    const auto [self] = arguments<1>(args);
+    return list_variables(self, Listing::Items);
+}
 
 }  // namespace impl
 }  // namespace tv

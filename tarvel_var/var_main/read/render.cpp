@@ -136,14 +136,20 @@ std::vector<std::pair<Ref, Ref>> sorted_text_pairs(PyObject* dict) {
 
 namespace impl {
 
-Ref mv_to_params(Args args) { return render_instance_dict(args[0], kParams); }
+Ref mv_to_params(Args args) {
+    const auto [self] = arguments<1>(args);
+    return render_instance_dict(self, kParams);
+}
 
-Ref mv_to_string(Args args) { return render_instance_dict(args[0], kString); }
+Ref mv_to_string(Args args) {
+    const auto [self] = arguments<1>(args);
+    return render_instance_dict(self, kString);
+}
 
 // Ordered by name over a snapshot, so a value's repr() that changes the store cannot
 // disturb the walk.
 Ref repr_hook(Args args) {
-    PyObject* self = args[0];
+    const auto [self] = arguments<1>(args);
     Ref dict = instance_dict(self);
     if (PyDict_CheckExact(dict.get()) && has_only_exact_str_keys(dict.get())) {
         const auto pairs = sorted_text_pairs(dict.get());

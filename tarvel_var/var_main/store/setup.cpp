@@ -9,10 +9,10 @@ namespace tv {
 
 bool is_same_length_internal_name(PyObject* name) noexcept {
     const Names& n = names();
-    for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+    for (PyObject* internal : {n.i_c_u.get(), n.g_n_r.get(), n.g_n_i.get(), n.g_n_s.get()}) {
         if (name == internal) return true;
     }
-    for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+    for (PyObject* internal : {n.i_c_u.get(), n.g_n_r.get(), n.g_n_i.get(), n.g_n_s.get()}) {
         if (PyUnicode_Compare(name, internal) == 0) return true;
     }
     return false;
@@ -29,10 +29,10 @@ Ref internal_names() {
 namespace impl {
 
 Ref set_class(Args args) {
-    PyObject* self = args[0];
+    const auto& [self, instance, reprint, inherit] = args;
     const Names& n = names();
     PyObject* const entries[][2] = {
-        {n.i_c_u, args[1]}, {n.g_n_r, args[2]}, {n.g_n_i, args[3]}, {n.g_n_s, Py_False}};
+        {n.i_c_u, instance}, {n.g_n_r, reprint}, {n.g_n_i, inherit}, {n.g_n_s, Py_False}};
     for (const auto& entry : entries) {
         Ref dict = instance_dict(self);  // anew each time: a replaced value's release may run code
         mapping_set(dict.get(), entry[0], entry[1]);
@@ -49,8 +49,7 @@ Ref skip(Args) { return internal_names(); }
 // a flag that is really missing is answered with AttributeError. Called directly with a
 // flag's name on a set-up store, it answers like for any other name.
 Ref getattr_hook(Args args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
+    const auto [self, name] = arguments<2>(args);
     const Names& n = names();
     Ref reprint;
     if (const bool is_reprint = PyUnicode_Compare(name, n.g_n_r) == 0;
@@ -70,9 +69,7 @@ Ref getattr_hook(Args args) {
 // property) or the truth test may run code that gives the store a new dictionary, and the
 // value belongs in the one the store has when it is written.
 Ref setattr_hook(Args args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
-    PyObject* value = args[2];
+    const auto [self, name, value] = arguments<3>(args);
     if (store_plain_value(self, name, value, ChainFrom::Hook)) return none();
     Ref inherit = read_flag(self, names().g_n_i);
     if (truth(inherit.get())) {
