@@ -390,3 +390,22 @@ def test_getattr_with_a_flags_name_follows_a_class_property():
 def test_getattr_with_a_flags_name_does_not_leak():
     s = new_main_store(reprint=True)
     assert_no_leak(lambda: s.__getattr__("_g_n_i"), s)
+
+
+@pytest.mark.parametrize("error", [AttributeError, LookupError])
+def test_getattr_with_a_flags_name_uses_the_classs_own_lookup(error):
+    """The flag is looked up by the class's __getattribute__ without the fallback to the hook:
+    an AttributeError from it means missing (answered in order), any other error propagates."""
+    class Guarded(T):
+        def __getattribute__(self, name):
+            if name == "_g_n_r":
+                raise error(name)
+            return object.__getattribute__(self, name)
+    s = Guarded()
+    s._set_class(TarvelVar, True, False)
+    with pytest.raises(error, match="_g_n_r"):
+        T.__getattr__(s, "_g_n_r")
+    with pytest.raises(error, match="_g_n_r"):  # present, but the reprint flag it reads is not
+        T.__getattr__(s, "_g_n_i")
+    del Guarded.__getattribute__
+    assert T.__getattr__(s, "_g_n_r") == "_g_n_r" and T.__getattr__(s, "_g_n_i") == "_g_n_i"
