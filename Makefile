@@ -5,7 +5,11 @@ VENV        := .venv
 PY          := $(VENV)/bin/python
 PYTEST      := $(PY) -P -m pytest
 TEST_ENV    := PYTHONFAULTHANDLER=1 PYTHONDEVMODE=1
-BUILD_DEPS  := "scikit-build-core>=0.10" cmake ninja
+BUILD_DEPS  := "scikit-build-core>=0.11" cmake ninja
+# TARVEL_WERROR=ON (from the environment or the command line) turns compiler warnings into
+# errors; .ci/run sets it.
+TARVEL_WERROR ?= OFF
+BUILD_FLAGS := -C cmake.define.TARVEL_WERROR=$(TARVEL_WERROR)
 # `make bench BENCH_ARGS=--quick` for a smoke run, BENCH_ARGS="--only 1,5" for some workloads.
 BENCH_ARGS  ?= --markdown
 ASAN_SITE   := build/asan-site
@@ -20,12 +24,13 @@ all: test
 
 $(PY):
 	@py=$$(sh tools/find_python.sh) && echo "using $$py" && "$$py" -m venv $(VENV)
-	$(PY) -m pip install -q --upgrade pip $(BUILD_DEPS)
+	$(PY) -m pip install -q --upgrade "pip>=25.1" $(BUILD_DEPS)
 
 venv: $(PY)
 
+# The package, and the tools of the "test" dependency group (pip >= 25.1 reads the groups).
 install: $(PY)
-	$(PY) -m pip install -q --no-build-isolation ".[test]"
+	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) --group test .
 
 test: install
 	$(TEST_ENV) $(PYTEST) -q
@@ -42,16 +47,18 @@ demo: install
 	$(PY) -P -m tarvel_var --repr
 	$(PY) -P -m tarvel_var --dict --sort
 
-# Against the peers of the bench extra, which nothing else installs; writes benchmarks/results.md.
+# Against the peers of the "bench" dependency group, which nothing else installs; writes
+# benchmarks/results.md.
 bench: install
-	$(PY) -m pip install -q --no-build-isolation ".[bench]"
+	$(PY) -m pip install -q --group bench
 	$(PY) -P benchmarks/compare.py $(BENCH_ARGS)
 
 # The same suite against a build instrumented with AddressSanitizer and UBSan.
 asan: $(PY)
-	$(PY) -m pip install -q --no-build-isolation ".[test]"
+	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) --group test .
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(ASAN_SITE) \
-	    -C build-dir=build/asan -C cmake.build-type=Debug -C cmake.define.TARVEL_SANITIZE=ON .
+	    -C build-dir=build/asan -C cmake.build-type=Debug -C cmake.define.TARVEL_SANITIZE=ON \
+	    $(BUILD_FLAGS) .
 	$(ASAN_ENV) PYTHONFAULTHANDLER=1 $(PYTEST) -q -p no:cacheprovider -m "not packaging"
 
 # The same suite under valgrind memcheck (slow: the stress-heavy files are left out).

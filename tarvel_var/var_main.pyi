@@ -1,3 +1,5 @@
+# The methods of TarvelVarMain as the module builds them from its method table;
+# tests/test_signatures.py compares each name, parameter, default and annotation with it.
 from typing import Any, Dict, List, Optional, Set, Tuple, Union
 
 __test__: Dict[Any, Any]

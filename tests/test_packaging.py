@@ -7,6 +7,8 @@ import importlib.util
 import os
 import subprocess
 import sys
+import tomllib
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -81,6 +83,14 @@ def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
     assert built.returncode == 0, built.stdout[-2000:] + built.stderr[-2000:]
     [sdist] = dist.glob("tarvel_var-*.tar.gz")
     [wheel] = dist.glob("tarvel_var-*-cp313-*.whl")
+    with zipfile.ZipFile(wheel) as archive:
+        [metadata] = [n for n in archive.namelist() if n.endswith(".dist-info/METADATA")]
+        headers = archive.read(metadata).decode().split("\n\n")[0].splitlines()
+        licenses = [n for n in archive.namelist() if ".dist-info/licenses/" in n]
+        assert [n.rsplit("/", 1)[1] for n in licenses] == ["LICENSE"]
+        assert archive.read(licenses[0]) == (ROOT / "LICENSE").read_bytes()
+    assert "License-Expression: MIT" in headers and "License-File: LICENSE" in headers
+    assert not [h for h in headers if h.startswith(("Provides-Extra", "Requires-Dist"))]
 
     venv = tmp_path / "venv"
     made = run(sys.executable, "-m", "venv", str(venv), cwd=tmp_path)
@@ -98,3 +108,17 @@ def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
     assert example.stdout.splitlines()[-2:] == ["6543", "[]"]
     script = run(str(venv / "bin" / "tarvel-var"), "--get", "$.database.port", cwd=tmp_path)
     assert (script.returncode, script.stdout) == (0, "5432\n"), script.stderr
+
+
+@pytest.mark.parametrize("group, tools", [("test", {"pytest", "hypothesis", "mypy", "build"}),
+                                          ("bench", {"python-box", "addict", "munch"})])
+def test_development_tools_are_dependency_groups_not_extras(group, tools):
+    project = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))
+    assert "optional-dependencies" not in project["project"]
+    names = {req.split(">")[0].split("=")[0] for req in project["dependency-groups"][group]}
+    assert tools <= names
+    assert project["project"]["license"] == "MIT"
+    assert [ROOT / f for f in project["project"]["license-files"]] == [ROOT / "LICENSE"]
+    assert (ROOT / "LICENSE").read_text(encoding="utf-8").startswith("MIT License\n")
+    makefile = (ROOT / "Makefile").read_text(encoding="utf-8")
+    assert f"--group {group}" in makefile and ".[" not in makefile

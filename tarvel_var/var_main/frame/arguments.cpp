@@ -44,13 +44,13 @@ bool leftover_keyword_error(const MethodSpec& spec, const auto& names, PyObject*
                             Py_ssize_t nargs, const std::array<bool, kMaxParams * 2>& used) {
     const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if (i < static_cast<Py_ssize_t>(used.size()) && used[i]) continue;
+        if (i < static_cast<Py_ssize_t>(used.size()) && used[static_cast<std::size_t>(i)]) continue;
         PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
         if (!PyUnicode_Check(keyword)) {
             PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", spec.name);
             return false;
         }
-        for (Py_ssize_t p = 0; p < nargs; ++p) {
+        for (std::size_t p = 0; p < static_cast<std::size_t>(nargs); ++p) {
             if (same_name(keyword, names[p])) {
                 PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
                              spec.name, keyword);
@@ -76,7 +76,7 @@ PyTypeObject* exact_type(Exact exact) {
 }
 
 bool check_types(const MethodSpec& spec, const std::array<PyObject*, kMaxParams>& bound) {
-    for (int p = 0; p < spec.param_count; ++p) {
+    for (std::size_t p = 0; p < spec.arity(); ++p) {
         const Param& param = spec.params[p];
         PyTypeObject* expected = exact_type(param.exact);
         PyObject* arg = bound[p];
@@ -95,33 +95,38 @@ bool check_types(const MethodSpec& spec, const std::array<PyObject*, kMaxParams>
 bool bind_arguments(Method which, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     std::array<PyObject*, kMaxParams>& bound) {
     const MethodSpec& spec = method_spec(which);
-    const int max = spec.max_args();
     const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    if (nargs > spec.max_args() || (nkw == 0 && nargs < spec.min_args())) {
+        return count_error(spec, nargs);
+    }
+    const auto positional = static_cast<std::size_t>(nargs);  // 0 <= nargs <= max_args()
+    const auto required = static_cast<std::size_t>(spec.min_args());
 
     if (nkw == 0) {
-        if (nargs < spec.min_args() || nargs > max) return count_error(spec, nargs);
-        for (int p = 0; p < max; ++p) bound[p] = p < nargs ? args[p] : spec.default_value();
+        for (std::size_t p = 0; p < spec.arity(); ++p) {
+            bound[p] = p < positional ? args[p] : spec.default_value();
+        }
         return check_types(spec, bound);
     }
 
-    if (nargs > max) return count_error(spec, nargs);
-    const auto& names = runtime.names.params[static_cast<int>(which)];
+    const auto& names = runtime.names.params[index_of(which)];
     std::array<bool, kMaxParams * 2> used{};
     Py_ssize_t taken = 0;
-    for (int p = 0; p < max; ++p) {
-        if (p < nargs) {
+    for (std::size_t p = 0; p < spec.arity(); ++p) {
+        if (p < positional) {
             bound[p] = args[p];
             continue;
         }
-        Py_ssize_t k = find_keyword(kwnames, names[p]);
+        const Py_ssize_t k = find_keyword(kwnames, names[p]);
         if (k >= 0) {
-            bound[p] = args[nargs + k];
-            if (k < static_cast<Py_ssize_t>(used.size())) used[k] = true;
+            const auto keyword = static_cast<std::size_t>(k);
+            bound[p] = args[positional + keyword];
+            if (keyword < used.size()) used[keyword] = true;
             ++taken;
-        } else if (p >= spec.min_args()) {
+        } else if (p >= required) {
             bound[p] = spec.default_value();
         } else {
-            return count_error(spec, p);
+            return count_error(spec, static_cast<Py_ssize_t>(p));
         }
     }
     if (taken < nkw && !leftover_keyword_error(spec, names, kwnames, nargs, used)) return false;

@@ -8,6 +8,7 @@
 
 #include <Python.h>
 
+#include <cassert>
 #include <new>
 
 #include "frame/refs.hpp"
@@ -16,7 +17,13 @@ namespace tv {
 
 struct PyErrorSet {};
 
-[[noreturn]] inline void throw_error() { throw PyErrorSet{}; }
+// Unwinds with the Python exception that is set; throwing without one would make the entry
+// point return NULL with no exception, which the interpreter reports as a SystemError far from
+// the cause.
+[[noreturn]] inline void throw_error() {
+    assert(PyErr_Occurred() != nullptr);
+    throw PyErrorSet{};
+}
 
 // A new reference from the C API, or throw if it failed.
 inline Ref require(PyObject* result) {

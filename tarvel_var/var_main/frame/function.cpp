@@ -20,6 +20,7 @@ struct FunctionObject {
     PyObject* doc;
     PyObject* defaults;
     PyObject* annotations;
+    PyObject* text_signature;
     vectorcallfunc vectorcall;
 };
 
@@ -35,7 +36,6 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     } else if (!bind_arguments(which, args, nargs, kwnames, bound)) {
         return nullptr;
     }
-    MethodEntry entry;
     return at_boundary<PyObject*>(nullptr, [&] { return invoke(which, bound).release(); });
 }
 
@@ -57,6 +57,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(f->doc);
     Py_VISIT(f->defaults);
     Py_VISIT(f->annotations);
+    Py_VISIT(f->text_signature);
     return 0;
 }
 
@@ -68,6 +69,7 @@ int function_clear(PyObject* self) {
     Py_CLEAR(f->doc);
     Py_CLEAR(f->defaults);
     Py_CLEAR(f->annotations);
+    Py_CLEAR(f->text_signature);
     return 0;
 }
 
@@ -86,6 +88,9 @@ PyMemberDef function_members[] = {
     {"__doc__", Py_T_OBJECT_EX, offsetof(FunctionObject, doc), Py_READONLY, nullptr},
     {"__defaults__", Py_T_OBJECT_EX, offsetof(FunctionObject, defaults), Py_READONLY, nullptr},
     {"__annotations__", Py_T_OBJECT_EX, offsetof(FunctionObject, annotations), Py_READONLY,
+     nullptr},
+    // what inspect.signature() reads for callables that carry no code object
+    {"__text_signature__", Py_T_OBJECT_EX, offsetof(FunctionObject, text_signature), Py_READONLY,
      nullptr},
     // heap types with vectorcall declare its offset this way
     {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY,
@@ -114,7 +119,7 @@ PyType_Spec function_spec = {
 };
 
 // Made once per process (the module admits one interpreter) and kept for its lifetime.
-PyTypeObject* function_type = nullptr;
+StaticRef function_type;
 
 // The docstring: signature, a blank line, the summary, the field lines, each indented by
 // eight spaces, and a closing newline with the indentation.
@@ -134,7 +139,7 @@ Ref build_doc(const MethodSpec& spec) {
 
 Ref build_annotations(const MethodSpec& spec) {
     Ref annotations = require(PyDict_New());
-    for (int p = 0; p < spec.param_count; ++p) {
+    for (std::size_t p = 0; p < spec.arity(); ++p) {
         const Param& param = spec.params[p];
         if (param.annotation == nullptr) continue;
         Ref text = require(PyUnicode_FromString(param.annotation));
@@ -143,6 +148,23 @@ Ref build_annotations(const MethodSpec& spec) {
     Ref ret = require(PyUnicode_FromString(spec.return_annotation));
     require_status(PyDict_SetItemString(annotations.get(), "return", ret.get()));
     return annotations;
+}
+
+// The parameter list as inspect.signature() parses it: "(self, key, default=None)". Every
+// parameter, `self` included, can be given by position or keyword, so none is marked
+// positional-only (the "$self" of built-in methods would say that `self` cannot be a
+// keyword); annotations are not part of this syntax and stay in __annotations__.
+Ref build_text_signature(const MethodSpec& spec) {
+    std::string text = "(";
+    for (std::size_t p = 0; p < spec.arity(); ++p) {
+        if (p > 0) text += ", ";
+        text += spec.params[p].name;
+    }
+    if (spec.last_default != Default::Required) {
+        text += spec.last_default == Default::None ? "=None" : "=False";
+    }
+    text += ")";
+    return require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 Ref build_defaults(const MethodSpec& spec) {
@@ -157,9 +179,11 @@ Ref build_defaults(const MethodSpec& spec) {
 }  // namespace
 
 bool ready_function_type() {
-    if (function_type != nullptr) return true;
-    function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
-    return function_type != nullptr;
+    if (function_type) return true;
+    Ref type = Ref::steal(PyType_FromSpec(&function_spec));
+    if (!type) return false;
+    function_type.set(std::move(type));
+    return true;
 }
 
 Ref invoke(Method which, Args args) {
@@ -176,8 +200,10 @@ PyObject* new_function(Method which) {
         Ref doc = build_doc(spec);
         Ref defaults = build_defaults(spec);
         Ref annotations = build_annotations(spec);
+        Ref text_signature = build_text_signature(spec);
 
-        FunctionObject* f = PyObject_GC_New(FunctionObject, function_type);
+        FunctionObject* f =
+            PyObject_GC_New(FunctionObject, reinterpret_cast<PyTypeObject*>(function_type.get()));
         if (f == nullptr) throw_error();
         f->which = which;
         f->name = name.release();
@@ -186,6 +212,7 @@ PyObject* new_function(Method which) {
         f->doc = doc.release();
         f->defaults = defaults.release();
         f->annotations = annotations.release();
+        f->text_signature = text_signature.release();
         f->vectorcall = function_vectorcall;
         PyObject_GC_Track(f);
         return reinterpret_cast<PyObject*>(f);

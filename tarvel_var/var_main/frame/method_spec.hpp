@@ -18,7 +18,9 @@ enum class Method : int {
     SetAttr, GetAttrHook, SetAttrHook, ReprHook,
     Count
 };
-constexpr int kMethodCount = static_cast<int>(Method::Count);
+constexpr std::size_t kMethodCount = static_cast<std::size_t>(Method::Count);
+// The position of a method in the table and in the arrays indexed like it.
+constexpr std::size_t index_of(Method which) { return static_cast<std::size_t>(which); }
 
 // Exact-type test of a parameter: the argument's type must be this built-in type itself.
 enum class Exact : unsigned char { Any, Str, StrOrNone, Dict, Tuple };
@@ -31,10 +33,20 @@ struct Param {
     Exact exact = Exact::Any;
 };
 
-constexpr int kMaxParams = 4;
+constexpr std::size_t kMaxParams = 4;
 
 // Bound arguments, `self` first; every pointer is borrowed from the call.
 using Args = const std::array<PyObject*, kMaxParams>&;
+
+// The first `count` bound arguments, so that a method body names its parameters once:
+//     const auto [self, key, default_value] = arguments<3>(args);
+template <std::size_t count>
+std::array<PyObject*, count> arguments(Args args) noexcept {
+    static_assert(count >= 1 && count <= kMaxParams);
+    std::array<PyObject*, count> named{};
+    for (std::size_t i = 0; i < count; ++i) named[i] = args[i];
+    return named;
+}
 // A method body: arguments already checked; returns a new reference or throws PyErrorSet.
 using Impl = Ref (*)(Args args);
 
@@ -50,6 +62,7 @@ struct MethodSpec {
     Impl impl;
 
     bool is_static() const { return param_count == 0; }
+    std::size_t arity() const { return static_cast<std::size_t>(param_count); }
     int max_args() const { return param_count; }
     int min_args() const { return param_count - (last_default == Default::Required ? 0 : 1); }
     // The value a call gets for the last parameter when it is left out.

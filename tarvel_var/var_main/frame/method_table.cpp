@@ -195,6 +195,6 @@ constexpr std::array<MethodSpec, kMethodCount> kMethods = {{
 
 }  // namespace
 
-const MethodSpec& method_spec(Method which) { return kMethods[static_cast<int>(which)]; }
+const MethodSpec& method_spec(Method which) { return kMethods[index_of(which)]; }
 
 }  // namespace tv

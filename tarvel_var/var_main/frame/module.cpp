@@ -3,10 +3,11 @@
 // that builds the class once.
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 
 #include "frame/errors.hpp"
-#include "frame/calls.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/function.hpp"
 #include "frame/runtime.hpp"
 #include "frame/type_facts.hpp"
@@ -30,7 +31,7 @@ constexpr const char* kTypingNames[] = {"Dict", "List", "Optional", "Any", "Unio
 // The first interpreter that created the module; -1 until then. Never cleared.
 std::int64_t admitted_interpreter = -1;
 // The module object whose execution has begun; cleared again if execution fails.
-PyObject* executing_module = nullptr;
+StaticRef executing_module;
 
 void check_interpreter() {
     PyInterpreterState* interp = PyInterpreterState_Get();
@@ -59,7 +60,7 @@ void copy_spec_attribute(PyObject* spec, PyObject* module_dict, const char* attr
 PyObject* create_module(PyObject* spec, PyModuleDef*) {
     return at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
         check_interpreter();
-        if (executing_module != nullptr) return Py_NewRef(executing_module);
+        if (executing_module) return Py_NewRef(executing_module.get());
         Ref name = require(PyObject_GetAttrString(spec, "name"));
         Ref module = require(PyModule_NewObject(name.get()));
         PyObject* module_dict = PyModule_GetDict(module.get());  // borrowed, owned by module
@@ -92,7 +93,7 @@ Ref make_namespace() {
     require_status(PyDict_SetItemString(ns.get(), "__module__", module_name.get()));
     require_status(PyDict_SetItemString(ns.get(), "__qualname__", qualname.get()));
     require_status(PyDict_SetItemString(ns.get(), "__doc__", doc.get()));
-    for (int m = 0; m < kMethodCount; ++m) {
+    for (std::size_t m = 0; m < kMethodCount; ++m) {
         const Method which = static_cast<Method>(m);
         Ref function = require(new_function(which));
         Ref entry = function;
@@ -105,26 +106,31 @@ Ref make_namespace() {
 }
 
 // Records what the fast paths compare against: our method objects as the class holds them.
+// Everything is gathered and checked first, so that a failure records nothing.
 void record_runtime(PyObject* cls, PyObject* ns) {
-    for (int m = 0; m < kMethodCount; ++m) {
+    std::array<Ref, kMethodCount> functions;
+    for (std::size_t m = 0; m < kMethodCount; ++m) {
         const MethodSpec& spec = method_spec(static_cast<Method>(m));
         PyObject* entry = PyDict_GetItemString(ns, spec.name);  // borrowed; ns is alive
         if (entry == nullptr) raise(PyExc_SystemError, "method %s missing", spec.name);
-        runtime.functions[m] = Py_NewRef(entry);
+        functions[m] = Ref::borrow(entry);
     }
-    runtime.cls = Py_NewRef(cls);
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
+    Ref dict_descriptor = Ref::borrow(class_attribute(type, names().dunder_dict));
+    Ref object_getattribute =
+        Ref::borrow(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
+    Ref object_delattr = Ref::borrow(class_attribute(&PyBaseObject_Type, names().dunder_delattr));
+    if (!dict_descriptor || !object_getattribute || !object_delattr) {
+        raise(PyExc_SystemError, "var_main: class layout not as expected");
+    }
+    for (std::size_t m = 0; m < kMethodCount; ++m) runtime.functions[m].set(std::move(functions[m]));
+    runtime.cls.set(Ref::borrow(cls));
     runtime.cls_getattro = type->tp_getattro;
     runtime.cls_setattro = type->tp_setattro;
     runtime.cls_repr = type->tp_repr;
-    runtime.cls_dict_descriptor = Py_XNewRef(class_attribute(type, names().dunder_dict));
-    runtime.object_getattribute =
-        Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
-    runtime.object_delattr = Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_delattr));
-    if (runtime.cls_dict_descriptor == nullptr || runtime.object_getattribute == nullptr ||
-        runtime.object_delattr == nullptr) {
-        raise(PyExc_SystemError, "var_main: class layout not as expected");
-    }
+    runtime.cls_dict_descriptor.set(std::move(dict_descriptor));
+    runtime.object_getattribute.set(std::move(object_getattribute));
+    runtime.object_delattr.set(std::move(object_delattr));
     runtime.ready = true;
 }
 
@@ -139,20 +145,20 @@ void run_body(PyObject* module) {
                                                    class_name.get(), bases.get(), ns.get(),
                                                    nullptr));
     require_status(PyObject_SetAttrString(module, "TarvelVarMain", cls.get()));
-    Ref test = require(PyDict_New());
-    require_status(PyObject_SetAttrString(module, "__test__", test.get()));
+    Ref doctest_table = require(PyDict_New());
+    require_status(PyObject_SetAttrString(module, "__test__", doctest_table.get()));
     record_runtime(cls.get(), ns.get());
 }
 
 int exec_module(PyObject* module) {
-    if (executing_module != nullptr) {
-        if (executing_module == module) return 0;
+    if (executing_module) {
+        if (executing_module.get() == module) return 0;
         PyErr_SetString(PyExc_RuntimeError,
                         "Module 'var_main' has already been imported. Re-initialisation is not "
                         "supported.");
         return -1;
     }
-    executing_module = Py_NewRef(module);
+    executing_module.set(Ref::borrow(module));
     return at_boundary<int>(-1, [&] {
         try {
             Ref builtins = require(PyImport_ImportModule("builtins"));
@@ -160,7 +166,7 @@ int exec_module(PyObject* module) {
             run_body(module);
             return 0;
         } catch (...) {
-            Py_CLEAR(executing_module);
+            executing_module.take();  // released here: the failed module is forgotten
             throw;
         }
     });

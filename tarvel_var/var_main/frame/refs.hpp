@@ -9,10 +9,12 @@
 //  * Assignment goes through a temporary, so the old object is released only after the new
 //    one is in place: releasing can run arbitrary Python code that may look at this Ref.
 //  * Never keep a borrowed PyObject* across a call that can run Python code; take a Ref.
+//  * A reference kept for the life of the process is a StaticRef, below.
 #pragma once
 
 #include <Python.h>
 
+#include <cassert>
 #include <utility>
 
 namespace tv {
@@ -42,5 +44,32 @@ private:
 };
 
 inline Ref none() noexcept { return Ref::borrow(Py_None); }
+
+// A reference kept for the life of the process: the interned names, the class with its method
+// objects, the function type and the objects the fast paths compare against. The module admits
+// one interpreter per process and has no shutdown work, so such a reference is set once, from
+// a Ref whose reference it takes over, and never released. Since the object cannot die while
+// the process runs, lending the pointer is safe anywhere, and it converts to PyObject*.
+class StaticRef {
+public:
+    constexpr StaticRef() noexcept = default;
+    StaticRef(const StaticRef&) = delete;
+    StaticRef& operator=(const StaticRef&) = delete;
+
+    void set(Ref ref) noexcept {
+        assert(ptr_ == nullptr);
+        ptr_ = ref.release();
+    }
+    // The one record that is forgotten again, the module object of an execution that failed,
+    // hands its reference back.
+    Ref take() noexcept { return Ref::steal(std::exchange(ptr_, nullptr)); }
+
+    PyObject* get() const noexcept { return ptr_; }
+    operator PyObject*() const noexcept { return ptr_; }
+    explicit operator bool() const noexcept { return ptr_ != nullptr; }
+
+private:
+    PyObject* ptr_ = nullptr;
+};
 
 }  // namespace tv

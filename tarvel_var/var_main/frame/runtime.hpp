@@ -8,51 +8,51 @@
 #include <array>
 
 #include "frame/method_spec.hpp"
+#include "frame/refs.hpp"
 
 namespace tv {
 
 struct Names {
     // internal variables, in the order `_skip` lists them
-    PyObject* i_c_u;
-    PyObject* g_n_r;
-    PyObject* g_n_i;
-    PyObject* g_n_s;
+    StaticRef i_c_u;
+    StaticRef g_n_r;
+    StaticRef g_n_i;
+    StaticRef g_n_s;
     // protocol names
-    PyObject* dunder_dict;
-    PyObject* dunder_getattribute;
-    PyObject* dunder_delattr;
-    PyObject* add;
-    PyObject* keys;
-    PyObject* get;
-    PyObject* items;
-    PyObject* append;
-    PyObject* startswith;
-    PyObject* split;
+    StaticRef dunder_dict;
+    StaticRef dunder_getattribute;
+    StaticRef dunder_delattr;
+    StaticRef add;
+    StaticRef keys;
+    StaticRef get;
+    StaticRef items;
+    StaticRef append;
+    StaticRef startswith;
     // literals
-    PyObject* dollar_dot;    // "$."
-    PyObject* dot;           // "."
-    PyObject* new_kwnames;   // ("new",)
+    StaticRef dollar_dot;    // "$."
+    StaticRef dot;           // "."
+    StaticRef new_kwnames;   // ("new",)
     // per method, its interned name and the interned names of its parameters
-    std::array<PyObject*, kMethodCount> methods;
-    std::array<std::array<PyObject*, kMaxParams>, kMethodCount> params;
+    std::array<StaticRef, kMethodCount> methods;
+    std::array<std::array<StaticRef, kMaxParams>, kMethodCount> params;
 };
 
 struct Runtime {
     Names names;
-    PyObject* cls = nullptr;                                 // TarvelVarMain
-    std::array<PyObject*, kMethodCount> functions{};         // our method objects
+    StaticRef cls;                                           // TarvelVarMain
+    std::array<StaticRef, kMethodCount> functions;           // our method objects
     getattrofunc cls_getattro = nullptr;                     // tp_getattro of the class
     setattrofunc cls_setattro = nullptr;                     // tp_setattro of the class
     reprfunc cls_repr = nullptr;                             // tp_repr of the class
-    PyObject* cls_dict_descriptor = nullptr;                 // TarvelVarMain.__dict__ getset
-    PyObject* object_getattribute = nullptr;                 // object.__getattribute__
-    PyObject* object_delattr = nullptr;                      // object.__delattr__
+    StaticRef cls_dict_descriptor;                           // TarvelVarMain.__dict__ getset
+    StaticRef object_getattribute;                           // object.__getattribute__
+    StaticRef object_delattr;                                // object.__delattr__
     bool ready = false;
 };
 
 extern Runtime runtime;
 inline const Names& names() { return runtime.names; }
-inline PyObject* method_name(Method which) { return runtime.names.methods[static_cast<int>(which)]; }
+inline PyObject* method_name(Method which) { return runtime.names.methods[index_of(which)]; }
 
 // Interns every name once; false with an exception set on failure.
 bool init_names();

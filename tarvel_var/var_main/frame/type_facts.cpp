@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 
-#include "frame/recursion.hpp"
 #include "frame/runtime.hpp"
 
 namespace tv {
@@ -31,7 +30,7 @@ TypeFacts compute(PyTypeObject* type) noexcept {
     facts.setattr_slot = type->tp_setattro == runtime.cls_setattro;
     facts.plain_delete = facts.setattr_slot &&
                          class_attribute(type, n.dunder_delattr) == runtime.object_delattr;
-    for (int m = 0; m < kMethodCount; ++m) {
+    for (std::size_t m = 0; m < kMethodCount; ++m) {
         if (class_attribute(type, method_name(static_cast<Method>(m))) == runtime.functions[m]) {
             facts.own |= 1u << m;
         }
@@ -41,30 +40,14 @@ TypeFacts compute(PyTypeObject* type) noexcept {
 
 }  // namespace
 
-// _PyType_Lookup answers from the type's method cache without running any code; there is no
-// public call that looks a name up along the MRO without invoking descriptors.
-PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
-    return _PyType_Lookup(type, name);
-}
-
-// setattr() interns the name with this call; the public PyUnicode_InternInPlace would make
-// every new variable name immortal.
-extern "C" void _PyUnicode_InternMortal(PyInterpreterState* interp, PyObject** name);
-
-Ref intern_attribute_name(PyObject* name) {
-    PyObject* interned = Py_NewRef(name);
-    _PyUnicode_InternMortal(PyThreadState_GetInterpreter(current_thread_state()), &interned);
-    return Ref::steal(interned);
-}
-
 TypeFacts type_facts(PyTypeObject* type) noexcept {
-    // A modified class has its tag reset to 0, so a non-zero tag is a valid one.
-    if (type->tp_version_tag == 0 && !PyUnstable_Type_AssignVersionTag(type)) return compute(type);
+    const unsigned int version = type_version(type);
+    if (version == 0) return compute(type);  // no tag to key the cache by
     CacheEntry& entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
-    if (entry.type != type || entry.version != type->tp_version_tag) {
+    if (entry.type != type || entry.version != version) {
         entry.facts = compute(type);
         entry.type = type;
-        entry.version = type->tp_version_tag;
+        entry.version = version;
     }
     return entry.facts;
 }

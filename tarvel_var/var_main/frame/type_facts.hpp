@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "frame/cpython_private.hpp"
 #include "frame/method_spec.hpp"
 #include "frame/refs.hpp"
 
@@ -34,13 +35,5 @@ struct TypeFacts {
 };
 
 TypeFacts type_facts(PyTypeObject* type) noexcept;
-
-// The attribute `name` of a class along its MRO, as the instance lookup would find it, without
-// invoking descriptors; borrowed, nullptr when absent. Runs no Python code.
-PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept;
-
-// A new reference to the attribute name as the interpreter's setattr() hands it to the hook:
-// interned, without making it immortal.
-Ref intern_attribute_name(PyObject* name);
 
 }  // namespace tv

@@ -1,5 +1,7 @@
 // Conversion to plain containers: _mv_to_dict, _to_dict, _list_to_dict.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 
@@ -34,9 +36,9 @@ Ref sorted_copy(PyObject* dict) {
 namespace impl {
 
 Ref mv_to_dict(Args args) {
-    PyObject* self = args[0];
+    const auto [self, sort] = arguments<2>(args);
     Ref dict = instance_dict(self);
-    Ref result = call(self, Method::ToDict, {dict.get(), args[1]});
+    Ref result = call(self, Method::ToDict, {dict.get(), sort});
     if (!result.is(Py_None) && !PyDict_CheckExact(result.get())) {
         raise(PyExc_TypeError, "Expected %s, got %.200s", "dict", Py_TYPE(result.get())->tp_name);
     }
@@ -44,36 +46,35 @@ Ref mv_to_dict(Args args) {
 }
 
 Ref to_dict(Args args) {
-    PyObject* self = args[0];
-    PyObject* kwargs = args[1];
+    const auto [self, kwargs, sort] = arguments<3>(args);
     // Sized for every entry up front, so that filling it never grows the table.
-    Ref new_kwargs = require(_PyDict_NewPresized(PyDict_GET_SIZE(kwargs)));
+    Ref new_kwargs = new_presized_dict(PyDict_GET_SIZE(kwargs));
     Selection selection(self);
     walk_dict(kwargs, [&](PyObject* name, PyObject* value) {
-        Ref test = convert_container(self, value);
-        if (test) {
+        Ref converted = convert_container(self, value);
+        if (converted) {
             selection.code_may_have_run();  // the conversion may have gone through overrides
-            require_status(PyDict_SetItem(new_kwargs.get(), name, test.get()));
+            require_status(PyDict_SetItem(new_kwargs.get(), name, converted.get()));
         } else if (selection.is_variable(name)) {
             require_status(PyDict_SetItem(new_kwargs.get(), name, value));
         }
         // Only a name that is not an exact str can run code when it is hashed or compared.
         if (!PyUnicode_CheckExact(name)) selection.code_may_have_run();
     });
-    if (truth(args[2])) return sorted_copy(new_kwargs.get());
+    if (truth(sort)) return sorted_copy(new_kwargs.get());
     return new_kwargs;
 }
 
 Ref list_to_dict(Args args) {
-    PyObject* self = args[0];
-    Ref copied = copy_if_no_element_needs_work(args[1], [](PyObject* value) {
+    const auto [self, array] = arguments<2>(args);
+    Ref copied = copy_if_no_element_needs_work(array, [](PyObject* value) {
         return is_nested_store(value) || is_sequence_value(value);
     });
     if (copied) return copied;
     Ref new_array = require(PyList_New(0));
-    for_each_item(args[1], [&](PyObject* value) {
-        Ref test = convert_container(self, value);
-        require_status(PyList_Append(new_array.get(), test ? test.get() : value));
+    for_each_item(array, [&](PyObject* value) {
+        Ref converted = convert_container(self, value);
+        require_status(PyList_Append(new_array.get(), converted ? converted.get() : value));
     });
     return new_array;
 }

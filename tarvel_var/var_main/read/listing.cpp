@@ -1,5 +1,7 @@
 // Listing variables: _mv_keys, _mv_values, _mv_items.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 
@@ -16,12 +18,14 @@ Ref listed_entry(Listing what, PyObject* name, PyObject* value) {
 
 // The whole listing at once, when choosing the variables needs no calls: `_skip` is our own
 // and every key is an exact str, so nothing can run Python code or change the dict between
-// the pass that counts the variables and the pass that fills a list of that size.
-bool list_directly(PyObject* self, PyObject* dict, Listing what, Ref& result) {
+// the pass that counts the variables and the pass that fills a list of that size. An empty
+// Ref when the listing cannot be made so.
+Ref list_directly(PyObject* self, PyObject* dict, Listing what) {
     if (!PyDict_CheckExact(dict) || !has_only_exact_str_keys(dict) ||
         !own_method(self, Method::Skip, dict)) {
-        return false;
+        return Ref();
     }
+    Ref result;
     if (what != Listing::Values) {
         // The dict's own keys() or items() list, with the internal variables taken out.
         result = require(what == Listing::Keys ? PyDict_Keys(dict) : PyDict_Items(dict));
@@ -35,19 +39,21 @@ bool list_directly(PyObject* self, PyObject* dict, Listing what, Ref& result) {
         if (size >= 4 && is_internal_name(name_at(0)) && is_internal_name(name_at(1)) &&
             is_internal_name(name_at(2)) && is_internal_name(name_at(3))) {
             require_status(PyList_SetSlice(result.get(), 0, 4, nullptr));
-            return true;
+            return result;
         }
         Py_ssize_t kept = 0;
         for (Py_ssize_t i = 0; i < size; ++i) {
             if (is_internal_name(name_at(i))) {
-                Py_DECREF(items[i]);  // a name, or a pair of objects the dict still holds
+                // the list's reference to a name, or to a pair of objects the dict still holds:
+                // released at once, which runs no code
+                Ref::steal(items[i]);
             } else {
                 items[kept++] = items[i];
             }
         }
         for (Py_ssize_t i = kept; i < size; ++i) items[i] = nullptr;
         require_status(PyList_SetSlice(result.get(), kept, size, nullptr));
-        return true;
+        return result;
     }
     Py_ssize_t count = 0, pos = 0;
     PyObject* name = nullptr;
@@ -60,12 +66,12 @@ bool list_directly(PyObject* self, PyObject* dict, Listing what, Ref& result) {
         if (is_internal_name(name)) continue;
         PyList_SET_ITEM(result.get(), index++, listed_entry(what, name, value).release());
     }
-    return true;
+    return result;
 }
 
 Ref list_variables(PyObject* self, Listing what) {
     Ref dict = instance_dict(self);
-    if (Ref listed; list_directly(self, dict.get(), what, listed)) return listed;
+    if (Ref listed = list_directly(self, dict.get(), what)) return listed;
     Ref result = require(PyList_New(0));
     Selection selection(self);
     auto add = [&](PyObject* name, PyObject* value) {
@@ -84,9 +90,20 @@ Ref list_variables(PyObject* self, Listing what) {
 
 namespace impl {
 
-Ref mv_keys(Args args) { return list_variables(args[0], Listing::Keys); }
-Ref mv_values(Args args) { return list_variables(args[0], Listing::Values); }
-Ref mv_items(Args args) { return list_variables(args[0], Listing::Items); }
+Ref mv_keys(Args args) {
+    const auto [self] = arguments<1>(args);
+    return list_variables(self, Listing::Keys);
+}
+
+Ref mv_values(Args args) {
+    const auto [self] = arguments<1>(args);
+    return list_variables(self, Listing::Values);
+}
+
+Ref mv_items(Args args) {
+    const auto [self] = arguments<1>(args);
+    return list_variables(self, Listing::Items);
+}
 
 }  // namespace impl
 }  // namespace tv

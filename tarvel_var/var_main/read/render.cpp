@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "frame/type_facts.hpp"
@@ -28,46 +30,34 @@ constexpr Layout kParams{"", "=", "", "&", "", ""};
 constexpr Layout kString{"\"", "\": \"", "\"", ", ", "", ""};
 constexpr Layout kRepr{"", "=", "", ", ", "TarvelVar(", ")"};
 
-// The interpreter's string builder, released if the rendering unwinds. It yields the same
-// string as joining the pieces with the separator, without a list of pieces.
+// The pieces of a rendering: converted parts, and the layout's literals (one character or a
+// run of ASCII).
 class TextWriter {
 public:
-    // `expected_length` sizes the first buffer; the writer grows past it as needed.
-    explicit TextWriter(Py_ssize_t expected_length) {
-        _PyUnicodeWriter_Init(&writer_);
-        writer_.overallocate = 1;
-        writer_.min_length = expected_length;
-    }
-    ~TextWriter() {
-        if (!finished_) _PyUnicodeWriter_Dealloc(&writer_);
-    }
-    TextWriter(const TextWriter&) = delete;
-    TextWriter& operator=(const TextWriter&) = delete;
+    explicit TextWriter(Py_ssize_t expected_length) : writer_(expected_length) {}
 
-    void write(PyObject* text) { require_status(_PyUnicodeWriter_WriteStr(&writer_, text)); }
+    void write(PyObject* text) { writer_.write(text); }
     void write(std::string_view ascii) {
         if (ascii.size() == 1) {
-            require_status(_PyUnicodeWriter_WriteChar(&writer_, static_cast<unsigned char>(ascii[0])));
+            writer_.write_char(static_cast<unsigned char>(ascii[0]));
         } else if (!ascii.empty()) {
-            require_status(_PyUnicodeWriter_WriteASCIIString(
-                &writer_, ascii.data(), static_cast<Py_ssize_t>(ascii.size())));
+            writer_.write_ascii(ascii.data(), static_cast<Py_ssize_t>(ascii.size()));
         }
     }
-    Ref finish() {
-        finished_ = true;
-        return require(_PyUnicodeWriter_Finish(&writer_));
-    }
+    Ref finish() { return writer_.finish(); }
 
 private:
-    _PyUnicodeWriter writer_;
-    bool finished_ = false;
+    UnicodeWriter writer_;
 };
 
-// repr() of these runs no Python code, so it cannot change the store or its class.
+// repr() of these runs no Python code, so it cannot change the store or its class. An int is
+// not one of them: converting it to decimal checks for signals as it goes, and that check
+// also runs a garbage collection that is due, with its callbacks and finalisers, or a
+// signal handler; any of them may replace `_skip`.
 bool repr_runs_no_code(PyObject* value) {
     PyTypeObject* type = Py_TYPE(value);
-    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
-           type == &PyBool_Type || value == Py_None;
+    return type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+           value == Py_None;
 }
 
 // repr(value). A nested store whose class uses our __repr__ is rendered by its body directly,
@@ -146,14 +136,20 @@ std::vector<std::pair<Ref, Ref>> sorted_text_pairs(PyObject* dict) {
 
 namespace impl {
 
-Ref mv_to_params(Args args) { return render_instance_dict(args[0], kParams); }
+Ref mv_to_params(Args args) {
+    const auto [self] = arguments<1>(args);
+    return render_instance_dict(self, kParams);
+}
 
-Ref mv_to_string(Args args) { return render_instance_dict(args[0], kString); }
+Ref mv_to_string(Args args) {
+    const auto [self] = arguments<1>(args);
+    return render_instance_dict(self, kString);
+}
 
 // Ordered by name over a snapshot, so a value's repr() that changes the store cannot
 // disturb the walk.
 Ref repr_hook(Args args) {
-    PyObject* self = args[0];
+    const auto [self] = arguments<1>(args);
     Ref dict = instance_dict(self);
     if (PyDict_CheckExact(dict.get()) && has_only_exact_str_keys(dict.get())) {
         const auto pairs = sorted_text_pairs(dict.get());

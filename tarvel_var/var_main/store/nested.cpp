@@ -1,5 +1,6 @@
 // Nested values: _set_dict, _set_list, _mv_add.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"
@@ -29,47 +30,47 @@ void fill_store(PyObject* store, PyObject* entries) {
 
 namespace impl {
 
+// The instance dictionary is fetched anew at each use: the truth tests, the store factory,
+// `add` and the release of a replaced value can all run code that gives the store a new one.
 Ref set_dict(Args args) {
-    PyObject* self = args[0];
-    PyObject* key = args[1];
-    PyObject* value = args[2];
-    Ref dict = instance_dict(self);
-    Ref key_value = mapping_get(dict.get(), key);
-    if (truth(key_value.get()) && !truth(args[3])) {
-        if (PyDict_Check(key_value.get())) {
-            // A plain dict kept by a raw store: merge both into a new nested store rather than
-            // calling `add` on a dict, which would lose the merge. The old dict stays as it was.
-            Ref store = make_store(self);
-            mapping_set(dict.get(), key, store.get());
-            fill_store(store.get(), key_value.get());
-            fill_store(store.get(), value);
+    const auto& [self, key, value, new_] = args;
+    Ref held = mapping_get(instance_dict(self).get(), key);
+    if (truth(held.get()) && !truth(new_)) {
+        if (PyDict_Check(held.get())) {
+            // A plain dict kept by a raw store: calling `add` on it would fail, so both are
+            // merged into a new nested store, the old entries first. The store is written under
+            // `key` only once it is filled, so that a merge that fails (a key that cannot be a
+            // keyword) leaves the old dict in place; the old dict itself is never changed.
+            Ref merged = make_store(self);
+            fill_store(merged.get(), held.get());
+            fill_store(merged.get(), value);
+            mapping_set(instance_dict(self).get(), key, merged.get());
             return none();
         }
-        if (!is_nested_store(key_value.get())) {
-            Ref store = make_store(self);
-            mapping_set(dict.get(), key, store.get());
+        if (!is_nested_store(held.get())) {
+            Ref replacement = make_store(self);
+            mapping_set(instance_dict(self).get(), key, replacement.get());
         }
-        Ref target = mapping_item(dict.get(), key);
+        Ref target = mapping_item(instance_dict(self).get(), key);
         fill_store(target.get(), value);
         return none();
     }
-    Ref test = make_store(self);
-    if (!store_plain_value(self, key, test.get(), ChainFrom::MvSet)) {
-        call(self, Method::MvSet, {key, test.get()});
+    Ref fresh = make_store(self);
+    if (!store_plain_value(self, key, fresh.get(), ChainFrom::MvSet)) {
+        call(self, Method::MvSet, {key, fresh.get()});
     }
-    fill_store(test.get(), value);
+    fill_store(fresh.get(), value);
     return none();
 }
 
 Ref set_list(Args args) {
-    PyObject* self = args[0];
-    PyObject* value = args[1];
-    PyObject* key = args[2];
-    Ref text_list;
+    const auto [self, value, key] = arguments<3>(args);
+    Ref text_list;  // the target: the list held under `key`, or a new one
     if (key != Py_None && PyUnicode_GET_LENGTH(key) > 0) {
-        Ref dict = instance_dict(self);
-        Ref held = mapping_get(dict.get(), key);
-        if (PyList_Check(held.get())) text_list = mapping_item(dict.get(), key);
+        Ref held = mapping_get(instance_dict(self).get(), key);
+        // read again by item access, from the dictionary the store has now (comparing keys
+        // in the lookup above may have run code)
+        if (PyList_Check(held.get())) text_list = mapping_item(instance_dict(self).get(), key);
     }
     if (!text_list) {
         text_list = copy_if_no_element_needs_work(value, [](PyObject* element) {
@@ -85,12 +86,12 @@ Ref set_list(Args args) {
 
     for_each_item(source.get(), [&](PyObject* element) {
         if (PyDict_Check(element)) {
-            Ref test = make_store(self);
-            fill_store(test.get(), element);
-            list_append(text_list.get(), test.get());
+            Ref element_store = make_store(self);
+            fill_store(element_store.get(), element);
+            list_append(text_list.get(), element_store.get());
         } else if (is_sequence_value(element)) {
-            Ref test_text_list = call(self, Method::SetList, {element});
-            list_append(text_list.get(), test_text_list.get());
+            Ref element_list = call(self, Method::SetList, {element});
+            list_append(text_list.get(), element_list.get());
         } else {
             list_append(text_list.get(), element);
         }
@@ -104,9 +105,9 @@ Ref set_list(Args args) {
 // Merges every entry: dicts into nested stores, sequences onto the lists already held,
 // anything else replacing what was there.
 Ref mv_add(Args args) {
-    PyObject* self = args[0];
+    const auto [self, kwargs] = arguments<2>(args);
     PlainValueWriter writer(self, ChainFrom::MvSet);
-    walk_dict(args[1], [&](PyObject* key, PyObject* value) {
+    walk_dict(kwargs, [&](PyObject* key, PyObject* value) {
         if (writer.store(key, value)) return;
         writer.code_may_have_run();  // every other entry goes through calls that may run code
         if (PyDict_Check(value)) {

@@ -1,6 +1,8 @@
 #include "store/plain_value.hpp"
 
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/type_facts.hpp"
 
 namespace tv {
@@ -52,14 +54,13 @@ bool PlainValueWriter::store(PyObject* name, PyObject* value) {
         require_status(PyDict_SetItem(dict_.get(), key.get(), value));
         return true;
     }
-    PyObject* held = nullptr;
-    if (require_status(PyDict_SetDefaultRef(dict_.get(), key.get(), value, &held)) == 0) {
-        Py_DECREF(held);  // `value`, inserted; the dict holds it too
-        return true;
-    }
+    PyObject* raw_held = nullptr;
+    const int had_key = require_status(PyDict_SetDefaultRef(dict_.get(), key.get(), value, &raw_held));
+    Ref held = Ref::steal(raw_held);
+    if (had_key == 0) return true;  // `value` was inserted; `held` is it, and the dict keeps it
     // Replacing a value: the old one is released here, after the store, and if that was its
     // last reference, releasing it may run code.
-    Ref old = Ref::steal(held);
+    Ref old = std::move(held);
     require_status(PyDict_SetItem(dict_.get(), key.get(), value));
     if (Py_REFCNT(old.get()) == 1) checked_ = false;
     return true;

@@ -1,5 +1,7 @@
 // Removing variables: _mv_pop, _mv_pops, _mv_clear.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
+#include "frame/cpython_private.hpp"
 #include "frame/impls.hpp"
 #include "frame/type_facts.hpp"
 #include "store/selection.hpp"
@@ -12,21 +14,13 @@ namespace {
 // A failed lookup counts as absent; exceptions that are not errors (KeyboardInterrupt,
 // SystemExit) still propagate.
 bool has_attribute(PyObject* self, PyObject* name) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject* getattribute = class_attribute(type, names().dunder_getattribute);
-    Ref found;
-    if (getattribute == nullptr || getattribute == runtime.object_getattribute) {
-        // object's lookup, told not to build the AttributeError that would be discarded
-        found = Ref::steal(_PyObject_GenericGetAttrWithDict(self, name, nullptr, 1));
-        if (!found && !PyErr_Occurred()) return false;
-    } else {
-        Ref method = Ref::borrow(getattribute);
-        found = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), self, name, nullptr));
+    try {
+        return attribute_without_fallback(self, name).has_value();
+    } catch (const PyErrorSet&) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
+        PyErr_Clear();
+        return false;
     }
-    if (found) return true;
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_error();
-    PyErr_Clear();
-    return false;
 }
 
 // delattr(self, name); object's own deletion directly when that is what it would reach.
@@ -52,9 +46,10 @@ bool remove_from_dict(PyObject* self, PyObject* name) {
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get())) return false;
     Ref interned = intern_attribute_name(name);  // as delattr() hands it on
-    PyObject* old = nullptr;
-    require_status(PyDict_Pop(dict.get(), interned.get(), &old));
-    Py_XDECREF(old);
+    PyObject* removed = nullptr;
+    const int status = PyDict_Pop(dict.get(), interned.get(), &removed);
+    Ref released = Ref::steal(removed);  // its release may run code, after the removal
+    require_status(status);
     return true;
 }
 
@@ -68,13 +63,14 @@ void remove_if_present(PyObject* self, PyObject* name) {
 namespace impl {
 
 Ref mv_pop(Args args) {
-    remove_if_present(args[0], args[1]);
+    const auto [self, name] = arguments<2>(args);
+    remove_if_present(self, name);
     return none();
 }
 
 Ref mv_pops(Args args) {
-    PyObject* self = args[0];
-    for_each_item(args[1], [&](PyObject* name) {
+    const auto [self, names_tuple] = arguments<2>(args);
+    for_each_item(names_tuple, [&](PyObject* name) {
         if (!PyUnicode_Check(name)) raise(PyExc_TypeError, "hasattr(): attribute name must be string");
         remove_if_present(self, name);
     });
@@ -82,7 +78,7 @@ Ref mv_pops(Args args) {
 }
 
 Ref mv_clear(Args args) {
-    PyObject* self = args[0];
+    const auto [self] = arguments<1>(args);
     Ref dict = instance_dict(self);
     Ref doomed = require(PyList_New(0));
     Selection selection(self);

@@ -7,6 +7,7 @@
 #include <Python.h>
 
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
 
 namespace tv {
 

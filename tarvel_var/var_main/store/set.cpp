@@ -1,5 +1,6 @@
 // Setting variables: _mv_set, _set_attr, _mv_set_kwargs.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"
@@ -7,10 +8,8 @@
 namespace tv::impl {
 
 Ref mv_set(Args args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
-    PyObject* value = args[2];
-    if (truth(args[3])) {
+    const auto& [self, name, value, inherit] = args;
+    if (truth(inherit)) {
         call(self, Method::SetAttr, {name, value});
     } else if (!store_plain_value(self, name, value, ChainFrom::Setattr)) {
         set_attribute(self, name, value);
@@ -21,9 +20,7 @@ Ref mv_set(Args args) {
 // The converted assignment: a dict becomes a fresh nested store, a list, set or tuple a new
 // converted list, anything else is stored as it is.
 Ref set_attr(Args args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
-    PyObject* value = args[2];
+    const auto [self, name, value] = arguments<3>(args);
     if (PyDict_Check(value)) {
         call(self, Method::SetDict, {name, value, Py_True}, names().new_kwnames);
     } else if (is_sequence_value(value)) {
@@ -36,9 +33,9 @@ Ref set_attr(Args args) {
 }
 
 Ref mv_set_kwargs(Args args) {
-    PyObject* self = args[0];
+    const auto [self, kwargs] = arguments<2>(args);
     PlainValueWriter writer(self, ChainFrom::Setattr);
-    walk_dict(args[1], [&](PyObject* key, PyObject* value) {
+    walk_dict(kwargs, [&](PyObject* key, PyObject* value) {
         if (writer.store(key, value)) return;
         writer.code_may_have_run();
         set_attribute(self, key, value);

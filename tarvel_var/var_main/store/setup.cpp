@@ -1,5 +1,6 @@
 // Set-up and the attribute hooks: _set_class, _skip, __getattr__, __setattr__.
 #include "frame/calls.hpp"
+#include "frame/containers.hpp"
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"
 #include "store/selection.hpp"
@@ -8,10 +9,10 @@ namespace tv {
 
 bool is_same_length_internal_name(PyObject* name) noexcept {
     const Names& n = names();
-    for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+    for (PyObject* internal : {n.i_c_u.get(), n.g_n_r.get(), n.g_n_i.get(), n.g_n_s.get()}) {
         if (name == internal) return true;
     }
-    for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+    for (PyObject* internal : {n.i_c_u.get(), n.g_n_r.get(), n.g_n_i.get(), n.g_n_s.get()}) {
         if (PyUnicode_Compare(name, internal) == 0) return true;
     }
     return false;
@@ -28,10 +29,10 @@ Ref internal_names() {
 namespace impl {
 
 Ref set_class(Args args) {
-    PyObject* self = args[0];
+    const auto& [self, instance, reprint, inherit] = args;
     const Names& n = names();
     PyObject* const entries[][2] = {
-        {n.i_c_u, args[1]}, {n.g_n_r, args[2]}, {n.g_n_i, args[3]}, {n.g_n_s, Py_False}};
+        {n.i_c_u, instance}, {n.g_n_r, reprint}, {n.g_n_i, inherit}, {n.g_n_s, Py_False}};
     for (const auto& entry : entries) {
         Ref dict = instance_dict(self);  // anew each time: a replaced value's release may run code
         mapping_set(dict.get(), entry[0], entry[1]);
@@ -41,33 +42,40 @@ Ref set_class(Args args) {
 
 Ref skip(Args) { return internal_names(); }
 
-// Reached only when ordinary lookup found nothing. If the flag it needs is itself missing
-// (before set-up, or after the flag was deleted), looking it up would come straight back
-// here without end; the two flags the hooks depend on are answered with AttributeError.
+// The interpreter calls this only when ordinary lookup found nothing. When the flag it needs
+// is itself missing (before set-up, or after the flag was deleted), looking it up would come
+// straight back here without end, and so would the lookup of `_g_n_i` by __setattr__; for
+// these two names the flag is therefore looked up without the fallback to this hook, and only
+// a flag that is really missing is answered with AttributeError. Called directly with a
+// flag's name on a set-up store, it answers like for any other name.
 Ref getattr_hook(Args args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
+    const auto [self, name] = arguments<2>(args);
     const Names& n = names();
-    if (PyUnicode_Compare(name, n.g_n_r) == 0 || PyUnicode_Compare(name, n.g_n_i) == 0) {
-        raise(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
-              name);
+    Ref reprint;
+    if (const bool is_reprint = PyUnicode_Compare(name, n.g_n_r) == 0;
+        is_reprint || PyUnicode_Compare(name, n.g_n_i) == 0) {
+        std::optional<Ref> flag = attribute_without_fallback(self, name);
+        if (!flag) {
+            raise(PyExc_AttributeError, "'%.100s' object has no attribute '%U'",
+                  Py_TYPE(self)->tp_name, name);
+        }
+        if (is_reprint) reprint = std::move(*flag);  // the flag's one lookup
     }
-    Ref reprint = read_flag(self, n.g_n_r);
+    if (!reprint) reprint = read_flag(self, n.g_n_r);
     return truth(reprint.get()) ? Ref::borrow(name) : none();
 }
 
+// The flag is read and tested before the instance dictionary is fetched: the lookup (a class
+// property) or the truth test may run code that gives the store a new dictionary, and the
+// value belongs in the one the store has when it is written.
 Ref setattr_hook(Args args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
-    PyObject* value = args[2];
+    const auto [self, name, value] = arguments<3>(args);
     if (store_plain_value(self, name, value, ChainFrom::Hook)) return none();
-    Ref dict = instance_dict(self);
-    Ref inherit = read_flag(self, names().g_n_i, dict.get());
-    if (!PyBool_Check(inherit.get())) dict = Ref();  // its truth test may run code
+    Ref inherit = read_flag(self, names().g_n_i);
     if (truth(inherit.get())) {
-        mapping_set(dict ? dict.get() : instance_dict(self).get(), name, value);
+        mapping_set(instance_dict(self).get(), name, value);
     } else {
-        call(self, Method::SetAttr, {name, value}, nullptr, dict.get());
+        call(self, Method::SetAttr, {name, value});
     }
     return none();
 }

@@ -1,0 +1,55 @@
+#include "frame/containers.hpp"
+
+#include <cstring>
+
+namespace tv {
+
+Ref mapping_get(PyObject* mapping, PyObject* key) {
+    if (PyDict_CheckExact(mapping)) {
+        PyObject* value = nullptr;
+        if (require_status(PyDict_GetItemRef(mapping, key, &value)) == 0) return none();
+        return Ref::steal(value);
+    }
+    return call_method(mapping, names().get, {key});
+}
+
+Ref mapping_item(PyObject* mapping, PyObject* key) {
+    return require(PyObject_GetItem(mapping, key));
+}
+
+void mapping_set(PyObject* mapping, PyObject* key, PyObject* value) {
+    require_status(PyObject_SetItem(mapping, key, value));
+}
+
+void list_append(PyObject* list, PyObject* item) {
+    if (PyList_CheckExact(list)) {
+        require_status(PyList_Append(list, item));
+    } else {
+        call_method(list, names().append, {item});
+    }
+}
+
+bool is_nested_store(PyObject* obj) noexcept {
+    PyTypeObject* type = Py_TYPE(obj);
+    // Most values are of a handful of built-in types, whose names are known.
+    for (PyTypeObject* builtin : {&PyUnicode_Type, &PyLong_Type, &PyFloat_Type, &PyBool_Type,
+                                  Py_TYPE(Py_None), &PyList_Type, &PyDict_Type, &PyTuple_Type,
+                                  &PyType_Type}) {
+        if (type == builtin) return false;
+    }
+    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {
+        PyObject* name = reinterpret_cast<PyHeapTypeObject*>(type)->ht_name;
+        return PyUnicode_Check(name) && PyUnicode_EqualToUTF8(name, "TarvelVar");
+    }
+    // A static type's __name__ is the part of tp_name after the last dot.
+    const char* full = type->tp_name;
+    const char* dot = std::strrchr(full, '.');
+    return std::strcmp(dot == nullptr ? full : dot + 1, "TarvelVar") == 0;
+}
+
+void raise_dict_changed_size() {
+    PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+    throw_error();
+}
+
+}  // namespace tv

@@ -1,0 +1,53 @@
+#include "frame/cpython_private.hpp"
+
+namespace tv {
+namespace {
+
+// The head of CPython 3.13's dict keys object (PyDictKeysObject, Include/internal): the kind
+// says whether all keys are exact str (DICT_KEYS_UNICODE or DICT_KEYS_SPLIT) or may be
+// anything (DICT_KEYS_GENERAL).
+struct DictKeysHead {
+    Py_ssize_t refcnt;
+    std::uint8_t log2_size;
+    std::uint8_t log2_index_bytes;
+    std::uint8_t kind;
+};
+constexpr std::uint8_t kKeysGeneral = 0, kKeysUnicode = 1, kKeysSplit = 2;
+bool key_probe_trusted = false;
+
+std::uint8_t keys_kind(PyObject* dict) noexcept {
+    auto* head = reinterpret_cast<const DictKeysHead*>(
+        reinterpret_cast<PyDictObject*>(dict)->ma_keys);
+    return head->kind;
+}
+
+}  // namespace
+
+bool has_only_exact_str_keys(PyObject* dict) noexcept {
+    if (!key_probe_trusted) return false;
+    const std::uint8_t kind = keys_kind(dict);
+    return kind == kKeysUnicode || kind == kKeysSplit;
+}
+
+void calibrate_key_probe() noexcept {
+    key_probe_trusted = false;
+    Ref text_keys = Ref::steal(Py_BuildValue("{s:i,s:i}", "a", 1, "b", 2));
+    Ref mixed_keys = Ref::steal(Py_BuildValue("{s:i,i:i}", "a", 1, 2, 3));
+    if (!text_keys || !mixed_keys) {
+        PyErr_Clear();
+        return;
+    }
+    key_probe_trusted = keys_kind(text_keys.get()) == kKeysUnicode &&
+                        keys_kind(mixed_keys.get()) == kKeysGeneral;
+}
+
+// Declared by the interpreter in its internal headers only; exported for its own modules.
+extern "C" void _PyUnicode_InternMortal(PyInterpreterState* interp, PyObject** name);
+
+Ref intern_attribute_name(PyObject* name) {
+    PyObject* interned = Py_NewRef(name);
+    _PyUnicode_InternMortal(PyInterpreterState_Get(), &interned);
+    return Ref::steal(interned);
+}
+
+}  // namespace tv
