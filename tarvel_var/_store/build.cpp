@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame/cpython_private.hpp"
 #include "frame/recursion.hpp"
 #include "store_access.hpp"
 
@@ -27,27 +28,20 @@ Pristine pristine;
 
 bool class_is_pristine() {
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
-    if (type->tp_version_tag != 0 && type->tp_version_tag == pristine.version) return pristine.valid;
+    const unsigned int version = tv::type_version(type);
+    if (version != 0 && version == pristine.version) return pristine.valid;
     bool valid = type->tp_init == pristine.init && type->tp_setattro == pristine.setattro;
     for (const auto& [name, object] : pristine.expected) {
         valid = valid && class_attribute(type, name.get()) == object.get();
     }
     for (const Ref& name : pristine.absent) valid = valid && class_attribute(type, name.get()) == nullptr;
-    if (type->tp_version_tag != 0 || PyUnstable_Type_AssignVersionTag(type)) {
-        pristine.version = type->tp_version_tag;
-        pristine.valid = valid;
-    }
+    pristine.version = version;
+    pristine.valid = valid;
     return valid;
 }
 
 // Assignment interns the name as setattr() does, without making it immortal.
-extern "C" void _PyUnicode_InternMortal(PyInterpreterState* interp, PyObject** name);
-
-Ref attribute_name(PyObject* name) {
-    PyObject* interned = Py_NewRef(name);
-    _PyUnicode_InternMortal(PyInterpreterState_Get(), &interned);
-    return Ref::steal(interned);
-}
+Ref attribute_name(PyObject* name) { return tv::intern_attribute_name(name); }
 
 struct Ineligible {};  // the general path must build this data; nothing has been changed
 

@@ -4,6 +4,7 @@
 
 #include "build.hpp"
 #include "contract.hpp"
+#include "frame/cpython_private.hpp"
 #include "methods.hpp"
 #include "slots.hpp"
 #include "store_access.hpp"
@@ -147,7 +148,7 @@ PyMethodDef module_functions[] = {
 
 int exec_module(PyObject*) {
     if (!init_names() || !ready_contract_type()) return -1;
-    calibrate_dict_versions();
+    tv::calibrate_dict_versions();  // repeated reads of an unchanged store rely on it
     return 0;
 }
 

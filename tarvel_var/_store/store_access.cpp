@@ -1,15 +1,15 @@
 #include "store_access.hpp"
 
+#include "frame/cpython_private.hpp"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
 
 namespace tvs {
 
-// The attribute along the MRO, without descriptors and without running code; borrowed.
-// There is no public call that does this.
 PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
-    return _PyType_Lookup(type, name);
+    return tv::class_attribute(type, name);
 }
 
 namespace {
@@ -42,12 +42,13 @@ Facts compute(PyTypeObject* type) noexcept {
 }
 
 Facts facts_of(PyTypeObject* type) noexcept {
-    if (type->tp_version_tag == 0 && !PyUnstable_Type_AssignVersionTag(type)) return compute(type);
+    const unsigned int version = tv::type_version(type);
+    if (version == 0) return compute(type);
     CacheEntry& entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
-    if (entry.type != type || entry.version != type->tp_version_tag) {
+    if (entry.type != type || entry.version != version) {
         entry.facts = compute(type);
         entry.type = type;
-        entry.version = type->tp_version_tag;
+        entry.version = version;
     }
     return entry.facts;
 }
@@ -96,28 +97,18 @@ struct DictEntry {
     Py_ssize_t internal = -1;  // how many internal variables it holds; -1 until counted
 };
 std::array<DictEntry, 64> dict_cache;
-bool version_trusted = false;
-
-// The version tag is deprecated in the C API but present and maintained in 3.13; it is read
-// only where calibrate_dict_versions() found that it moves with a change.
-std::uint64_t dict_version(PyObject* dict) noexcept {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-#pragma GCC diagnostic pop
-}
 
 DictEntry* known_state(PyObject* dict) noexcept {
-    if (!version_trusted) return nullptr;
+    if (!tv::dict_versions_trusted()) return nullptr;
     DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
-    if (entry.dict == dict && entry.version == dict_version(dict)) return &entry;
+    if (entry.dict == dict && entry.version == tv::dict_version(dict)) return &entry;
     return nullptr;
 }
 
 // `version` is the one read before finding out: a lookup may run code that changes the dict,
 // and then the record simply never matches.
 void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal) noexcept {
-    if (!version_trusted) return;
+    if (!tv::dict_versions_trusted()) return;
     DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
     entry.dict = dict;
     entry.version = version;
@@ -126,35 +117,12 @@ void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal) 
 
 }  // namespace
 
-void calibrate_dict_versions() {
-    version_trusted = false;
-    Ref dict = Ref::steal(PyDict_New());
-    Ref key = Ref::steal(PyUnicode_FromString("k"));
-    if (!dict || !key) {
-        PyErr_Clear();
-        return;
-    }
-    std::uint64_t seen = dict_version(dict.get());
-    for (int step = 0; step < 3; ++step) {
-        const int status = step == 1 ? PyDict_DelItem(dict.get(), key.get())
-                                     : PyDict_SetItem(dict.get(), key.get(), step == 0 ? Py_None : Py_True);
-        if (status < 0) {
-            PyErr_Clear();
-            return;
-        }
-        const std::uint64_t now = dict_version(dict.get());
-        if (now == seen) return;
-        seen = now;
-    }
-    version_trusted = true;
-}
-
 Ref variables_dict(PyObject* self) {
     if (!facts_of(Py_TYPE(self)).own_listing) return Ref();
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get())) return Ref();
     if (known_state(dict.get()) != nullptr) return dict;
-    const std::uint64_t version = dict_version(dict.get());
+    const std::uint64_t version = tv::dict_version(dict.get());
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
     remember_state(dict.get(), version, -1);
     return dict;
@@ -200,7 +168,7 @@ Py_ssize_t count_variables(PyObject* self) {
             return PyDict_GET_SIZE(dict.get()) - known->internal;
         }
         // An entry equal to an internal name is one entry: a dict holds one per equal key.
-        const std::uint64_t version = dict_version(dict.get());
+        const std::uint64_t version = tv::dict_version(dict.get());
         Py_ssize_t internal = 0;
         const Names& n = names();
         for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {

@@ -25,10 +25,6 @@ using tv::throw_error;
 // descriptors; borrowed, nullptr when absent. Runs no Python code.
 PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept;
 
-// Checks that a dict's version tag moves with every change, which the shortcut for repeated
-// reads of an unchanged store relies on; if not, that shortcut stays off.
-void calibrate_dict_versions();
-
 // self.__dict__ as the ordinary lookup gives it.
 Ref instance_dict(PyObject* self);
 

@@ -41,6 +41,42 @@ void calibrate_key_probe() noexcept {
                         keys_kind(mixed_keys.get()) == kKeysGeneral;
 }
 
+namespace {
+bool dict_version_trusted = false;
+}  // namespace
+
+bool dict_versions_trusted() noexcept { return dict_version_trusted; }
+
+std::uint64_t dict_version(PyObject* dict) noexcept {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
+
+void calibrate_dict_versions() noexcept {
+    dict_version_trusted = false;
+    Ref dict = Ref::steal(PyDict_New());
+    Ref key = Ref::steal(PyUnicode_FromString("k"));
+    if (!dict || !key) {
+        PyErr_Clear();
+        return;
+    }
+    std::uint64_t seen = dict_version(dict.get());
+    for (int step = 0; step < 3; ++step) {
+        const int status = step == 1 ? PyDict_DelItem(dict.get(), key.get())
+                                     : PyDict_SetItem(dict.get(), key.get(), step == 0 ? Py_None : Py_True);
+        if (status < 0) {
+            PyErr_Clear();
+            return;
+        }
+        const std::uint64_t now = dict_version(dict.get());
+        if (now == seen) return;
+        seen = now;
+    }
+    dict_version_trusted = true;
+}
+
 // Declared by the interpreter in its internal headers only; exported for its own modules.
 extern "C" void _PyUnicode_InternMortal(PyInterpreterState* interp, PyObject** name);
 

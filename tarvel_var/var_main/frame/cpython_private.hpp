@@ -63,6 +63,15 @@ bool has_only_exact_str_keys(PyObject* dict) noexcept;
 // hold, the probe always answers false and the general paths are used.
 void calibrate_key_probe() noexcept;
 
+// A dict's version tag: it changes with every change to the dict and is never reused (a new
+// dict, at whatever address, gets a new one), so (address, version) names one state of it.
+// Why private: the field is deprecated in the C API (still maintained in 3.13), and dict
+// watchers, the public alternative, would report every change of every watched dict.
+// Trust it only where calibrate_dict_versions() found it moving.
+bool dict_versions_trusted() noexcept;
+std::uint64_t dict_version(PyObject* dict) noexcept;
+void calibrate_dict_versions() noexcept;
+
 // The interpreter's string builder, released if the rendering unwinds. It yields the same
 // string as joining the pieces with str.join, without a list of pieces.
 // Why private: the public PyUnicodeWriter API arrives in 3.14.
