@@ -278,3 +278,25 @@ def test_direct_build_matches_the_merge(doc, strict):
     assert shape(direct) == shape(merged)
     subclass = type("TarvelVar", (TarvelVar,), {})  # not the class itself: takes the merge
     assert shape(subclass(doc, strict=strict))[1] == shape(merged)[1]
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.dictionaries(names | st.sampled_from(["_g_n_s", "_g_n_r"]), build_values, max_size=5), st.booleans())
+def test_direct_conversion_matches_the_stores_own(doc, sort):
+    store = added(doc)
+    direct, general = store.to_dict(sort), store._mv_to_dict(sort)
+    assert direct == general and list(direct) == list(general)
+    assert shape(added({"r": direct})) == shape(added({"r": general}))
+    store._mv_set("_to_dict", lambda kwargs, sort=False: {"overridden": sort})  # hides the method
+    assert store.to_dict(sort) == {"overridden": sort}
+
+
+def test_conversion_takes_the_truth_of_sort_once():
+    class Flag:
+        calls = 0
+
+        def __bool__(self):
+            Flag.calls += 1
+            return True
+
+    assert list(TarvelVar({"b": 1, "a": {"z": 1, "y": 2}}).to_dict(Flag())) == ["a", "b"] and Flag.calls == 1

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "build.hpp"
+#include "convert.hpp"
 #include "data.hpp"
 #include "methods.hpp"
 
@@ -147,6 +148,7 @@ PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (nargs == 1) raise(PyExc_TypeError, "to_dict() got multiple values for argument 'sort'");
             sort = args[nargs + i];
         }
+        if (Ref plain = convert_directly(self, sort)) return plain.release();
         return call_store_method(self, names().mv_to_dict, {sort}).release();
     });
 }

@@ -14,6 +14,7 @@ bool init_names() {
         {&n.mv_set, "_mv_set"}, {&n.mv_pop, "_mv_pop"}, {&n.mv_clear, "_mv_clear"},
         {&n.mv_get, "_mv_get"}, {&n.mv_keys, "_mv_keys"}, {&n.mv_values, "_mv_values"},
         {&n.mv_items, "_mv_items"}, {&n.mv_to_dict, "_mv_to_dict"},
+        {&n.to_dict, "_to_dict"}, {&n.list_to_dict, "_list_to_dict"},
         {&n.dunder_dict, "__dict__"}, {&n.dunder_getattribute, "__getattribute__"},
         {&n.keys, "keys"}, {&n.items, "items"}, {&n.strict, "strict"},
     };

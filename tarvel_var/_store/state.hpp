@@ -24,6 +24,8 @@ struct Names {
     PyObject* mv_values;
     PyObject* mv_items;
     PyObject* mv_to_dict;
+    PyObject* to_dict;
+    PyObject* list_to_dict;
     PyObject* dunder_dict;
     PyObject* dunder_getattribute;
     PyObject* keys;

@@ -19,6 +19,7 @@ namespace {
 struct Facts {
     bool ordinary = false;   // object's __getattribute__ behind the hook, the usual __dict__
     bool own_listing = false;  // `_skip` and `_mv_keys` are var_main's own
+    bool own_conversion = false;  // `_skip`, `_mv_to_dict`, `_to_dict`, `_list_to_dict` too
 };
 
 struct CacheEntry {
@@ -38,6 +39,11 @@ Facts compute(PyTypeObject* type) noexcept {
     PyObject* main_mv_keys = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), n.mv_keys);
     facts.own_listing = facts.ordinary && class_attribute(type, n.skip) == state.main_skip &&
                         main_mv_keys != nullptr && class_attribute(type, n.mv_keys) == main_mv_keys;
+    facts.own_conversion = facts.ordinary && class_attribute(type, n.skip) == state.main_skip;
+    for (PyObject* name : {n.mv_to_dict, n.to_dict, n.list_to_dict}) {
+        PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), name);
+        facts.own_conversion = facts.own_conversion && own != nullptr && class_attribute(type, name) == own;
+    }
     return facts;
 }
 
@@ -126,6 +132,23 @@ Ref variables_dict(PyObject* self) {
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
     remember_state(dict.get(), version, -1);
     return dict;
+}
+
+Ref conversion_dict(PyObject* self) {
+    if (!facts_of(Py_TYPE(self)).own_conversion) return Ref();
+    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+    if (!PyDict_CheckExact(dict.get())) return Ref();
+    const Names& n = names();
+    for (PyObject* name : {n.skip, n.mv_to_dict, n.to_dict, n.list_to_dict}) {
+        if (dict_hides(dict.get(), name)) return Ref();
+    }
+    return dict;
+}
+
+Ref plain_instance_dict(PyObject* obj) {
+    if (!facts_of(Py_TYPE(obj)).ordinary) return Ref();
+    Ref dict = require(PyObject_GenericGetDict(obj, nullptr));
+    return PyDict_CheckExact(dict.get()) ? dict : Ref();
 }
 
 bool is_internal_name(PyObject* name) noexcept {

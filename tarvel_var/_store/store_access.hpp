@@ -37,6 +37,15 @@ Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyOb
 // instance variable, and an exact dict. Empty when the listing must be asked for.
 Ref variables_dict(PyObject* self);
 
+// The instance dictionary of `self` when converting it runs var_main's own conversion
+// throughout: ordinary lookup, our own `_skip`, `_mv_to_dict`, `_to_dict` and `_list_to_dict`,
+// none hidden by an instance variable, and an exact dict. Empty otherwise.
+Ref conversion_dict(PyObject* self);
+
+// obj.__dict__ when the ordinary lookup gives the instance dictionary itself, an exact dict;
+// empty otherwise.
+Ref plain_instance_dict(PyObject* obj);
+
 // One of the four internal variable names (an exact str).
 bool is_internal_name(PyObject* name) noexcept;
 
