@@ -18,6 +18,7 @@ import datetime
 import json
 import os
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -46,11 +47,11 @@ def select(only: str | None) -> set[int]:
     return chosen
 
 
-def run_row(row_id: str, quick: bool, lazy: set[str]) -> list[dict]:
+def run_row(row_id: str, quick: bool, lazy: set[str], cache: str | None) -> list[dict]:
     """Measure one row of the plan, in this (fresh) process; a memory row gives two rows: the
     peak while building and what stays allocated."""
     makers = {rid: make for rid, _, make in workloads.plan(quick)}
-    ctx = workloads.Context(workloads.Data(), load_systems(), lazy, quick)
+    ctx = workloads.Context(workloads.Data(), load_systems(), lazy, quick, cache)
     row = makers[row_id](ctx)
     settings = runner.Settings.quick() if quick else runner.Settings.full()
     base = {"group": row.group, "kind": row.kind, "nodes": row.nodes, "skipped": row.skipped}
@@ -60,7 +61,8 @@ def run_row(row_id: str, quick: bool, lazy: set[str]) -> list[dict]:
         return [{**base, "id": f"{prefix}/{which}/{rest}", "label": row.label.replace("memory", f"{which} memory", 1),
                  "results": {n: r.as_json() for n, r in found.items()}, "extras": {}}
                 for which, found in (("peak", peaks), ("kept", kept))]
-    results = runner.time_cells({**row.cells, **row.extras}, settings)
+    ours = {name for name in [*row.cells, *row.extras] if name.split(" ")[0] == "tarvel_var"}
+    results = runner.time_cells({**row.cells, **row.extras}, settings, ours)
     return [{**base, "id": row.id, "label": row.label,
              "results": {n: results[n].as_json() for n in row.cells},
              "extras": {n: results[n].as_json() for n in row.extras}}]
@@ -76,11 +78,12 @@ def main() -> None:
                         "benchmarks/results.md) and the figures as JSON beside it")
     parser.add_argument("--row", help=argparse.SUPPRESS)               # the child's one row
     parser.add_argument("--walk", default="", help=argparse.SUPPRESS)  # peers found lazy
+    parser.add_argument("--cache", help=argparse.SUPPRESS)             # slow builders' trees
     args = parser.parse_args()
 
     if args.row is not None:
         walked = {name for name in args.walk.split(",") if name}
-        print(json.dumps(run_row(args.row, args.quick, walked)))
+        print(json.dumps(run_row(args.row, args.quick, walked, args.cache)))
         return
 
     only = select(args.only)
@@ -96,14 +99,16 @@ def main() -> None:
     # on which stores the process built before, so a row must not inherit the others' history.
     rows = []
     script = str(Path(__file__).resolve())
-    for row_id, group, _ in workloads.plan(args.quick):
-        if group not in only:
-            continue
-        t0 = time.perf_counter()
-        child_args = ["--row", row_id, "--walk", ",".join(lazy)] + (["--quick"] if args.quick else [])
-        for found in runner.run_child(script, child_args):
-            rows.append(found)
-            print(f"  {found['label']}: {time.perf_counter() - t0:.1f} s", file=sys.stderr, flush=True)
+    with tempfile.TemporaryDirectory(prefix="tarvel-bench-") as cache:
+        for row_id, group, _ in workloads.plan(args.quick):
+            if group not in only:
+                continue
+            t0 = time.perf_counter()
+            child_args = (["--row", row_id, "--walk", ",".join(lazy), "--cache", cache]
+                          + (["--quick"] if args.quick else []))
+            for found in runner.run_child(script, child_args):
+                rows.append(found)
+                print(f"  {found['label']}: {time.perf_counter() - t0:.1f} s", file=sys.stderr, flush=True)
 
     elapsed = time.perf_counter() - started
     load_end = os.getloadavg()

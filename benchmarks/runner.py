@@ -35,14 +35,15 @@ class Settings:
     budget: float        # rounds go on, up to 3 x rounds, while the row has used less
     cell_budget: float   # a cell whose samples take long gets as many as fit in this...
     least: int           # ...but never fewer than this
+    least_ours: int      # (the store's own cells: never fewer than this)
 
     @classmethod
     def full(cls) -> Settings:
-        return cls(rounds=20, target=0.01, budget=3.0, cell_budget=1.5, least=1)
+        return cls(rounds=20, target=0.005, budget=2.0, cell_budget=1.5, least=1, least_ours=5)
 
     @classmethod
     def quick(cls) -> Settings:
-        return cls(rounds=3, target=0.002, budget=0.0, cell_budget=0.3, least=1)
+        return cls(rounds=3, target=0.002, budget=0.0, cell_budget=0.3, least=1, least_ours=1)
 
 
 @dataclass
@@ -107,7 +108,7 @@ class Timer:
         self.cost = time.perf_counter() - started
         return elapsed
 
-    def calibrate(self, settings: Settings) -> None:
+    def calibrate(self, settings: Settings, least: int) -> None:
         """Grow the loop until one sample takes about `target` seconds (this also warms up).
         A call that alone takes longer than the cell's budget is not warmed further: its first
         call is its first sample. The quota is the number of samples the cell gets."""
@@ -119,7 +120,7 @@ class Timer:
             self.n = min(self.case.max_n, max(self.n + 1, int(self.n * grow)))
             elapsed = self.sample()
         per_sample = max(self.cost, 1e-9)
-        self.quota = max(settings.least, min(settings.rounds, int(settings.cell_budget / per_sample)))
+        self.quota = max(least, min(settings.rounds, int(settings.cell_budget / per_sample)))
 
     def record(self) -> None:
         self.samples.append(self.sample() / self.n)
@@ -135,16 +136,16 @@ def summarize(samples: list[float]) -> Result:
     return Result(median, spread, len(samples))
 
 
-def time_cells(cases: dict[str, Case], settings: Settings) -> dict[str, Result]:
+def time_cells(cases: dict[str, Case], settings: Settings, ours: set[str]) -> dict[str, Result]:
     """Every cell gets `rounds` samples, or fewer when its samples are slow (as many as fit in
-    `cell_budget`, at least `least`); cheap cells go on, up to three times as many rounds,
+    `cell_budget`, at least `least`, or `least_ours` for the cells named in `ours`); cheap cells go on, up to three times as many rounds,
     while the row has used less than `budget` seconds, which keeps their medians steady when
     other work on the machine takes the CPU now and then. A slow cell takes its samples in
     the first rounds, interleaved with the others."""
     timers = {name: Timer(case) for name, case in cases.items()}
     started = time.perf_counter()
-    for timer in timers.values():
-        timer.calibrate(settings)
+    for name, timer in timers.items():
+        timer.calibrate(settings, settings.least_ours if name in ours else settings.least)
     order = list(timers)
     r = 0
     while True:
