@@ -33,6 +33,7 @@ class Measured:
     def __init__(self, doc: dict[str, Any]):
         self.meta = doc["meta"]
         self.roles = {s["name"]: s["role"] for s in self.meta["systems"]}
+        self.views = {s["name"] for s in self.meta["systems"] if s.get("view")}
         self.rows = {row["id"]: row for row in doc["rows"]}
         self.absent: set[str] = set()  # rows a target asked for that the run did not have
 
@@ -152,7 +153,14 @@ def memory_target(m: Measured) -> tuple[bool | None, str]:
             parts.append((None, f"{label} not measured"))
             continue
         ok = ours <= 2.0 * plain and ours < best[0]
-        parts.append((ok, f"{label} {ours / plain:.2f}x dict/list, {ours / best[0]:.2f}x {best[1]}"))
+        text = f"{label} {ours / plain:.2f}x dict/list, {ours / best[0]:.2f}x {best[1]}"
+        if best[1] in m.views:
+            # A view keeps the plain dicts it is given: name the smallest peer that converts too.
+            converting = min(((v, k) for k, v in m.peers(row).items() if k not in m.views), default=None)
+            if converting:
+                text += (f" (which keeps the plain dicts; {ours / converting[0]:.2f}x {converting[1]}, "
+                         "the smallest peer that converts)")
+        parts.append((ok, text))
     return all_of(parts)
 
 

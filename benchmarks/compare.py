@@ -127,7 +127,7 @@ def main() -> None:
                      f"(1-minute), {load_end[2]:.2f} over 15 minutes"),
             "rounds": settings.rounds,
             "quick": args.quick,
-            "systems": [{"name": s.name, "role": s.role} for s in systems],
+            "systems": [{"name": s.name, "role": s.role, "view": s.view} for s in systems],
         },
         "rows": rows,
     }

@@ -125,14 +125,15 @@ has no equivalent; –: not run in that row (the growth rows run ours and the fl
 Peers found at start-up to leave plain dicts behind after construction would have their build
 walked once (none is today; benedict is a view that wraps again on every access, so it is not
 walked). Reads: attribute chain; get by name: .get("k5"); path: .get("a").get("b").get("c");
-mapping rows: t["k5"], "k5" in t, len(t), t == u (two trees built apart), dict(t).
+mapping rows: t["k5"], "k5" in t, len(t), t == u (two trees built apart), dict(t). The clear
+row clears a tree of its own in each call, built outside the clock (up to 8 per sample).
 Each row runs in a fresh process: tarvel_var's times and sizes depend on which stores the
 process built before (a plain-name _mv_get, and the size of the 1,000 records, among others)."""
 
 
 def legend(systems: list[System]) -> str:
     lines = [GENERAL, "What each column runs:"]
-    lines += [f"- {s.name}: {describe(s)}" for s in systems]
+    lines += [f"- {describe(s)}" for s in systems]  # each begins with the system's name
     pending = [p for s in systems for p in s.pending()]
     if pending:
         lines.append(f"Not yet supported by the store, so n/a in its column: {', '.join(pending)}.")

@@ -259,7 +259,8 @@ def row_read(ctx: Context, missing: bool) -> Row:
     for s in taking_part(ctx, row, True):
         stmt = s.read_missing if missing else s.read(DEEP_READ)
         if stmt is not None:
-            tree = s.missing_tree(doc) if missing else ctx.tree(s, "ec2", doc)
+            own = missing and type(s).missing_tree is not System.missing_tree
+            tree = s.missing_tree(doc) if own else ctx.tree(s, "ec2", doc)
             row.cells[s.name] = case(s, stmt, t=tree)
     return row
 
