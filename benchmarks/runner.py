@@ -138,10 +138,11 @@ def summarize(samples: list[float]) -> Result:
 
 def time_cells(cases: dict[str, Case], settings: Settings, ours: set[str]) -> dict[str, Result]:
     """Every cell gets `rounds` samples, or fewer when its samples are slow (as many as fit in
-    `cell_budget`, at least `least`, or `least_ours` for the cells named in `ours`); cheap cells go on, up to three times as many rounds,
-    while the row has used less than `budget` seconds, which keeps their medians steady when
-    other work on the machine takes the CPU now and then. A slow cell takes its samples in
-    the first rounds, interleaved with the others."""
+    `cell_budget`, at least `least`, or `least_ours` for the store's own cells, named in
+    `ours`); cheap cells go on, up to three times as many rounds, while the row has used less
+    than `budget` seconds, which keeps their medians steady when other work on the machine
+    takes the CPU now and then. A slow cell takes its samples in the first rounds,
+    interleaved with the others."""
     timers = {name: Timer(case) for name, case in cases.items()}
     started = time.perf_counter()
     for name, timer in timers.items():
@@ -164,10 +165,11 @@ def time_cells(cases: dict[str, Case], settings: Settings, ours: set[str]) -> di
     return {name: summarize(timer.samples) for name, timer in timers.items()}
 
 
-def measure_memory(builds: dict[str, Callable[[], Any]], tries: int = 2) -> tuple[dict[str, Result], dict[str, Result]]:
+def measure_memory(builds: dict[str, Callable[[], Any]],
+                   tries: int = 2) -> tuple[dict[str, Result], dict[str, Result]]:
     """The tracemalloc peak while building, and what the built tree keeps allocated: the
-    smaller of two builds (the figures hardly move, but the first may pay for caches), or of
-    one when a build under tracemalloc takes over a second."""
+    smaller of `tries` builds (the figures hardly move, but the first may pay for caches),
+    or of one when a build under tracemalloc takes over a second."""
     peaks, kept = {}, {}
     for name, build in builds.items():
         runs = []

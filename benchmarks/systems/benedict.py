@@ -1,8 +1,8 @@
 """python-benedict: `benedict(data)`, a dict subclass that keeps the dict it is given (no
 copy) and wraps each nested dict again on every access; attribute access (keyattr) is on by
 default. Building it checks every key for the keypath separator and replaces the dicts inside
-lists of the data it is given by benedicts, so each timed build gets a copy of its own. Its own path reader is the
-keypath, `t.get("a.b.c")`.
+lists of the data it is given by benedicts, so each timed build gets a copy of its own. Its
+own path reader is the keypath, `t.get("a.b.c")`.
 
 It has no conversion that makes a new plain tree: `dict()` hands back the very dict it keeps.
 Trees for the other rows are built from a copy of the data (the data is shared with the other
