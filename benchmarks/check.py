@@ -110,18 +110,29 @@ def within_fastest_peer(m: Measured, row: str, label: str, limit: float,
                       f"the fastest peer ({fastest[1]})" if fastest else "any peer", limit)
 
 
-def per_node_steady(m: Measured, op: str, limit: float) -> tuple[bool | None, str]:
+def per_node(m: Measured, op: str, system: str) -> dict[int, float] | None:
     costs = {}
     for times in GROWTH:
         row = f"growth/{op}/{times}"
-        median, nodes = m.cell(row, OURS), m.nodes(row)
+        median, nodes = m.cell(row, system), m.nodes(row)
         if median is None or not nodes:
-            return None, f"×{times} not measured"
+            return None
         costs[times] = median / nodes
+    return costs
+
+
+def per_node_steady(m: Measured, op: str, limit: float) -> tuple[bool | None, str]:
+    costs = per_node(m, op, OURS)
+    if costs is None:
+        return None, "not measured at every size"
     unit, scale = ("B", 1.0) if op.startswith("memory") else ("ns", 1e9)
     worst = max(costs.values()) / min(costs.values())
     shown = ", ".join(f"×{t} {c * scale:.1f} {unit}" for t, c in costs.items())
-    return worst <= limit, f"per node {shown}: largest/smallest {worst:.2f}"
+    detail = f"per node {shown}: largest/smallest {worst:.2f}"
+    floor = per_node(m, op, "dict/list")
+    if floor:  # how steady the plain containers' own cost was in the same run
+        detail += f"; the dict/list floor's {max(floor.values()) / min(floor.values()):.2f}"
+    return worst <= limit, detail
 
 
 def every_row_ahead(m: Measured) -> tuple[bool | None, str]:

@@ -76,6 +76,9 @@ def main() -> None:
     parser.add_argument("--markdown", nargs="?", const=str(Path(__file__).with_name("results.md")),
                         metavar="PATH", help="also write the table as Markdown (default "
                         "benchmarks/results.md) and the figures as JSON beside it")
+    parser.add_argument("--render", metavar="JSON",
+                        help="measure nothing: write the report of the figures in JSON again "
+                        "(after a change to the report or the targets)")
     parser.add_argument("--row", help=argparse.SUPPRESS)               # the child's one row
     parser.add_argument("--walk", default="", help=argparse.SUPPRESS)  # peers found lazy
     parser.add_argument("--cache", help=argparse.SUPPRESS)             # slow builders' trees
@@ -84,6 +87,13 @@ def main() -> None:
     if args.row is not None:
         walked = {name for name in args.walk.split(",") if name}
         print(json.dumps(run_row(args.row, args.quick, walked, args.cache)))
+        return
+
+    if args.render:
+        doc = json.loads(Path(args.render).read_text(encoding="utf-8"))
+        path = Path(args.markdown or Path(args.render).with_suffix(".md"))
+        path.write_text(report.render_markdown(doc, load_systems()), encoding="utf-8")
+        print(f"wrote {path}")
         return
 
     only = select(args.only)
