@@ -44,9 +44,12 @@ class System:
     distribution: str | None = None     # the PyPI distribution, for the versions line
     names: dict[str, Any] = {}          # globals the statements use
 
-    # Set when building the ec2 document takes seconds: --quick leaves such a system out of
-    # the rows on large data, and the memory row of the ec2 document leaves it out always.
+    # Set when one build of the ec2 document takes most of a second or more: --quick leaves
+    # such a system out of the rows on large data.
     slow_build = False
+    # Set when it takes seconds: its trees for the rows on large data are built once per run,
+    # and the memory row of the ec2 document (under tracemalloc) leaves it out.
+    very_slow_build = False
     # Set when the system keeps the dict it is given and wraps nested dicts again on every
     # access: there is nothing for a walk after building to convert once and keep.
     view = False

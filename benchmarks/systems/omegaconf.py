@@ -14,7 +14,7 @@ class OmegaConfSystem(System):
     name = "OmegaConf"
     distribution = "omegaconf"
     names = {"OmegaConf": OmegaConf}
-    slow_build = True  # about 5 s for the ec2 document
+    slow_build = very_slow_build = True  # about 5 s for the ec2 document
     build = "OmegaConf.create(doc)"
     to_plain = "OmegaConf.to_container(t)"
 
