@@ -10,7 +10,8 @@ BUILD_DEPS  := "scikit-build-core>=0.11" cmake ninja
 # errors; .ci/run sets it.
 TARVEL_WERROR ?= OFF
 BUILD_FLAGS := -C cmake.define.TARVEL_WERROR=$(TARVEL_WERROR)
-# `make bench BENCH_ARGS=--quick` for a smoke run, BENCH_ARGS="--only 1,5" for some workloads.
+# `make bench BENCH_ARGS=--quick` for a smoke run, BENCH_ARGS="--only 1,5" for some workloads;
+# `make bench-check` then judges the targets from benchmarks/results.json.
 BENCH_ARGS  ?= --markdown
 ASAN_SITE   := build/asan-site
 ASAN_LIBS    = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
@@ -18,7 +19,7 @@ ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_S
                ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all venv install test fuzz demo bench asan valgrind clean
+.PHONY: all venv install test fuzz demo bench bench-check asan valgrind clean
 
 all: test
 
@@ -48,10 +49,15 @@ demo: install
 	$(PY) -P -m tarvel_var --dict --sort
 
 # Against the peers of the "bench" dependency group, which nothing else installs; writes
-# benchmarks/results.md.
+# benchmarks/results.md and benchmarks/results.json.
 bench: install
 	$(PY) -m pip install -q --group bench
 	$(PY) -P benchmarks/compare.py $(BENCH_ARGS)
+
+# The speed and size targets, judged from the figures the last `make bench` wrote (results.json):
+# met / not met per target, and a non-zero exit when one is missed. Not part of `make test`.
+bench-check: $(PY)
+	$(PY) -P benchmarks/check.py
 
 # The same suite against a build instrumented with AddressSanitizer and UBSan.
 asan: $(PY)
