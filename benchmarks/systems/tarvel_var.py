@@ -55,8 +55,10 @@ class TarvelVarSystem(System):
     names = {"TarvelVar": TarvelVar, "_module_build": module_build}
 
     build = "TarvelVar(doc)"
-    to_plain = "t._mv_to_dict()"
-    to_plain_sorted = "t._mv_to_dict(sort=True)"
+    # The public conversion, which reads the dictionaries directly while the conversion is the
+    # store's own; `_mv_to_dict()` is the module's, through its overridable methods.
+    to_plain = "t.to_dict()" if hasattr(TarvelVar, "to_dict") else "t._mv_to_dict()"
+    to_plain_sorted = "t.to_dict(sort=True)" if hasattr(TarvelVar, "to_dict") else "t._mv_to_dict(sort=True)"
     # A missing name reads as None: nothing to catch.
     read_missing = "t.nope"
     keys = "t._mv_keys()"
