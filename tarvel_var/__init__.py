@@ -10,9 +10,10 @@ from __future__ import annotations
 from operator import attrgetter
 from typing import TYPE_CHECKING, Any
 
+from .files import install as _install_files, to_plain
 from .var_main import TarvelVarMain
 
-__all__ = ["TarvelVar", "TarvelVarMain"]
+__all__ = ["TarvelVar", "TarvelVarMain", "to_plain"]
 
 _main_getattr = TarvelVarMain.__getattr__
 
@@ -97,3 +98,4 @@ def _settle_shared_keys() -> None:
 
 
 _settle_shared_keys()
+_install_files(TarvelVar)

@@ -41,7 +41,7 @@ def test_standard_input_and_toml(tmp_path):
 @pytest.mark.parametrize("args, stdin, expected", [
     (["/no/such/file.json"], None, "/no/such/file.json: cannot read"),
     (["-"], '{"a": 1,\n  oops}', "<stdin>:2:3: invalid JSON"),
-    (["-", "--format", "toml"], "a = = 1", "<stdin>: invalid TOML"),
+    (["-", "--format", "toml"], "a = = 1", "<stdin>:1:5: invalid TOML"),
     (["-"], "[1, 2]", "the top level must be an object, not an array"),
     (["-", "--set", "novalue"], "{}", "--set novalue: expected NAME=JSON"),
     (["-", "--set", "a={bad"], "{}", "--set a: invalid JSON"),
