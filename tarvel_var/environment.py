@@ -20,9 +20,16 @@ class EnvError(ValueError):
 
 
 def _refuse_constant(name: str) -> Any:
-    # "NaN" and "Infinity" parse as JSON in Python but are no JSON numbers: a variable
-    # holding such a word keeps it as text.
+    # "NaN" and "Infinity" parse as JSON in Python but are no JSON numbers, nor is 1e400
+    # once it has become an infinity: a variable holding such a word keeps it as text.
     raise ValueError(name)
+
+
+def _finite(text: str) -> float:
+    value = float(text)
+    if value - value != 0.0:  # infinite
+        raise ValueError(text)
+    return value
 
 
 def value_of(text: str) -> Any:
@@ -30,7 +37,7 @@ def value_of(text: str) -> Any:
     import json  # here, not above: `import tarvel_var` loads this module
 
     try:
-        return json.loads(text, parse_constant=_refuse_constant)
+        return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite)
     except ValueError:  # also JSONDecodeError, and digits beyond the integer limit
         return text
 

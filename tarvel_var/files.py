@@ -297,7 +297,8 @@ def kind_of(value: Any, fmt: str = "json") -> str:
     for kind, name in names.items():
         if isinstance(value, kind):
             return name
-    return f"a {type(value).__name__}"
+    name = type(value).__name__
+    return f"{'an' if name[:1] in 'aeiou' else 'a'} {name}"
 
 
 def read_file(path: str | os.PathLike[str]) -> bytes:
