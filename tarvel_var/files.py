@@ -84,8 +84,7 @@ class _DuplicateKey(Exception):
     pass
 
 
-def _unique_pairs(pairs: list[tuple[str, Any]], dict: type = dict, len: Any = len
-                  ) -> dict[str, Any]:
+def _unique_pairs(pairs: list[tuple[str, Any]], dict: Any = dict, len: Any = len) -> Any:
     # json.loads keeps the last of repeated keys without a word; a configuration that
     # names a key twice is far more often a mistake than a wish. (This runs for every
     # object of a document: the builtins are bound as defaults to save their lookups.)
@@ -157,7 +156,7 @@ def _available(module: str) -> bool:
 
 
 def _shape_error(document: Any, fmt: str, source: str) -> LoadError:
-    return LoadError(source, f"the top level must be {kind_of({}, fmt)}, "
+    return LoadError(source, f"the top level must be {_KINDS[fmt][dict]}, "
                              f"not {kind_of(document, fmt)}")
 
 
@@ -235,29 +234,31 @@ def _yaml_loader(yaml: Any) -> Any:
     if _YAML_LOADER is not None:
         return _YAML_LOADER
 
-    class Loader(yaml.SafeLoader):  # type: ignore[name-defined,misc]
-        saw_alias = False
+    def compose_node(self: Any, parent: Any, index: Any) -> Any:
+        if self.check_event(yaml.AliasEvent):
+            self.saw_alias = True
+        return yaml.SafeLoader.compose_node(self, parent, index)
 
-        def compose_node(self, parent: Any, index: Any) -> Any:
-            if self.check_event(yaml.AliasEvent):
-                self.saw_alias = True
-            return super().compose_node(parent, index)
+    def construct_mapping(self: Any, node: Any, deep: bool = False) -> Any:
+        self.flatten_mapping(node)
+        seen: set[Any] = set()
+        for key_node, _ in node.value:
+            key = self.construct_object(key_node, deep=True)
+            if not isinstance(key, str):
+                raise yaml.constructor.ConstructorError(
+                    None, None, f"keys must be strings, not {kind_of(key, 'yaml')} ({key!r})",
+                    key_node.start_mark)
+            if key in seen:
+                raise yaml.constructor.ConstructorError(
+                    None, None, f"duplicate key {key!r} in one mapping", key_node.start_mark)
+            seen.add(key)
+        return yaml.SafeLoader.construct_mapping(self, node, deep)
 
-        def construct_mapping(self, node: Any, deep: bool = False) -> Any:
-            self.flatten_mapping(node)
-            seen: set[Any] = set()
-            for key_node, _ in node.value:
-                key = self.construct_object(key_node, deep=True)
-                if not isinstance(key, str):
-                    raise yaml.constructor.ConstructorError(
-                        None, None, f"keys must be strings, not {kind_of(key, 'yaml')} ({key!r})",
-                        key_node.start_mark)
-                if key in seen:
-                    raise yaml.constructor.ConstructorError(
-                        None, None, f"duplicate key {key!r} in one mapping", key_node.start_mark)
-                seen.add(key)
-            return super().construct_mapping(node, deep)
-
+    # Made with type() rather than a class statement, so that no class is declared for
+    # type checkers that exists only once PyYAML is imported.
+    Loader = type("Loader", (yaml.SafeLoader,), {
+        "saw_alias": False, "compose_node": compose_node,
+        "construct_mapping": construct_mapping})
     _YAML_LOADER = Loader
     return Loader
 
@@ -281,7 +282,7 @@ _PARSERS: dict[str, Callable[[str, str], Any]] = {
     "json": _parse_json, "toml": _parse_toml, "yaml": _parse_yaml}
 
 
-_KINDS = {
+_KINDS: dict[str, dict[type, str]] = {
     "json": {dict: "an object", list: "an array"},
     "yaml": {dict: "a mapping", list: "a sequence"},
     "toml": {dict: "a table", list: "an array"},
@@ -292,8 +293,8 @@ def kind_of(value: Any, fmt: str = "json") -> str:
     """How an error message names the type of a document value, in the format's words."""
     if value is None:
         return "null"
-    names = {**_KINDS[fmt], str: "a string", bool: "a boolean", int: "a number",
-             float: "a number"}
+    names: dict[type, str] = {**_KINDS[fmt], str: "a string", bool: "a boolean",
+                              int: "a number", float: "a number"}
     for kind, name in names.items():
         if isinstance(value, kind):
             return name
@@ -535,13 +536,13 @@ def install(cls: type) -> None:
                allow_nan: bool = False) -> str:
         return dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan)
 
-    for name, method, documented in [
-            ("load", load_, load), ("loads", loads_, loads),
-            ("from_env", from_env_, environment.from_env), ("dump", dump_, dump),
-            ("dumps", dumps_, dumps)]:
+    methods: dict[str, tuple[Callable[..., Any], Callable[..., Any], bool]] = {
+        "load": (load_, load, True), "loads": (loads_, loads, True),
+        "from_env": (from_env_, environment.from_env, True),
+        "dump": (dump_, dump, False), "dumps": (dumps_, dumps, False)}
+    for name, (method, documented, of_class) in methods.items():
         method.__doc__ = documented.__doc__
         method.__name__ = name
         method.__qualname__ = f"{cls.__name__}.{name}"
         method.__module__ = cls.__module__
-        setattr(cls, name, classmethod(method) if name in ("load", "loads", "from_env")
-                else method)
+        setattr(cls, name, classmethod(method) if of_class else method)
