@@ -198,6 +198,8 @@ def read_input(file: str | None) -> tuple[bytes, str]:
         with open(os.path.join(here, "sample.toml"), "rb") as handle:
             return handle.read(), "<sample>"
     if file == "-":
+        if sys.stdin is None:
+            raise CliError("<stdin>: there is no standard input")
         return sys.stdin.buffer.read(), "<stdin>"
     try:
         return files.read_file(file), file

@@ -13,7 +13,12 @@ from __future__ import annotations
 
 import math
 import os
-from typing import Any, Callable
+from typing import TYPE_CHECKING, Any
+
+# typing is asked only for what the package's __init__ also takes from it, so that a broken
+# typing module fails the import as it did before this module existed.
+if TYPE_CHECKING:
+    from collections.abc import Callable
 
 __all__ = [
     "DumpError", "LoadError", "MissingExtraError", "dump", "dumps", "format_of", "install",
