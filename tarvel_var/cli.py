@@ -217,8 +217,13 @@ def format_for(file: str | None, given: str | None) -> str | None:
     return files.EXTENSIONS.get(os.path.splitext(file)[1].lower())
 
 
-def only_reads(options: Any) -> bool:
-    return (not options.env and not options.edits
+def plain_will_do(options: Any) -> bool:
+    """Whether the options read or set only what a plain JSON document holds as a store
+    would: no merges (the store merges in its own way), no renderings of the store, and no
+    underscore in what --set names or assigns."""
+    return (not options.env
+            and all(kind == "set" and "_" not in text and "\\u005" not in text
+                    for kind, text in options.edits or [])
             and not any(kind in STORE_SHOWS for kind, _ in options.shows))
 
 
@@ -228,7 +233,7 @@ def load(options: Any) -> Any:
     # A key that starts with an underscore may be one the store reserves, and the store
     # must then have its say ("\u005f" is an escaped underscore; the test is on the
     # bytes, and errs on the safe side, as values may hold these too).
-    underscore = b'"_' in data or b"\\u005" in data if only_reads(options) else True
+    underscore = b'"_' in data or b"\\u005" in data if plain_will_do(options) else True
     text = files.decode(data, source)
     del data
     fmt, document = files.detect(text, format_for(options.file, options.format), source)
@@ -260,6 +265,8 @@ def apply_edit(store: Any, kind: str, text: str) -> None:
         elif "." in name:
             raise CliError(f"--set {name}: a name cannot contain '.'; to set by path write "
                            f"'$.{name}={value}'")
+        elif isinstance(store, dict):
+            store[name] = parsed
         else:
             store._mv_set(name, parsed)
         return

@@ -73,10 +73,10 @@ def _describe(value: Any) -> str:
     return "a store" if isinstance(value, TarvelVarMain) else kind_of(value)
 
 
-def assign(root: TarvelVarMain, path: str, value: Any) -> None:
-    """Sets the value at the "$." `path` below the store `root`, making the sections that
-    are missing on the way. A list item must exist to be replaced; a step through a value
-    that is neither a section nor a list raises PathError."""
+def assign(root: Any, path: str, value: Any) -> None:
+    """Sets the value at the "$." `path` below `root` (a store, or a plain dict), making
+    the sections that are missing on the way. A list item must exist to be replaced; a
+    step through a value that is neither a section nor a list raises PathError."""
     parts = steps(path)
     if parts is None:
         raise PathError(f"{path}: not a path (a path starts with '$.')")
@@ -97,7 +97,7 @@ def assign(root: TarvelVarMain, path: str, value: Any) -> None:
     _put(root, container, parts[-1], value, trail)
 
 
-def _put(root: TarvelVarMain, container: Any, step: str, value: Any, trail: str) -> None:
+def _put(root: Any, container: Any, step: str, value: Any, trail: str) -> None:
     if isinstance(container, TarvelVarMain):
         container._mv_set(step, value)
     elif isinstance(container, dict):
@@ -110,4 +110,5 @@ def _put(root: TarvelVarMain, container: Any, step: str, value: Any, trail: str)
             raise PathError(f"{trail}.{step}: no such item in a list of {len(container)}")
         # Items of a store's lists are kept converted (dicts as stores), as the store
         # itself converts what it takes in.
-        container[index] = root._set_list([value])[0]
+        is_store = isinstance(root, TarvelVarMain)
+        container[index] = root._set_list([value])[0] if is_store else value

@@ -178,11 +178,14 @@ def test_the_plain_document_answers_as_the_store_would(tmp_path):
     path = tmp_path / "d.json"
     path.write_text(json.dumps({"b": {"list": [{"x": [1, {"y": None}]}], "s": "é"}, "a": 1.5,
                                 "c": [[]], "t": True}))
-    args = ["--keys", "--items", "--dict", "--sort", "--get", "$.b.list.0.x.1", "--get", "b",
-            "--get", "$", "--to", "json", "--to", "yaml", "--indent", "3"]
-    plain, store = run(str(path), *args), run(str(path), "--merge", "{}", *args)
-    assert plain.returncode == store.returncode == 0
-    assert plain.stdout == store.stdout and plain.stdout.count("\n") > 20
+    reads = ["--keys", "--items", "--dict", "--sort", "--get", "$.b.list.0.x.1", "--get", "b",
+             "--get", "$", "--to", "json", "--to", "yaml", "--indent", "3"]
+    sets = ["--set", "a=[1, {\"k\": {}}]", "--set", "$.b.list.0.x.1={\"z\": [2]}",
+            "--set", "$.b.list.-1.new.deeper=3", "--set", "c={}", "--set", "$.c.d.e=true"]
+    for args in [reads, sets + reads]:
+        plain, store = run(str(path), *args), run(str(path), "--merge", "{}", *args)
+        assert plain.returncode == store.returncode == 0, plain.stderr + store.stderr
+        assert plain.stdout == store.stdout and plain.stdout.count("\n") > 20
 
 
 def test_a_closed_pipe_ends_quietly(tmp_path):

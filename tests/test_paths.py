@@ -71,3 +71,13 @@ def test_assign_refuses_with_the_place(path, message):
         assign(store, path, 1)
     assert message in str(error.value)
     assert store._mv_to_dict() == before
+
+
+def test_assign_into_plain_data_keeps_it_plain():
+    import copy
+
+    data = copy.deepcopy(DOC)
+    assign(data, "$.project.authors.0", {"name": "dee"})
+    assign(data, "$.new.section.value", [1])
+    assert data["project"]["authors"][0] == {"name": "dee"} and type(data["new"]) is dict
+    assert data["new"] == {"section": {"value": [1]}}
