@@ -35,6 +35,9 @@ WORKLOADS = [
     ("list the top-level keys", ["--keys"], ["-c", "keys_unsorted"]),
     ("set a path, print its section", ["--set", '$.metadata.apiVersion="x"', "--get", "$.metadata"],
      ["-c", '.metadata.apiVersion = "x" | .metadata']),
+    # A merge goes through the store: this is the cost of building it.
+    ("merge an object, print its section", ["--merge", '{"metadata": {"x": 1}}', "--get",
+                                            "$.metadata"], ["-c", '. * {"metadata": {"x": 1}} | .metadata']),
 ]
 
 
