@@ -6,11 +6,11 @@ Exit status: 0 done, 1 a `--get` found nothing or null under `-e`, 2 bad input (
 on standard error), 141 the reader of standard output went away (as for a process ended
 by SIGPIPE), 130 interrupted.
 
-The work most calls do is to read a document and print a path or the whole of it. For a
-JSON document that holds no underscore key those answers are the same from the plain
-document as from a store built from it (the store keeps a JSON document as it is, apart
-from the underscore names it reserves), so such calls skip building the store; anything
-that changes the store or prints its own renderings builds it.
+The work most calls do is to read a document and print a path or the whole of it, perhaps
+after a --set. For a JSON document that holds no underscore key those answers are the same
+from the plain document as from a store built from it (the store keeps a JSON document as
+it is, apart from the underscore names it reserves), so such calls skip building the store;
+a merge, the environment and the store's own renderings build it.
 """
 
 from __future__ import annotations
