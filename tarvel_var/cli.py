@@ -49,8 +49,8 @@ def build_parser() -> argparse.ArgumentParser:
 
     parser = argparse.ArgumentParser(
         prog="tarvel-var",
-        description="Load a JSON, TOML or YAML document into a variable store, apply "
-        "environment overrides and changes, and print what the options ask for, in the "
+        description="Load a JSON, TOML or YAML document into a variable store, apply\n"
+        "environment overrides and changes, and print what the options ask for, in the\n"
         "order given. With no output option the store is printed as JSON.",
         epilog=EXAMPLES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
