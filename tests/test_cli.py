@@ -333,3 +333,21 @@ def test_help_documents_the_new_options():
     for option in ["--env", "--to", "--indent", "--compact", "--allow-nan", "-e, --exit-status",
                    "yaml"]:
         assert option in text
+
+
+def test_a_missing_extra_is_named_on_one_line(tmp_path):
+    (tmp_path / "c.yaml").write_text("a: 1\n")
+    script = ("import sys\n"
+              "sys.modules['yaml'] = sys.modules['tomli_w'] = None  # as if not installed\n"
+              "import tarvel_var.cli\n"
+              "sys.exit(tarvel_var.cli.main(sys.argv[1:]))\n")
+    for args, expected in [
+        ([str(tmp_path / "c.yaml")], "reading YAML needs PyYAML: pip install 'tarvel-var[yaml]'"),
+        (["--to", "toml"], "writing TOML needs tomli-w: pip install 'tarvel-var[toml]'"),
+        (["-", "--get", "$.a"], "<stdin>:1:2: invalid TOML"),  # sniffing skips YAML
+    ]:
+        result = subprocess.run([sys.executable, "-P", "-c", script, *args], input="a: 1\n",
+                                capture_output=True, text=True, timeout=60)
+        assert (result.returncode, result.stdout) == (2, ""), result.stderr
+        assert result.stderr.startswith("tarvel-var: error: ") and expected in result.stderr
+        assert result.stderr.count("\n") == 1
