@@ -328,3 +328,39 @@ def test_a_refused_value_leaves_the_old_file_as_it_was(tmp_path):
     with pytest.raises(DumpError, match=r"\$.y: null cannot be written as TOML"):
         TarvelVar({"y": None}).dump(path, format="toml")
     assert path.read_bytes() == OLD and folder_after(tmp_path) == ["c.json"]
+
+
+@pytest.fixture(params=["libyaml", "pure"])
+def yaml_parser(request, monkeypatch):
+    """Each YAML reader: libyaml where PyYAML has it, and PyYAML's own parser."""
+    if request.param == "libyaml" and not files._libyaml_is_safe(yaml):
+        pytest.skip("PyYAML is built without libyaml 0.2.5 or later")
+    monkeypatch.setattr(files, "_YAML_LOADER", None)
+    if request.param == "pure":
+        monkeypatch.setattr(files, "_libyaml_is_safe", lambda module: False)
+    yield request.param
+    files._YAML_LOADER = None
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("base: &b {x: 1, y: 1}\nmore:\n  <<: *b\n  x: 2\n",  # a merge overridden: no duplicate
+     {"base": {"x": 1, "y": 1}, "more": {"x": 2, "y": 1}}),
+    ("a: [1, {b: c}]\nwhen: 2024-05-01\n", {"a": [1, {"b": "c"}], "when": datetime.date(2024, 5, 1)}),
+    ("a: " + "[" * 200 + "]" * 200 + "\n", {"a": json.loads("[" * 200 + "]" * 200)}),
+])
+def test_yaml_readings(yaml_parser, text, expected):
+    assert TarvelVar.loads(text, format="yaml")._mv_to_dict() == expected
+
+
+@pytest.mark.parametrize("text, message", [
+    ("a: 1\nb: 2\na: 3\n", "<string>:3:1: invalid YAML: duplicate key 'a' in one mapping"),
+    ("base: &b {x: 1}\nm: {<<: *b, y: 1, y: 2}\n", "duplicate key 'y'"),
+    ("m:\n  <<: {1: x}\n", "keys must be strings, not a number (1)"),
+    ("a: " + "[" * 100_000 + "]" * 100_000, "<string>: the document is nested too deeply"),
+    ("a: " + "- " * 50_000 + "1", "invalid YAML"),
+    ("a: 'open\n", "invalid YAML"),
+])
+def test_yaml_refusals(yaml_parser, text, message):
+    with pytest.raises(LoadError) as error:
+        TarvelVar.loads(text, format="yaml")
+    assert message in str(error.value)
