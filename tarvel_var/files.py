@@ -396,8 +396,13 @@ def find_unwritable(value: Any, fmt: str, allow_nan: bool, path: str = "$") -> D
     if fmt != "json":
         scalars = scalars + _temporal()
     stack: list[tuple[str, Any]] = [(path, value)]
+    seen: set[int] = set()  # containers met before (shared, or containing themselves)
     while stack:
         where, item = stack.pop()
+        if isinstance(item, (dict, list)):
+            if id(item) in seen:
+                continue
+            seen.add(id(item))
         if isinstance(item, dict):
             entries = []
             for key, child in item.items():
@@ -427,10 +432,10 @@ def render(value: Any, fmt: str = "json", *, indent: int | None = 2, sort: bool 
             try:
                 return json.dumps(value, ensure_ascii=False, indent=indent, sort_keys=sort,
                                   allow_nan=allow_nan, default=_refuse)
-            except (TypeError, ValueError):
+            except (TypeError, ValueError) as failure:
                 error = find_unwritable(value, "json", allow_nan, path)
                 if error is None:
-                    raise
+                    raise DumpError(path, f"cannot be written as JSON: {failure}") from None
                 raise error from None
         if fmt not in ("toml", "yaml"):
             raise ValueError(f"unknown format {fmt!r} (expected json, toml or yaml)")
@@ -469,8 +474,12 @@ def dumps(store: Any, format: str = "json", *, indent: int | None = 2, sort: boo
     """The store as a JSON, TOML or YAML document. `indent=None` writes JSON on one line;
     `sort` orders keys at every level; `allow_nan` lets JSON carry NaN and infinities (as
     `NaN`, `Infinity`, which most JSON readers refuse)."""
-    text = render(store._mv_to_dict(), format_of("", format), indent=indent, sort=sort,
-                  allow_nan=allow_nan)
+    fmt = format_of("", format)
+    try:
+        plain = store._mv_to_dict()
+    except RecursionError:
+        raise DumpError("$", "the data is nested too deeply or contains itself") from None
+    text = render(plain, fmt, indent=indent, sort=sort, allow_nan=allow_nan)
     return text if text.endswith("\n") else text + "\n"
 
 

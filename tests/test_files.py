@@ -364,3 +364,21 @@ def test_yaml_refusals(yaml_parser, text, message):
     with pytest.raises(LoadError) as error:
         TarvelVar.loads(text, format="yaml")
     assert message in str(error.value)
+
+
+def test_data_that_contains_itself_is_refused_not_looped_over():
+    loop = {"a": 1}
+    loop["self"] = loop
+    shared = [math.nan]
+    store = TarvelVar(inherit=True)
+    store.x = {"k": loop}
+    for fmt, message in [("json", "$: cannot be written as JSON: Circular reference detected"),
+                         ("toml", "$: the data is nested too deeply or contains itself")]:
+        with pytest.raises(DumpError) as error:
+            store.dumps(fmt)
+        assert str(error.value) == message
+    store.x = {"a": shared, "b": shared}  # shared, not circular: found at its first place
+    with pytest.raises(DumpError, match=r"^\$.x.a.0: nan cannot"):
+        store.dumps()
+    with pytest.raises(LoadError, match="aliases expand to more than"):  # read back
+        TarvelVar.loads("x: &a {self: *a}\n", format="yaml")
