@@ -44,6 +44,9 @@ class LoadError(ValueError):
         where = source if line is None else f"{source}:{line}:{column or 1}"
         super().__init__(f"{where}: {message}")
 
+    def __reduce__(self) -> Any:  # so that it pickles, e.g. back from a worker process
+        return type(self), (self.source, self.reason, self.line, self.column)
+
 
 class DumpError(ValueError):
     """A value the chosen format cannot hold; `path` says where it is ("$.a.0.b")."""
@@ -51,6 +54,9 @@ class DumpError(ValueError):
     def __init__(self, path: str, message: str) -> None:
         self.path, self.reason = path, message
         super().__init__(f"{path}: {message}")
+
+    def __reduce__(self) -> Any:
+        return type(self), (self.path, self.reason)
 
 
 class MissingExtraError(ImportError):

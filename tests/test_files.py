@@ -382,3 +382,12 @@ def test_data_that_contains_itself_is_refused_not_looped_over():
         store.dumps()
     with pytest.raises(LoadError, match="aliases expand to more than"):  # read back
         TarvelVar.loads("x: &a {self: *a}\n", format="yaml")
+
+
+def test_the_errors_pickle():
+    import pickle
+
+    for error in [LoadError("a.json", "invalid JSON: x", 2, 3), DumpError("$.a", "no")]:
+        copy = pickle.loads(pickle.dumps(error))
+        assert type(copy) is type(error) and str(copy) == str(error)
+        assert vars(copy) == vars(error)
