@@ -19,7 +19,7 @@ ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_S
                ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all venv install test fuzz demo bench bench-check asan valgrind clean
+.PHONY: all venv install install-test test fuzz demo bench bench-check bench-cli asan valgrind clean
 
 all: test
 
@@ -29,15 +29,20 @@ $(PY):
 
 venv: $(PY)
 
-# The package, and the tools of the "test" dependency group (pip >= 25.1 reads the groups).
+# The package alone, as a user installs it (what `make demo` runs on).
 install: $(PY)
+	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) .
+
+# The package with the tools of the "test" dependency group (pip >= 25.1 reads the groups),
+# which include the optional formats the suite covers.
+install-test: $(PY)
 	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) --group test .
 
-test: install
+test: install-test
 	$(TEST_ENV) $(PYTEST) -q
 
 # A long randomised search by the state machine (the suite itself runs a short, fixed one).
-fuzz: install
+fuzz: install-test
 	HYPOTHESIS_PROFILE=fuzz $(TEST_ENV) $(PYTEST) -q -p no:cacheprovider tests/test_fuzz.py
 
 demo: install
@@ -47,6 +52,8 @@ demo: install
 	$(PY) -P -m tarvel_var --set debug=true --merge '{"server": {"port": 9090}}' --params
 	$(PY) -P -m tarvel_var --repr
 	$(PY) -P -m tarvel_var --dict --sort
+	$(PY) -P -m tarvel_var -e --get '$$.database.replicas.1.host' --raw
+	$(PY) -P -m tarvel_var --set '$$.server.tls.enabled=true' --get '$$.server' --indent 2
 
 # Against the peers of the "bench" dependency group, which nothing else installs; writes
 # benchmarks/results.md and benchmarks/results.json.
@@ -59,6 +66,13 @@ bench: install
 bench-check: $(PY)
 	$(PY) -P benchmarks/check.py
 
+# The command line beside jq on the EC2 service description (whole-process runs, repeated);
+# writes benchmarks/cli_results.md. jq comes from the system's packages.
+bench-cli: install
+	command -v jq >/dev/null || (apt-get update -qq && apt-get install -y -qq jq)
+	$(PY) -m pip install -q --group bench
+	$(PY) -P benchmarks/cli_speed.py --markdown
+
 # The same suite against a build instrumented with AddressSanitizer and UBSan.
 asan: $(PY)
 	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) --group test .
@@ -68,7 +82,7 @@ asan: $(PY)
 	$(ASAN_ENV) PYTHONFAULTHANDLER=1 $(PYTEST) -q -p no:cacheprovider -m "not packaging"
 
 # The same suite under valgrind memcheck (slow: the stress-heavy files are left out).
-valgrind: install
+valgrind: install-test
 	PYTHONMALLOC=malloc valgrind --quiet --error-exitcode=99 --errors-for-leak-kinds=none \
 	    --suppressions=tools/valgrind-python.supp \
 	    $(PY) -P -m pytest -q -p no:cacheprovider -m "not packaging" --ignore=tests/test_recursion.py

@@ -13,14 +13,17 @@ from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
 from ._store import bind as _bind_native_methods
+from .files import install as _install_files, to_plain
 
 if TYPE_CHECKING:
+    import os
     from collections.abc import Iterator
     from typing import TypeVar, overload
 
     _T = TypeVar("_T")
+    _Store = TypeVar("_Store", bound="TarvelVar")
 
-__all__ = ["TarvelVar", "TarvelVarMain"]
+__all__ = ["TarvelVar", "TarvelVarMain", "to_plain"]
 
 
 class TarvelVar(TarvelVarMain):
@@ -68,6 +71,21 @@ class TarvelVar(TarvelVarMain):
         def merge(self, data: Mapping[str, Any], /) -> None: ...
         __hash__: None  # type: ignore[assignment]
 
+        @classmethod
+        def load(cls: type[_Store], path: str | os.PathLike[str], *, format: str | None = None,
+                 **flags: Any) -> _Store: ...
+        @classmethod
+        def loads(cls: type[_Store], text: str | bytes, *, format: str | None = "json",
+                  source: str = "<string>", **flags: Any) -> _Store: ...
+        @classmethod
+        def from_env(cls: type[_Store], prefix: str, *, sep: str = "__",
+                     environ: Mapping[str, str] | None = None, lower: bool = True,
+                     **flags: Any) -> _Store: ...
+        def dump(self, path: str | os.PathLike[str], *, format: str | None = None,
+                 indent: int | None = 2, sort: bool = False, allow_nan: bool = False) -> None: ...
+        def dumps(self, format: str = "json", *, indent: int | None = 2, sort: bool = False,
+                  allow_nan: bool = False) -> str: ...
+
 
 _bind_native_methods(TarvelVar, TarvelVarMain, Mapping)
 MutableMapping.register(TarvelVar)
@@ -84,3 +102,4 @@ def _settle_shared_keys() -> None:
 
 
 _settle_shared_keys()
+_install_files(TarvelVar)

@@ -1,0 +1,103 @@
+"""Settings from environment variables, as a layer over a loaded file.
+
+With the prefix `APP`, `APP_DB__PORT=5432` becomes `{"db": {"port": 5432}}`: the prefix
+and one underscore are removed, the separator (`__`) splits the rest into sections, names
+are lower-cased, and each value is read as JSON where it is JSON and kept as text where
+it is not.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Mapping
+from typing import Any
+
+__all__ = ["EnvError", "from_env", "overrides"]
+
+
+class EnvError(ValueError):
+    """Environment variables that cannot become settings; the message names them."""
+
+
+def _refuse_constant(name: str) -> Any:
+    # "NaN" and "Infinity" parse as JSON in Python but are no JSON numbers, nor is 1e400
+    # once it has become an infinity: a variable holding such a word keeps it as text.
+    raise ValueError(name)
+
+
+def _finite(text: str) -> float:
+    value = float(text)
+    if value - value != 0.0:  # infinite
+        raise ValueError(text)
+    return value
+
+
+def value_of(text: str) -> Any:
+    """The JSON value in `text`, or `text` itself when it is not JSON."""
+    import json  # here, not above: `import tarvel_var` loads this module
+
+    try:
+        return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite)
+    except ValueError:  # also JSONDecodeError, and digits beyond the integer limit
+        return text
+
+
+def overrides(prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
+              lower: bool = True) -> dict[str, Any]:
+    """The settings named by the variables that start with `prefix` and `_`, as a plain
+    nested dict. A variable with an empty name part (`APP___X`, `APP_A____B`, `APP_`), two
+    variables naming the same setting, or a setting that is both a value and a section
+    raises EnvError naming the variables."""
+    if not prefix:
+        raise ValueError("the prefix must not be empty: every variable would be a setting")
+    if not sep:
+        raise ValueError("the separator must not be empty")
+    environ = os.environ if environ is None else environ
+    start = prefix if prefix.endswith("_") else prefix + "_"
+    entries = []
+    for variable, text in environ.items():
+        if not variable.startswith(start):
+            continue
+        parts = variable[len(start):].split(sep)
+        if "" in parts:
+            raise EnvError(f"{variable}: empty name part (a separator {sep!r} at an "
+                                    "end or doubled, or nothing after the prefix)")
+        if lower:
+            parts = [part.lower() for part in parts]
+        entries.append((parts, variable, value_of(text)))
+    # Shallower settings first, so that APP_DB='{"host": "h"}' and APP_DB__PORT=1 merge
+    # the same way whatever order the environment lists them in.
+    entries.sort(key=lambda entry: (len(entry[0]), entry[1]))
+    settings: dict[str, Any] = {}
+    origin: dict[tuple[str, ...], str] = {}
+    for parts, variable, value in entries:
+        section = settings
+        for depth, part in enumerate(parts[:-1]):
+            child = section.setdefault(part, {})
+            if not isinstance(child, dict):
+                other = _setter(origin, parts[:depth + 1])
+                raise EnvError(f"{variable}: {other} already sets "
+                                        f"{'.'.join(parts[:depth + 1])} to a value, not a section")
+            section = child
+        if parts[-1] in section:
+            other = _setter(origin, parts)
+            raise EnvError(f"{variable} and {other} both set {'.'.join(parts)}")
+        section[parts[-1]] = value
+        origin[tuple(parts)] = variable
+    return settings
+
+
+def _setter(origin: dict[tuple[str, ...], str], parts: list[str]) -> str:
+    # The variable that set this setting, or the section holding it as a JSON object.
+    for end in range(len(parts), 0, -1):
+        if tuple(parts[:end]) in origin:
+            return origin[tuple(parts[:end])]
+    return "another variable"
+
+
+def from_env(cls: Any, prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
+             lower: bool = True, **flags: Any) -> Any:
+    """A store of the settings in the environment variables named `PREFIX_...` (see
+    `overrides`); `environ` defaults to os.environ, `flags` go to the constructor.
+    Merge it over a loaded file: `cfg._mv_add(TarvelVar.from_env("APP")._mv_to_dict())`."""
+    return cls(overrides(prefix, sep=sep, environ=environ, lower=lower), **flags)

@@ -1,0 +1,602 @@
+"""Reading and writing stores as JSON, TOML and YAML documents.
+
+JSON and reading TOML need only the standard library; writing TOML needs the `toml` extra
+(tomli-w) and YAML needs the `yaml` extra (PyYAML). Everything here is plain functions;
+`install(cls)` attaches them to the store class as `load`, `loads`, `from_env` (class
+methods) and `dump`, `dumps` (methods).
+
+Imports of the format libraries (json too) wait until a format needs them: `import
+tarvel_var` loads this module, and the command line's start-up time is part of every call.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+from typing import TYPE_CHECKING, Any
+
+# typing is asked only for what the package's __init__ also takes from it, so that a broken
+# typing module fails the import as it did before this module existed.
+if TYPE_CHECKING:
+    from collections.abc import Callable
+
+__all__ = [
+    "DumpError", "LoadError", "MissingExtraError", "dump", "dumps", "format_of", "install",
+    "load", "loads", "parse", "render", "to_plain",
+]
+
+FORMATS = ("json", "toml", "yaml")
+EXTENSIONS = {".json": "json", ".toml": "toml", ".yaml": "yaml", ".yml": "yaml"}
+EXTRAS = {"toml": ("tomli_w", "tomli-w", "toml"), "yaml": ("yaml", "PyYAML", "yaml")}
+
+# A YAML document with aliases can describe data far larger than its text ("billion
+# laughs"); building a store copies every shared part, so the expanded size is bounded.
+YAML_EXPANSION_LIMIT = 2_000_000
+
+
+class LoadError(ValueError):
+    """A document that cannot become a store. `source` is the file name (or `<stdin>`,
+    `<string>`); `line` and `column` (from 1) are set for parse errors."""
+
+    def __init__(self, source: str, message: str, line: int | None = None,
+                 column: int | None = None) -> None:
+        self.source, self.reason, self.line, self.column = source, message, line, column
+        where = source if line is None else f"{source}:{line}:{column or 1}"
+        super().__init__(f"{where}: {message}")
+
+    def __reduce__(self) -> Any:  # so that it pickles, e.g. back from a worker process
+        return type(self), (self.source, self.reason, self.line, self.column)
+
+
+class DumpError(ValueError):
+    """A value the chosen format cannot hold; `path` says where it is ("$.a.0.b")."""
+
+    def __init__(self, path: str, message: str) -> None:
+        self.path, self.reason = path, message
+        super().__init__(f"{path}: {message}")
+
+    def __reduce__(self) -> Any:
+        return type(self), (self.path, self.reason)
+
+
+class MissingExtraError(ImportError):
+    """A format whose library is not installed; the message names the extra to install."""
+
+
+def _require(fmt: str, action: str) -> Any:
+    module, package, extra = EXTRAS[fmt]
+    try:
+        return __import__(module)
+    except ImportError:
+        raise MissingExtraError(
+            f"{action} {fmt.upper()} needs {package}: pip install 'tarvel-var[{extra}]'"
+        ) from None
+
+
+def format_of(path: str | os.PathLike[str], given: str | None = None) -> str:
+    """The format named by `given`, else by the file's extension."""
+    if given is not None:
+        if given not in FORMATS:
+            raise ValueError(f"unknown format {given!r} (expected json, toml or yaml)")
+        return given
+    name = os.fspath(path)
+    extension = os.path.splitext(name)[1].lower()
+    try:
+        return EXTENSIONS[extension]
+    except KeyError:
+        what = f"extension {extension!r}" if extension else "no extension"
+        raise LoadError(name, f"unknown format: {what} (expected .json, .toml, .yaml or .yml, "
+                              "or name the format)") from None
+
+
+# -- reading ---------------------------------------------------------------------------------
+
+class _DuplicateKey(Exception):
+    pass
+
+
+def _unique_pairs(pairs: list[tuple[str, Any]], dict: Any = dict, len: Any = len) -> Any:
+    # json.loads keeps the last of repeated keys without a word; a configuration that
+    # names a key twice is far more often a mistake than a wish. (This runs for every
+    # object of a document: the builtins are bound as defaults to save their lookups.)
+    document = dict(pairs)
+    if len(document) != len(pairs):
+        seen: set[str] = set()
+        for key, _ in pairs:
+            if key in seen:
+                raise _DuplicateKey(key)
+            seen.add(key)
+    return document
+
+
+def decode(data: bytes, source: str) -> str:
+    """UTF-8 text (a byte order mark is dropped), or a LoadError saying where it is not."""
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        kind = "binary data" if b"\0" in data[:8192] else "not UTF-8 text"
+        raise LoadError(source, f"{kind}: {error.reason} at byte {error.start}") from None
+
+
+def parse(text: str | bytes, fmt: str | None, source: str = "<string>") -> dict[str, Any]:
+    """The plain document in `text`, checked to be a mapping with string keys. With `fmt`
+    None the format is found as `detect` finds it."""
+    return detect(text, fmt, source)[1]
+
+
+def detect(text: str | bytes, fmt: str | None, source: str = "<string>"
+           ) -> tuple[str, dict[str, Any]]:
+    """The format and the plain document in `text`. With `fmt` None the first of JSON,
+    TOML and YAML (when PyYAML is installed) that reads the text as a mapping is taken;
+    text that starts with `{` is JSON only, since YAML would also read most broken JSON."""
+    if isinstance(text, (bytes, bytearray)):
+        text = decode(bytes(text), source)
+    if fmt is not None:
+        fmt = format_of("", fmt)
+        return fmt, _checked(_parse_one(text, fmt, source), fmt, source)
+    if not text.strip():
+        raise LoadError(source, "empty document")
+    if text.lstrip().startswith("{"):
+        return "json", _checked(_parse_one(text, "json", source), "json", source)
+    failures: list[tuple[str, Exception]] = []
+    for candidate in FORMATS:
+        if candidate == "yaml" and not _available("yaml"):
+            continue
+        try:
+            document = _parse_one(text, candidate, source)
+        except LoadError as error:
+            failures.append((candidate, error))
+            continue
+        if isinstance(document, dict):
+            return candidate, document
+        failures.append((candidate, _shape_error(document, candidate, source)))
+    # Valid JSON that is no object says more than any parse error; after that, the parse
+    # error found furthest into the text is the likeliest to be the real one.
+    if failures[0][0] == "json" and failures[0][1].line is None:  # type: ignore[attr-defined]
+        raise failures[0][1]
+    errors = [error for _, error in failures if getattr(error, "line", None) is not None]
+    if errors:
+        raise max(errors, key=lambda error: (error.line, error.column or 0))  # type: ignore[attr-defined]
+    raise failures[0][1]
+
+
+def _available(module: str) -> bool:
+    import importlib.util
+
+    return importlib.util.find_spec(module) is not None
+
+
+def _shape_error(document: Any, fmt: str, source: str) -> LoadError:
+    return LoadError(source, f"the top level must be {_KINDS[fmt][dict]}, "
+                             f"not {kind_of(document, fmt)}")
+
+
+def _checked(document: Any, fmt: str, source: str) -> dict[str, Any]:
+    if not isinstance(document, dict):
+        raise _shape_error(document, fmt, source)
+    return document
+
+
+def _parse_one(text: str, fmt: str, source: str) -> Any:
+    try:
+        return _PARSERS[fmt](text, source)
+    except RecursionError:
+        raise LoadError(source, "the document is nested too deeply") from None
+    except MemoryError:
+        raise LoadError(source, "the document does not fit in memory") from None
+
+
+def _parse_json(text: str, source: str) -> Any:
+    import json
+
+    try:
+        return json.loads(text, object_pairs_hook=_unique_pairs)
+    except json.JSONDecodeError as error:
+        raise LoadError(source, f"invalid JSON: {error.msg}", error.lineno, error.colno) from None
+    except _DuplicateKey as error:
+        raise LoadError(source, f"duplicate key {error.args[0]!r} in one object") from None
+    except ValueError as error:  # an integer beyond the interpreter's digit limit
+        raise LoadError(source, f"invalid JSON: {error}") from None
+
+
+def _parse_toml(text: str, source: str) -> Any:
+    import re
+    import tomllib
+
+    try:
+        return tomllib.loads(text)
+    except tomllib.TOMLDecodeError as error:
+        message = str(error)
+        at = re.search(r"\s*\(at line (\d+), column (\d+)\)$", message)
+        if at:
+            raise LoadError(source, f"invalid TOML: {message[:at.start()]}", int(at.group(1)),
+                            int(at.group(2))) from None
+        raise LoadError(source, f"invalid TOML: {message}") from None
+
+
+def _parse_yaml(text: str, source: str) -> Any:
+    yaml = _require("yaml", "reading")
+    loader = _yaml_loader(yaml)(text)
+    try:
+        document = loader.get_single_data()
+    except yaml.MarkedYAMLError as error:
+        mark = error.problem_mark or error.context_mark
+        problem = error.problem or error.context or "invalid YAML"
+        if "maximum nesting depth" in problem:  # libyaml's own limit
+            raise LoadError(source, "the document is nested too deeply") from None
+        if mark is None:
+            raise LoadError(source, f"invalid YAML: {problem}") from None
+        raise LoadError(source, f"invalid YAML: {problem}", mark.line + 1,
+                        mark.column + 1) from None
+    except yaml.YAMLError as error:
+        raise LoadError(source, f"invalid YAML: {' '.join(str(error).split())}") from None
+    finally:
+        loader.dispose()
+    if "*" in text:  # perhaps an alias
+        _check_expansion(document, source)
+    return document
+
+
+_YAML_LOADER: Any = None
+
+
+def _libyaml_is_safe(yaml: Any) -> bool:
+    # libyaml parses ten times as fast as PyYAML's own parser. From 0.2.5 on it refuses
+    # nesting deeper than 1,000 levels; before, its recursion had no bound, and a deeply
+    # nested document could crash the process instead of ending in an error.
+    if not getattr(yaml, "__with_libyaml__", False):
+        return False
+    version: tuple[int, ...] = yaml._yaml.get_version()
+    return version >= (0, 2, 5)
+
+
+def _yaml_loader(yaml: Any) -> Any:
+    global _YAML_LOADER
+    if _YAML_LOADER is not None:
+        return _YAML_LOADER
+    base = yaml.CSafeLoader if _libyaml_is_safe(yaml) else yaml.SafeLoader
+    merge_tag = "tag:yaml.org,2002:merge"
+
+    def refuse(message: str, node: Any) -> None:
+        raise yaml.constructor.ConstructorError(None, None, message, node.start_mark)
+
+    def construct_mapping(self: Any, node: Any, deep: bool = False) -> Any:
+        # A key written twice in one mapping is refused; a key that a merge (<<) brings
+        # in may be written again, which is how a merge is overridden.
+        seen: set[Any] = set()
+        for key_node, _ in node.value:
+            if key_node.tag == merge_tag:
+                continue
+            key = self.construct_object(key_node, deep=True)
+            if isinstance(key, str) and key in seen:
+                refuse(f"duplicate key {key!r} in one mapping", key_node)
+            if isinstance(key, str):
+                seen.add(key)
+        self.flatten_mapping(node)
+        for key_node, _ in node.value:
+            key = self.construct_object(key_node, deep=True)
+            if not isinstance(key, str):
+                refuse(f"keys must be strings, not {kind_of(key, 'yaml')} ({key!r})", key_node)
+        return base.construct_mapping(self, node, deep)
+
+    # Made with type() rather than a class statement, so that no class is declared for
+    # type checkers that exists only once PyYAML is imported.
+    _YAML_LOADER = type("Loader", (base,), {"construct_mapping": construct_mapping})
+    return _YAML_LOADER
+
+
+def _check_expansion(document: Any, source: str) -> None:
+    budget = YAML_EXPANSION_LIMIT
+    stack = [document]
+    while stack:
+        value = stack.pop()
+        budget -= 1
+        if budget < 0:
+            raise LoadError(source, "the YAML aliases expand to more than "
+                                    f"{YAML_EXPANSION_LIMIT:,} values")
+        if isinstance(value, dict):
+            stack.extend(value.values())
+        elif isinstance(value, list):
+            stack.extend(value)
+
+
+_PARSERS: dict[str, Callable[[str, str], Any]] = {
+    "json": _parse_json, "toml": _parse_toml, "yaml": _parse_yaml}
+
+
+_KINDS: dict[str, dict[type, str]] = {
+    "json": {dict: "an object", list: "an array"},
+    "yaml": {dict: "a mapping", list: "a sequence"},
+    "toml": {dict: "a table", list: "an array"},
+}
+
+
+def kind_of(value: Any, fmt: str = "json") -> str:
+    """How an error message names the type of a document value, in the format's words."""
+    if value is None:
+        return "null"
+    names: dict[type, str] = {**_KINDS[fmt], str: "a string", bool: "a boolean",
+                              int: "a number", float: "a number"}
+    for kind, name in names.items():
+        if isinstance(value, kind):
+            return name
+    name = type(value).__name__
+    return f"{'an' if name[:1] in 'aeiou' else 'a'} {name}"
+
+
+def read_file(path: str | os.PathLike[str]) -> bytes:
+    with open(path, "rb") as handle:
+        return handle.read()
+
+
+def build(cls: Any, document: dict[str, Any], source: str, flags: dict[str, Any]) -> Any:
+    """A store of class `cls` from a parsed document; the class's own refusals (a key it
+    reserves, say) come back as a LoadError naming the source."""
+    try:
+        return cls(document, **flags)
+    except RecursionError:
+        raise LoadError(source, "the document is nested too deeply") from None
+    except ValueError as error:
+        raise LoadError(source, str(error)) from error
+
+
+def load(cls: Any, path: str | os.PathLike[str], *, format: str | None = None,
+         **flags: Any) -> Any:
+    """A store from the file at `path`: JSON, TOML or YAML, by the extension unless
+    `format` names it. `flags` go to the constructor."""
+    fmt = format_of(path, format)
+    source = os.fspath(path)
+    text = decode(read_file(path), source)
+    document = parse(text, fmt, source)
+    del text  # a large document's text need not live on beside its store
+    return build(cls, document, source, flags)
+
+
+def loads(cls: Any, text: str | bytes, *, format: str | None = "json",
+          source: str = "<string>", **flags: Any) -> Any:
+    """A store from the document in `text`: JSON unless `format` names another, or found
+    from the text with `format=None`. `source` names the text in errors."""
+    return build(cls, parse(text, format, source), source, flags)
+
+
+# -- writing ---------------------------------------------------------------------------------
+
+def to_plain(value: Any) -> Any:
+    """A `default=` hook for json.dumps: a store nested in other data becomes a plain dict.
+
+        json.dumps({"config": store}, default=tarvel_var.to_plain)
+    """
+    to_dict = getattr(type(value), "_mv_to_dict", None)
+    if to_dict is None:
+        raise TypeError(f"Object of type {type(value).__name__} is not JSON serializable")
+    return to_dict(value)
+
+
+def plain_of(value: Any) -> Any:
+    """`value` with its stores turned into dicts and its sequences into lists."""
+    if hasattr(type(value), "_mv_to_dict"):
+        return value._mv_to_dict()
+    if isinstance(value, (list, tuple, set, frozenset)):
+        from . import TarvelVar  # the module is loaded by now: this only binds the name
+
+        return TarvelVar()._list_to_dict(list(value))
+    return value
+
+
+_SCALARS = {
+    "json": (str, int, float, bool, type(None)),
+    "toml": (str, int, float, bool),
+    "yaml": (str, int, float, bool, type(None), bytes),
+}
+
+
+def _temporal() -> tuple[type, ...]:
+    import datetime
+
+    return (datetime.date, datetime.time)  # datetime.datetime is a date
+
+
+def find_unwritable(value: Any, fmt: str, allow_nan: bool, path: str = "$") -> DumpError | None:
+    """The first value in `value` that `fmt` cannot hold, as the error to raise."""
+    scalars = _SCALARS[fmt]
+    if fmt != "json":
+        scalars = scalars + _temporal()
+    stack: list[tuple[str, Any]] = [(path, value)]
+    seen: set[int] = set()  # containers met before (shared, or containing themselves)
+    while stack:
+        where, item = stack.pop()
+        if isinstance(item, (dict, list)):
+            if id(item) in seen:
+                continue
+            seen.add(id(item))
+        if isinstance(item, dict):
+            entries = []
+            for key, child in item.items():
+                if not isinstance(key, str):
+                    return DumpError(where, f"the key {key!r} is not a string")
+                entries.append((f"{where}.{key}", child))
+            stack.extend(reversed(entries))
+        elif isinstance(item, list):
+            stack.extend((f"{where}.{index}", child) for index, child in reversed(list(enumerate(item))))
+        elif isinstance(item, float) and not allow_nan and fmt == "json" and not math.isfinite(item):
+            return DumpError(where, f"{item!r} cannot be written as JSON (it has no such number)")
+        elif item is None and fmt == "toml":
+            return DumpError(where, "null cannot be written as TOML (it has no null)")
+        elif not isinstance(item, scalars):
+            return DumpError(where, f"{kind_of(item)} cannot be written as {fmt.upper()}")
+    return None
+
+
+def render(value: Any, fmt: str = "json", *, indent: int | None = 2, sort: bool = False,
+           allow_nan: bool = False, path: str = "$") -> str:
+    """Plain data as text in `fmt`; a value the format cannot hold raises DumpError naming
+    its path. TOML and YAML need a mapping at the top."""
+    try:
+        if fmt == "json":
+            import json
+
+            try:
+                return json.dumps(value, ensure_ascii=False, indent=indent, sort_keys=sort,
+                                  allow_nan=allow_nan, default=_refuse)
+            except (TypeError, ValueError) as failure:
+                error = find_unwritable(value, "json", allow_nan, path)
+                if error is None:
+                    raise DumpError(path, f"cannot be written as JSON: {failure}") from None
+                raise error from None
+        if fmt not in ("toml", "yaml"):
+            raise ValueError(f"unknown format {fmt!r} (expected json, toml or yaml)")
+        if not isinstance(value, dict):
+            raise DumpError(path, f"{kind_of(value)} cannot be the top level of {fmt.upper()}")
+        library = _require(fmt, "writing")
+        error = find_unwritable(value, fmt, True, path)
+        if error is not None:
+            raise error
+        if fmt == "toml":
+            if sort:
+                value = _sorted(value)
+            text: str = library.dumps(value, indent=indent or 4)
+            return text
+        text = library.safe_dump(value, allow_unicode=True, sort_keys=sort,
+                                 default_flow_style=False, indent=max(indent or 2, 2))
+        return text
+    except RecursionError:
+        raise DumpError(path, "the data is nested too deeply or contains itself") from None
+
+
+def _refuse(value: Any) -> Any:
+    raise TypeError(type(value).__name__)
+
+
+def _sorted(value: Any) -> Any:
+    if isinstance(value, dict):
+        return {key: _sorted(value[key]) for key in sorted(value)}
+    if isinstance(value, list):
+        return [_sorted(item) for item in value]
+    return value
+
+
+def dumps(store: Any, format: str = "json", *, indent: int | None = 2, sort: bool = False,
+          allow_nan: bool = False) -> str:
+    """The store as a JSON, TOML or YAML document. `indent=None` writes JSON on one line;
+    `sort` orders keys at every level; `allow_nan` lets JSON carry NaN and infinities (as
+    `NaN`, `Infinity`, which most JSON readers refuse)."""
+    fmt = format_of("", format)
+    try:
+        plain = store._mv_to_dict()
+    except RecursionError:
+        raise DumpError("$", "the data is nested too deeply or contains itself") from None
+    text = render(plain, fmt, indent=indent, sort=sort, allow_nan=allow_nan)
+    return text if text.endswith("\n") else text + "\n"
+
+
+def dump(store: Any, path: str | os.PathLike[str], *, format: str | None = None,
+         indent: int | None = 2, sort: bool = False, allow_nan: bool = False) -> None:
+    """Writes the store to `path` in the format of its extension (or `format`). The file
+    is replaced whole or not at all: see write_atomically."""
+    fmt = format_of(path, format)
+    write_atomically(path, dumps(store, fmt, indent=indent, sort=sort,
+                                 allow_nan=allow_nan).encode("utf-8"))
+
+
+def write_atomically(path: str | os.PathLike[str], data: bytes) -> None:
+    """Writes `data` to a new file in the target's folder and renames it over the target.
+
+    Until the rename the old file is untouched, and the rename is atomic, so a failure at
+    any point (a full disk, an interrupt, a crash) leaves either the old file byte for byte
+    or the new one whole. The new file takes the old one's permission bits (a new file
+    gets the usual ones under the umask). A symbolic link stays a link: its target is
+    replaced."""
+    import tempfile
+
+    target = os.path.realpath(path)
+    folder, name = os.path.split(target)
+    try:
+        mode = os.stat(target).st_mode & 0o7777
+    except FileNotFoundError:
+        umask = os.umask(0)
+        os.umask(umask)
+        mode = 0o666 & ~umask
+    handle, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
+    try:
+        with open(handle, "wb") as stream:
+            stream.write(data)
+            stream.flush()
+            os.fchmod(stream.fileno(), mode)
+            os.fsync(stream.fileno())
+        os.replace(temporary, target)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except FileNotFoundError:
+            pass
+        raise
+    try:  # make the rename itself survive a power loss
+        directory = os.open(folder, os.O_RDONLY)
+    except OSError:
+        return
+    try:
+        os.fsync(directory)
+    except OSError:
+        pass
+    finally:
+        os.close(directory)
+
+
+def install(cls: type) -> None:
+    """Attaches `load`, `loads`, `from_env` (class methods) and `dump`, `dumps` (methods)."""
+    from . import environment
+
+    def load_(klass: Any, path: str | os.PathLike[str], *, format: str | None = None,
+              **flags: Any) -> Any:
+        return load(klass, path, format=format, **flags)
+
+    def loads_(klass: Any, text: str | bytes, *, format: str | None = "json",
+               source: str = "<string>", **flags: Any) -> Any:
+        return loads(klass, text, format=format, source=source, **flags)
+
+    def from_env_(klass: Any, prefix: str, *, sep: str = "__",
+                  environ: Any = None, lower: bool = True, **flags: Any) -> Any:
+        return environment.from_env(klass, prefix, sep=sep, environ=environ, lower=lower,
+                                    **flags)
+
+    def dump_(self: Any, path: str | os.PathLike[str], *, format: str | None = None,
+              indent: int | None = 2, sort: bool = False, allow_nan: bool = False) -> None:
+        dump(self, path, format=format, indent=indent, sort=sort, allow_nan=allow_nan)
+
+    def dumps_(self: Any, format: str = "json", *, indent: int | None = 2, sort: bool = False,
+               allow_nan: bool = False) -> str:
+        return dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan)
+
+    methods: dict[str, tuple[Callable[..., Any], Callable[..., Any], bool]] = {
+        "load": (load_, load, True), "loads": (loads_, loads, True),
+        "from_env": (from_env_, environment.from_env, True),
+        "dump": (dump_, dump, False), "dumps": (dumps_, dumps, False)}
+    for name, (method, documented, of_class) in methods.items():
+        method.__doc__ = documented.__doc__
+        method.__name__ = name
+        method.__qualname__ = f"{cls.__name__}.{name}"
+        method.__module__ = cls.__module__
+        setattr(cls, name, classmethod(method) if of_class else _StoreMethod(method, name))
+
+
+class _StoreMethod(property):
+    """A method that stays reachable beside a variable of the same name, as the store's other
+    public methods do: as a data descriptor it wins over the instance dictionary, while the
+    variable stays in the store (read it as an item). Assigning or deleting through it writes
+    the variable. Through the class it is callable with the store first."""
+
+    def __init__(self, method: Callable[..., Any], name: str) -> None:
+        def set_variable(obj: Any, value: Any) -> None:
+            obj.__dict__[name] = value
+
+        def delete_variable(obj: Any) -> None:
+            try:
+                del obj.__dict__[name]
+            except KeyError:
+                raise AttributeError(name) from None
+
+        super().__init__(method.__get__, set_variable, delete_variable, method.__doc__)
+        self.__wrapped__ = method
+
+    def __call__(self, obj: Any, /, *args: Any, **kwargs: Any) -> Any:
+        return self.__wrapped__(obj, *args, **kwargs)
