@@ -300,3 +300,27 @@ def test_conversion_takes_the_truth_of_sort_once():
             return True
 
     assert list(TarvelVar({"b": 1, "a": {"z": 1, "y": 2}}).to_dict(Flag())) == ["a", "b"] and Flag.calls == 1
+
+
+@settings(max_examples=100, deadline=None)
+@given(documents, st.lists(names | st.sampled_from(["0", "1", "-1", "9", "01", "-0"]), min_size=1, max_size=4))
+def test_get_steps_into_lists_as_the_path_module_does(doc, steps):
+    from tarvel_var.paths import lookup
+
+    path = "$." + ".".join(steps)
+    for store in (TarvelVar(doc), build_general(doc)):
+        if "" not in path[2:].split("."):  # the path module refuses empty steps
+            assert shape(store.get(path, "D")) == shape(lookup(store, path, "D"))
+        assert store.get(steps[0], "D") == store._mv_get(steps[0], "D")
+    store = TarvelVar({"l": [{"x": 1}, [2, 3]], "t": {"k": (4,)}})
+    assert [store.get(p, "D") for p in ["$.l.0.x", "$.l.-1.1", "$.l.2", "$.l.x", "$.t.k", "$.l.1.-3"]] == [
+        1, 3, "D", "D", [4], "D"]
+    assert store.get(key="$.l.0.x") == 1 and store.get("$.l.0.y", default=0) == 0
+
+
+def build_general(doc):
+    class Listing(TarvelVar):
+        def _mv_get(self, key, default=None):
+            return super()._mv_get(key, default)
+
+    return Listing(doc)

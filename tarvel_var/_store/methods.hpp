@@ -20,6 +20,9 @@ PyObject* popitem(PyObject* self, PyObject*);
 PyObject* setdefault(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* clear(PyObject* self, PyObject*);
+
+// lookup.cpp: get() by name or by "$." path, with steps into lists
+PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* equals(PyObject* self, PyObject* other);
 PyObject* not_equals(PyObject* self, PyObject* other);
 

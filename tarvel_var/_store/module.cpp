@@ -76,6 +76,11 @@ PyMethodDef public_methods[] = {
     {"to_dict", as_cfunction(to_dict), kFastKw,
      "to_dict($self, /, sort=False)\n--\n\n"
      "The store as plain dicts and lists; `sort` orders the top-level names."},
+    {"get", as_cfunction(get), kFastKw,
+     "get($self, /, key, default=None)\n--\n\n"
+     "The variable `key`, or the value at the \"$.\" path `key`, or `default`. A path steps into "
+     "stores and dicts by name and into lists by index (negative from the end): "
+     "`get(\"$.servers.0.host\")`. Any error on the way gives `default`."},
     {"merge", as_cfunction(merge), METH_O,
      "merge($self, data, /)\n--\n\n"
      "Merges a mapping in: dicts into nested stores, lists onto the lists held, the rest "
@@ -125,11 +130,8 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         Ref keys = new_contract_alias(names().keys, names().mv_keys,
                                       "keys($self, /)\n--\n\nThe names of the variables, as a new list.");
         set_class_attribute(cls, "keys", keys.get());
-        Ref get_name = require(PyUnicode_InternFromString("get"));
-        Ref get = new_contract_alias(get_name.get(), names().mv_get,
-                                     "get($self, key, default=None, /)\n--\n\n"
-                                     "The variable `key` (or a \"$.\" path), or `default`.");
-        set_class_attribute(cls, "get", get.get());
+        state.get_method = require(PyObject_GetAttrString(cls, "get")).release();
+        state.keys_method = keys.release();
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
         install_direct_slots(cls);
         remember_pristine_class();

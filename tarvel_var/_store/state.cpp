@@ -16,7 +16,7 @@ bool init_names() {
         {&n.mv_items, "_mv_items"}, {&n.mv_to_dict, "_mv_to_dict"},
         {&n.to_dict, "_to_dict"}, {&n.list_to_dict, "_list_to_dict"},
         {&n.dunder_dict, "__dict__"}, {&n.dunder_getattribute, "__getattribute__"},
-        {&n.keys, "keys"}, {&n.items, "items"}, {&n.strict, "strict"},
+        {&n.keys, "keys"}, {&n.items, "items"}, {&n.strict, "strict"}, {&n.get, "get"}, {&n.dot, "."},
     };
     for (const auto& [slot, text] : table) {
         if (*slot == nullptr && (*slot = PyUnicode_InternFromString(text)) == nullptr) return false;

@@ -31,6 +31,8 @@ struct Names {
     PyObject* keys;
     PyObject* items;
     PyObject* strict;
+    PyObject* get;
+    PyObject* dot;
 };
 
 struct State {
@@ -43,6 +45,8 @@ struct State {
     PyObject* main_dict_descriptor = nullptr;
     PyObject* object_getattribute = nullptr;
     PyObject* strict_factory = nullptr;  // tarvel_var._store.strict_store
+    PyObject* get_method = nullptr;      // the class's `get` and `keys` as bind() put them
+    PyObject* keys_method = nullptr;
     getattrofunc main_getattro = nullptr;
     bool bound = false;
 };

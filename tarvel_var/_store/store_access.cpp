@@ -20,6 +20,7 @@ struct Facts {
     bool ordinary = false;   // object's __getattribute__ behind the hook, the usual __dict__
     bool own_listing = false;  // `_skip` and `_mv_keys` are var_main's own
     bool own_conversion = false;  // `_skip`, `_mv_to_dict`, `_to_dict`, `_list_to_dict` too
+    bool own_get = false;  // `get` is ours, `keys` our alias of `_mv_keys`, `_mv_get` var_main's
 };
 
 struct CacheEntry {
@@ -44,6 +45,11 @@ Facts compute(PyTypeObject* type) noexcept {
         PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), name);
         facts.own_conversion = facts.own_conversion && own != nullptr && class_attribute(type, name) == own;
     }
+    PyObject* main_mv_get = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), n.mv_get);
+    facts.own_get = facts.ordinary && state.get_method != nullptr &&
+                    class_attribute(type, n.get) == state.get_method &&
+                    class_attribute(type, n.keys) == state.keys_method && main_mv_get != nullptr &&
+                    class_attribute(type, n.mv_get) == main_mv_get;
     return facts;
 }
 
@@ -143,6 +149,12 @@ Ref conversion_dict(PyObject* self) {
         if (dict_hides(dict.get(), name)) return Ref();
     }
     return dict;
+}
+
+bool has_own_get(PyObject* obj) {
+    if (!facts_of(Py_TYPE(obj)).own_get) return false;
+    Ref dict = require(PyObject_GenericGetDict(obj, nullptr));
+    return PyDict_CheckExact(dict.get()) && !dict_hides(dict.get(), names().mv_get);
 }
 
 Ref plain_instance_dict(PyObject* obj) {

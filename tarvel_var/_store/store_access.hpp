@@ -42,6 +42,11 @@ Ref variables_dict(PyObject* self);
 // none hidden by an instance variable, and an exact dict. Empty otherwise.
 Ref conversion_dict(PyObject* self);
 
+// True when obj.get(name) for a plain name is obj._mv_get(name) of var_main and obj.keys() is
+// its listing: `get` and `keys` are the public class's own, and `_mv_get` is var_main's, not
+// hidden by an instance variable.
+bool has_own_get(PyObject* obj);
+
 // obj.__dict__ when the ordinary lookup gives the instance dictionary itself, an exact dict;
 // empty otherwise.
 Ref plain_instance_dict(PyObject* obj);

@@ -1,0 +1,131 @@
+// get(): a variable by name, or a value by "$." path, stepping into lists by index too.
+//
+// A plain name, or any key that is not a "$." path, is the store's own `_mv_get`. A path is
+// walked as `_mv_get` walks one (through keys() and get() of every object it meets, plain
+// dicts directly), and where the current object is a list or tuple, a step that is a whole
+// number (negative counts from the end) is an index into it. As for `_mv_get`, any error on
+// the way gives the default.
+#include <new>
+
+#include "methods.hpp"
+#include "store_access.hpp"
+
+namespace tvs {
+namespace {
+
+// The step as an index into a sequence of `size`, when it is a whole number in range.
+bool index_of(PyObject* step, Py_ssize_t size, Py_ssize_t& index) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(step);
+    Py_ssize_t at = 0;
+    const bool negative = length > 1 && PyUnicode_READ_CHAR(step, 0) == '-';
+    if (negative) at = 1;
+    if (length - at < 1 || length - at > 18) return false;
+    Py_ssize_t value = 0;
+    for (; at < length; ++at) {
+        const Py_UCS4 ch = PyUnicode_READ_CHAR(step, at);
+        if (ch < '0' || ch > '9') return false;
+        value = value * 10 + static_cast<Py_ssize_t>(ch - '0');
+    }
+    if (negative) value = -value;
+    if (value < -size || value >= size) return false;
+    index = value < 0 ? value + size : value;
+    return true;
+}
+
+// One step below `current`; empty when the step is missing.
+Ref step_into(PyObject* current, PyObject* step) {
+    if (PyDict_CheckExact(current)) {
+        PyObject* found = nullptr;
+        if (require_status(PyDict_Contains(current, step)) == 0) return Ref();
+        if (require_status(PyDict_GetItemRef(current, step, &found)) == 0) return tv::none();
+        return Ref::steal(found);
+    }
+    if (PyList_Check(current) || PyTuple_Check(current)) {
+        Py_ssize_t index = 0;
+        if (!index_of(step, PySequence_Size(current), index)) return Ref();
+        return require(PySequence_GetItem(current, index));
+    }
+    if (has_own_get(current)) {  // keys() is the listing and get() this: answer from the store
+        Ref value;
+        if (!find_variable(current, step, &value)) return Ref();
+        return value;
+    }
+    Ref keys = require(PyObject_CallMethodNoArgs(current, names().keys));
+    if (require_status(PySequence_Contains(keys.get(), step)) == 0) return Ref();
+    return require(PyObject_CallMethodOneArg(current, names().get, step));
+}
+
+Ref walk(PyObject* self, PyObject* path) {
+    Ref pieces = require(PyUnicode_Split(path, names().dot, -1));
+    Ref current = Ref::borrow(self);
+    for (Py_ssize_t i = 1; i < PyList_GET_SIZE(pieces.get()); ++i) {
+        Ref step = Ref::borrow(PyList_GET_ITEM(pieces.get(), i));
+        current = step_into(current.get(), step.get());
+        if (!current) return Ref();
+    }
+    return current;
+}
+
+bool is_path(PyObject* key) {
+    return PyUnicode_CheckExact(key) && PyUnicode_GET_LENGTH(key) >= 2 &&
+           PyUnicode_READ_CHAR(key, 0) == '$' && PyUnicode_READ_CHAR(key, 1) == '.';
+}
+
+}  // namespace
+
+PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    // get(key, default=None), either also by keyword, as `_mv_get` takes them
+    PyObject* bound[2] = {nullptr, Py_None};
+    if (nargs > 2) {
+        PyErr_Format(PyExc_TypeError, "get() takes at most 2 arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = args[i];
+    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t i = 0; i < nkw; ++i) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
+        const int slot = PyUnicode_CompareWithASCIIString(keyword, "key") == 0       ? 0
+                         : PyUnicode_CompareWithASCIIString(keyword, "default") == 0 ? 1
+                                                                                     : -1;
+        if (slot < 0) {
+            PyErr_Format(PyExc_TypeError, "get() got an unexpected keyword argument '%U'", keyword);
+            return nullptr;
+        }
+        if (slot < nargs) {
+            PyErr_Format(PyExc_TypeError, "get() got multiple values for argument '%U'", keyword);
+            return nullptr;
+        }
+        bound[slot] = args[nargs + i];
+    }
+    if (bound[0] == nullptr) {
+        PyErr_SetString(PyExc_TypeError, "get() missing required argument 'key'");
+        return nullptr;
+    }
+    PyObject* key = bound[0];
+    PyObject* default_value = bound[1];
+    return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (!is_path(key)) {
+            // `_mv_get` of a plain name, answered from the store's variables when it is
+            // var_main's own and the listing is too (nothing on that way can fail)
+            if (PyUnicode_CheckExact(key) && has_own_get(self)) {
+                if (Ref dict = variables_dict(self)) {
+                    Ref value;
+                    return find_variable(self, key, &value) ? value.release() : Py_NewRef(default_value);
+                }
+            }
+            return call_store_method(self, names().mv_get, {key, default_value}).release();
+        }
+        try {
+            if (Ref found = walk(self, key)) return found.release();
+            return Py_NewRef(default_value);
+        } catch (const tv::PyErrorSet&) {
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        }
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw tv::PyErrorSet{};
+        PyErr_Clear();
+        return Py_NewRef(default_value);
+    });
+}
+
+}  // namespace tvs
