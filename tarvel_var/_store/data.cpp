@@ -31,21 +31,15 @@ public:
     Ref dict(PyObject* source) {
         tv::RecursionGuard guard;
         Ref out;
-        const Py_ssize_t size = PyDict_GET_SIZE(source);
-        Py_ssize_t pos = 0;
-        PyObject* raw_key = nullptr;
-        PyObject* raw_value = nullptr;
-        for (;;) {
-            if (PyDict_GET_SIZE(source) != size) raise_dict_changed_size();
-            if (!PyDict_Next(source, &pos, &raw_key, &raw_value)) break;
-            Ref key_ref = Ref::borrow(raw_key), value_ref = Ref::borrow(raw_value);
+        walk_dict(source, [&](PyObject* raw_key, PyObject* raw_value) {
             Ref key = checked_key(raw_key);
             path_.push_back(key);
             Ref value_out = value(raw_value);
             path_.pop_back();
             if (!out && (!key.is(raw_key) || !value_out.is(raw_value))) out = copy_before(source, raw_key);
             if (out) require_status(PyDict_SetItem(out.get(), key.get(), value_out.get()));
-        }
+            return true;
+        });
         return out ? out : Ref::borrow(source);
     }
 

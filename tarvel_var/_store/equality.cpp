@@ -144,20 +144,6 @@ private:
         return require(PySequence_List(obj));
     }
 
-    template <class Visit>
-    static void walk_dict(PyObject* dict, Visit&& visit) {
-        const Py_ssize_t size = PyDict_GET_SIZE(dict);
-        Py_ssize_t pos = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        for (;;) {
-            if (PyDict_GET_SIZE(dict) != size) raise_dict_changed_size();
-            if (!PyDict_Next(dict, &pos, &key, &value)) break;
-            Ref key_ref = Ref::borrow(key), value_ref = Ref::borrow(value);
-            if (!visit(key_ref.get(), value_ref.get())) break;
-        }
-    }
-
     bool code_may_have_run_ = true;
 };
 
