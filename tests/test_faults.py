@@ -56,8 +56,16 @@ OPS = {
     "__getattr__": lambda s: (s.missing, Sub.__getattr__(s, "other")),
     "__setattr__": lambda s: setattr(s, "w", {"k": (1, 2)}),
     "__repr__": lambda s: repr(s),
+    "merge": lambda s: s.merge({"d": {"e": {"h": 1}}, "n": [{"m": 1}]}),
+    "update": lambda s: s.update({"d": {"q": [1, {"r": 2}]}}, z=(1,)),
+    "__setitem__": lambda s: s.__setitem__("w", {"k": [{"j": 1}]}),
+    "to_dict": lambda s: (s.to_dict(), s.to_dict(True)),
+    "get": lambda s: (s.get("$.b.1.c"), s.get("$.d.e.f"), s.get("zz", 0)),
+    "__eq__": lambda s: (s == fresh(), s == {"a": 1}, s != fresh().to_dict()),
+    "items": lambda s: (s.items(), s.values(), len(s), "d" in s, list(s), dict(s)),
+    "pop": lambda s: (s.pop("a"), s.popitem(), s.setdefault("n", {"x": 1}).to_dict()),
 }
-FORGIVING = {"_mv_get", "_mv_pop", "_mv_pops", "_mv_clear"}
+FORGIVING = {"_mv_get", "_mv_pop", "_mv_pops", "_mv_clear", "get"}
 
 # Small on purpose: an exception handler at a bytecode offset above 256 needs a new int, and
 # under failing allocations the interpreter's own loop would then never leave it.
@@ -101,7 +109,8 @@ for name in limits:
 NAMES = ["__init__", "_set_class", "_mv_add", "_mv_pop", "_mv_pops", "_mv_clear", "_mv_get", "_mv_keys",
          "_mv_values", "_mv_items", "_mv_to_dict", "_mv_to_params", "_mv_to_string", "_to_dict",
          "_list_to_dict", "_set_dict", "_set_list", "_skip", "_mv_set", "_mv_set_kwargs", "_set_attr",
-         "__getattr__", "__setattr__", "__repr__"]
+         "__getattr__", "__setattr__", "__repr__", "merge", "update", "__setitem__", "to_dict", "get",
+         "__eq__", "items", "pop"]
 
 
 def run_child(code, *args):

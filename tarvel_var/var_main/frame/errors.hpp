@@ -49,6 +49,10 @@ Result at_boundary(Result failed, Body&& body) noexcept {
     try {
         return body();
     } catch (const PyErrorSet&) {
+        // Set when thrown, but the interpreter can lose it on the way out: out of memory, it
+        // reports a failure to clear the dict of an object it deallocates as unraisable,
+        // which takes the pending MemoryError with it. The failure was the lack of memory.
+        if (!PyErr_Occurred()) PyErr_NoMemory();
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {
