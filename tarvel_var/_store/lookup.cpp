@@ -109,8 +109,12 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
             // var_main's own and the listing is too (nothing on that way can fail)
             if (PyUnicode_CheckExact(key) && has_own_get(self)) {
                 if (Ref dict = variables_dict(self)) {
-                    Ref value;
-                    return find_variable(self, key, &value) ? value.release() : Py_NewRef(default_value);
+                    PyObject* found = nullptr;
+                    if (is_internal_name(key) ||
+                        require_status(PyDict_GetItemRef(dict.get(), key, &found)) == 0) {
+                        return Py_NewRef(default_value);
+                    }
+                    return found;
                 }
             }
             return call_store_method(self, names().mv_get, {key, default_value}).release();
