@@ -239,6 +239,9 @@ def test_mappings_in_the_data_load_as_dicts():
     assert store.s is inner and type(next(reversed(store.keys()))) is str
     assert TarvelVar(store) == store and TarvelVar(store).a is not store.a
     assert TarvelVar(Keys({"k": {"x": 1}})).k.x == 1
+    plain_outside = TarvelVar({"p": MappingProxyType({"b": 1}), "l": [Keys({"c": 2})], "o": OrderedDict(d=3)})
+    assert plain_outside.to_dict() == {"p": {"b": 1}, "l": [{"c": 2}], "o": {"d": 3}}
+    assert {type(plain_outside.p), type(plain_outside.l[0]), type(plain_outside.o)} == {TarvelVar}
 
 
 def test_no_leaks_on_success_and_error():

@@ -45,6 +45,20 @@ Ref attribute_name(PyObject* name) { return tv::intern_attribute_name(name); }
 
 struct Ineligible {};  // the general path must build this data; nothing has been changed
 
+// A value that is not an exact dict, list, tuple or set and yet more than a value to hold as
+// it is: a dict or sequence of a subclass, or any other Mapping, which the public class
+// converts to a dict first.
+bool needs_checking(PyObject* value) {
+    PyTypeObject* type = Py_TYPE(value);
+    if (type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+        type == &PyBool_Type || value == Py_None || type == &PyBytes_Type ||
+        type == &PyFrozenSet_Type || is_store(value)) {
+        return false;
+    }
+    if (PyDict_Check(value) || is_sequence_value(value)) return true;
+    return require_status(PyObject_IsInstance(value, state.mapping_abc)) == 1;
+}
+
 class Builder {
 public:
     explicit Builder(bool strict) : strict_(strict) {}
@@ -73,12 +87,17 @@ public:
         PyObject* key = nullptr;
         PyObject* value = nullptr;
         while (PyDict_Next(data, &pos, &key, &value)) {
-            if (!PyUnicode_CheckExact(key)) throw Ineligible{};
+            // a key the public class refuses: the checking path raises the error
+            if (!PyUnicode_CheckExact(key) ||
+                (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' &&
+                 is_reserved_name(reinterpret_cast<PyTypeObject*>(state.public_cls), key))) {
+                throw Ineligible{};
+            }
             if (PyDict_CheckExact(value)) {
                 put(attribute_name(key), store_of(value));  // registered by assignment
             } else if (PyList_CheckExact(value) || PyTuple_CheckExact(value) || PySet_CheckExact(value)) {
                 put(Ref::borrow(key), list_of(value));      // written into the dict as it is named
-            } else if (PyDict_Check(value) || is_sequence_value(value)) {
+            } else if (needs_checking(value)) {
                 throw Ineligible{};
             } else {
                 put(attribute_name(key), Ref::borrow(value));
@@ -100,7 +119,7 @@ public:
                 converted = store_of(element);
             } else if (PyList_CheckExact(element) || PyTuple_CheckExact(element) || PySet_CheckExact(element)) {
                 converted = list_of(element);
-            } else if (PyDict_Check(element) || is_sequence_value(element)) {
+            } else if (needs_checking(element)) {
                 throw Ineligible{};
             } else {
                 converted = Ref::borrow(element);

@@ -14,8 +14,10 @@
 
 namespace tvs {
 
-// Fills the fresh store `self` with the prepared `data` directly and returns true, or returns
-// false, having changed nothing, when the general path must do it.
+// Fills the fresh store `self` with `data` directly and returns true, or returns false,
+// having changed nothing, when the general path must do it: the data holds something that
+// is not plain, or a key that is not a str or that the store keeps for itself (which the
+// general path refuses with its error).
 bool build_directly(PyObject* self, PyObject* data, bool strict);
 
 // Records what the class holds after bind(), to tell later whether it is still so.

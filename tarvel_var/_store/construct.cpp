@@ -81,6 +81,12 @@ void set_up(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict) {
     }
 }
 
+// A store that holds nothing yet, not even its internal variables: the constructor's own.
+bool is_fresh(PyObject* self) {
+    Ref dict = instance_dict(self);
+    return PyDict_Check(dict.get()) && PyDict_GET_SIZE(dict.get()) == 0;
+}
+
 void fill(PyObject* self, PyObject* prepared) {
     call_store_method(self, names().mv_add, {prepared});
 }
@@ -95,11 +101,21 @@ PyObject* entry(Body&& body) {
 PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return entry([&] {
         const InitOptions options = parse_init(args, nargs, kwnames);
+        const bool strict = tv::truth(options.strict);
+        if (PyDict_CheckExact(options.data) && is_fresh(self)) {
+            // Plain data is checked while it is built; anything the direct build does not
+            // take (a key to refuse, a mapping to convert) goes the general way, on a store
+            // that holds nothing yet.
+            set_up(self, options.reprint, options.inherit, strict);
+            if (build_directly(self, options.data, strict)) return Py_NewRef(Py_None);
+            Ref prepared = prepare_data(Py_TYPE(self), options.data, "TarvelVar()");
+            fill(self, prepared.get());
+            return Py_NewRef(Py_None);
+        }
         Ref prepared;
         if (options.data != Py_None) prepared = prepare_data(Py_TYPE(self), options.data, "TarvelVar()");
-        const bool strict = tv::truth(options.strict);
         set_up(self, options.reprint, options.inherit, strict);
-        if (prepared && !build_directly(self, prepared.get(), strict)) fill(self, prepared.get());
+        if (prepared) fill(self, prepared.get());
         return Py_NewRef(Py_None);
     });
 }

@@ -8,16 +8,19 @@
 namespace tvs {
 namespace {
 
+bool is_plain_scalar(PyObject* obj) noexcept {
+    PyTypeObject* t = Py_TYPE(obj);
+    return t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type ||
+           obj == Py_None;
+}
+
 class Preparer {
 public:
     explicit Preparer(PyTypeObject* store_type) : type_(store_type) {}
 
     Ref value(PyObject* obj) {
         PyTypeObject* t = Py_TYPE(obj);
-        if (t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type ||
-            obj == Py_None) {
-            return Ref::borrow(obj);
-        }
+        if (is_plain_scalar(obj)) return Ref::borrow(obj);
         if (t == &PyDict_Type) return dict(obj);
         if (is_store(obj) || is_store_by_name(obj)) return Ref::borrow(obj);
         if (PyList_Check(obj) || PyTuple_Check(obj) || is_sequence_value(obj)) return sequence(obj);
@@ -33,9 +36,7 @@ public:
         Ref out;
         walk_dict(source, [&](PyObject* raw_key, PyObject* raw_value) {
             Ref key = checked_key(raw_key);
-            path_.push_back(key);
-            Ref value_out = value(raw_value);
-            path_.pop_back();
+            Ref value_out = under(key.get(), raw_value);
             if (!out && (!key.is(raw_key) || !value_out.is(raw_value))) out = copy_before(source, raw_key);
             if (out) require_status(PyDict_SetItem(out.get(), key.get(), value_out.get()));
             return true;
@@ -55,9 +56,7 @@ public:
                       Py_TYPE(source)->tp_name);
             }
             Ref key = checked_key(PyTuple_GET_ITEM(pair.get(), 0));
-            path_.push_back(key);
-            Ref value_out = value(PyTuple_GET_ITEM(pair.get(), 1));
-            path_.pop_back();
+            Ref value_out = under(key.get(), PyTuple_GET_ITEM(pair.get(), 1));
             require_status(PyDict_SetItem(out.get(), key.get(), value_out.get()));
         }
         return out;
@@ -76,14 +75,22 @@ public:
             const Py_ssize_t size = PyList_Check(seq) ? PyList_GET_SIZE(seq) : PyTuple_GET_SIZE(seq);
             if (i >= size) break;
             Ref element = Ref::borrow(PySequence_Fast_ITEMS(seq)[i]);
-            Ref index = require(PyLong_FromSsize_t(i));
-            path_.push_back(index);
-            Ref element_out = value(element.get());
-            path_.pop_back();
+            Ref element_out = under(i, element.get());
             if (!out && !element_out.is(element.get())) out = require(PySequence_GetSlice(seq, 0, i));
             if (out) require_status(PyList_Append(out.get(), element_out.get()));
         }
         return out ? out : Ref::borrow(source);
+    }
+
+    // value(obj), with the path of what is below it extended by one step (a key or an
+    // index) while it is looked at.
+    template <class Step>
+    Ref under(Step step, PyObject* obj) {
+        if (is_plain_scalar(obj)) return Ref::borrow(obj);  // nothing below it
+        path_.push_back(PathStep(step));
+        Ref out = value(obj);
+        path_.pop_back();
+        return out;
     }
 
     Ref checked_key(PyObject* key) {
@@ -94,7 +101,7 @@ public:
         }
         Ref exact = PyUnicode_CheckExact(key) ? Ref::borrow(key) : require(PyUnicode_FromObject(key));
         if (is_reserved_name(type_, exact.get())) {
-            path_.push_back(exact);
+            path_.push_back(PathStep(exact.get()));
             Ref where = path_text();
             raise(PyExc_ValueError, "reserved key %R at %U: the store keeps this name for itself",
                   exact.get(), where.get());
@@ -102,7 +109,7 @@ public:
         return exact;
     }
 
-    void enter(PyObject* key) { path_.push_back(Ref::borrow(key)); }
+    void enter(PyObject* key) { path_.push_back(PathStep(key)); }
 
 private:
     // A new dict holding the entries of `source` that come before `stop`.
@@ -120,8 +127,9 @@ private:
     // "$.a.0.b": where the problem is, written as a path.
     Ref path_text() {
         Ref text = require(PyUnicode_FromString("$"));
-        for (const Ref& part : path_) {
-            Ref piece = require(PyUnicode_FromFormat(".%S", part.get()));
+        for (const PathStep& part : path_) {
+            Ref piece = part.key ? require(PyUnicode_FromFormat(".%S", part.key.get()))
+                                 : require(PyUnicode_FromFormat(".%zd", part.index));
             PyObject* joined = text.release();
             PyUnicode_Append(&joined, piece.get());
             text = require(joined);
@@ -129,8 +137,16 @@ private:
         return text;
     }
 
+    // One step of the path to what is being looked at: a key, or else an index.
+    struct PathStep {
+        explicit PathStep(PyObject* name) : key(Ref::borrow(name)) {}
+        explicit PathStep(Py_ssize_t at) : index(at) {}
+        Ref key;
+        Py_ssize_t index = 0;
+    };
+
     PyTypeObject* type_;
-    std::vector<Ref> path_;
+    std::vector<PathStep> path_;
 };
 
 }  // namespace
