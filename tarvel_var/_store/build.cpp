@@ -159,6 +159,21 @@ void remember_pristine_class() {
     pristine.setattro = type->tp_setattro;
 }
 
+bool fill_fresh_store(PyObject* self, PyObject* data) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(self)) != state.public_cls) return false;
+    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+    if (!PyDict_CheckExact(dict.get()) || PyDict_GET_SIZE(dict.get()) != 4) return false;
+    PyObject* factory = nullptr;
+    if (require_status(PyDict_GetItemRef(dict.get(), names().i_c_u, &factory)) == 0) return false;
+    Ref factory_ref = Ref::steal(factory);
+    // the nested stores the merge would make: those of the factory the store holds
+    if (factory != state.public_cls && factory != state.strict_factory) return false;
+    for (PyObject* name : {names().g_n_r, names().g_n_i, names().g_n_s}) {
+        if (require_status(PyDict_Contains(dict.get(), name)) == 0) return false;
+    }
+    return build_directly(self, data, factory == state.strict_factory);
+}
+
 bool build_directly(PyObject* self, PyObject* data, bool strict) {
     if (reinterpret_cast<PyObject*>(Py_TYPE(self)) != state.public_cls || !PyDict_CheckExact(data) ||
         !class_is_pristine()) {

@@ -20,6 +20,11 @@ namespace tvs {
 // general path refuses with its error).
 bool build_directly(PyObject* self, PyObject* data, bool strict);
 
+// The same for `add(**data)` on a store that holds only its internal variables, as the store
+// factory makes it: the nested stores are made as its factory (the class, or the strict
+// stores' factory) would make them.
+bool fill_fresh_store(PyObject* self, PyObject* data);
+
 // Records what the class holds after bind(), to tell later whether it is still so.
 void remember_pristine_class();
 

@@ -137,7 +137,8 @@ PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
         while (PyDict_Next(entries.get(), &pos, &key, &value)) {
             if (!PyUnicode_Check(key)) raise(PyExc_TypeError, "keywords must be strings");
         }
-        fill(self, entries.get());
+        // the store factory's new store being filled, as the merge fills every nested store
+        if (!fill_fresh_store(self, entries.get())) fill(self, entries.get());
         return Py_NewRef(Py_None);
     });
 }
