@@ -85,7 +85,7 @@ asan: $(PY)
 valgrind: install-test
 	PYTHONMALLOC=malloc valgrind --quiet --error-exitcode=99 --errors-for-leak-kinds=none \
 	    --suppressions=tools/valgrind-python.supp \
-	    $(PY) -P -m pytest -q -p no:cacheprovider -m "not packaging" --ignore=tests/test_recursion.py
+	    $(PY) -P -m pytest -q -p no:cacheprovider -m "not packaging and not stress" --ignore=tests/test_recursion.py
 
 clean:
 	rm -rf build $(VENV) .pytest_cache .hypothesis
