@@ -377,9 +377,9 @@ def plain_of(value: Any) -> Any:
     if hasattr(type(value), "_mv_to_dict"):
         return value._mv_to_dict()
     if isinstance(value, (list, tuple, set, frozenset)):
-        from . import TarvelVar  # the module is loaded by now: this only binds the name
+        from .var_main import TarvelVarMain  # the core's conversion needs no set-up store
 
-        return TarvelVar()._list_to_dict(list(value))
+        return TarvelVarMain()._list_to_dict(list(value))
     return value
 
 
