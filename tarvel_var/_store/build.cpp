@@ -26,6 +26,8 @@ struct Pristine {
 };
 Pristine pristine;
 
+}  // namespace
+
 bool class_is_pristine() {
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
     const unsigned int version = tv::type_version(type);
@@ -39,6 +41,8 @@ bool class_is_pristine() {
     pristine.valid = valid;
     return valid;
 }
+
+namespace {
 
 // Assignment interns the name as setattr() does, without making it immortal.
 Ref attribute_name(PyObject* name) { return tv::intern_attribute_name(name); }
@@ -157,6 +161,18 @@ void remember_pristine_class() {
     for (const char* text : kInternalNames) pristine.absent.push_back(require(PyUnicode_InternFromString(text)));
     pristine.init = type->tp_init;
     pristine.setattro = type->tp_setattro;
+}
+
+bool set_up_fresh_store(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(self)) != state.public_cls || !class_is_pristine()) return false;
+    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+    if (!PyDict_CheckExact(dict.get()) || PyDict_GET_SIZE(dict.get()) != 0) return false;
+    const Names& n = names();
+    require_status(PyDict_SetItem(dict.get(), n.i_c_u, strict ? state.strict_factory : state.public_cls));
+    require_status(PyDict_SetItem(dict.get(), n.g_n_r, reprint));
+    require_status(PyDict_SetItem(dict.get(), n.g_n_i, inherit));
+    require_status(PyDict_SetItem(dict.get(), n.g_n_s, strict ? Py_True : Py_False));
+    return true;
 }
 
 bool fill_fresh_store(PyObject* self, PyObject* data) {

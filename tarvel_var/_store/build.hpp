@@ -25,6 +25,14 @@ bool build_directly(PyObject* self, PyObject* data, bool strict);
 // stores' factory) would make them.
 bool fill_fresh_store(PyObject* self, PyObject* data);
 
+// `_set_class(factory, reprint, inherit)` (and the strict mark) on a new store of the class
+// itself, written directly: the core's own `_set_class` does no more than these four item
+// assignments into a dict that holds nothing yet. False, having changed nothing, otherwise.
+bool set_up_fresh_store(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict);
+
+// Whether the class still holds what bind() left on it (the core's merge chain and set-up).
+bool class_is_pristine();
+
 // Records what the class holds after bind(), to tell later whether it is still so.
 void remember_pristine_class();
 

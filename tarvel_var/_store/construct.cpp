@@ -73,6 +73,7 @@ bool is_strict(PyObject* self) {
 
 // What the constructor does before it takes in data.
 void set_up(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict) {
+    if (set_up_fresh_store(self, reprint, inherit, strict)) return;
     PyObject* factory = strict ? state.strict_factory : state.public_cls;
     call_store_method(self, names().set_class, {factory, reprint, inherit});
     if (strict) {
