@@ -1,6 +1,5 @@
 #include "build.hpp"
 
-#include <array>
 #include <utility>
 #include <vector>
 
@@ -11,38 +10,15 @@
 namespace tvs {
 namespace {
 
-// The methods the merge runs through; the public class must hold var_main's own.
-constexpr const char* kMergeChain[] = {"_mv_add", "_set_dict", "_set_list", "_mv_set", "_set_attr",
-                                       "__setattr__", "_set_class", "_skip"};
-constexpr const char* kInternalNames[] = {"_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"};
-
-struct Pristine {
-    std::vector<std::pair<Ref, Ref>> expected;  // (name, the object the class must find)
-    std::vector<Ref> absent;                    // names the class must not have
-    initproc init = nullptr;
-    setattrofunc setattro = nullptr;
-    unsigned int version = 0;
-    bool valid = false;
-};
-Pristine pristine;
-
-}  // namespace
-
-bool class_is_pristine() {
-    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
-    const unsigned int version = tv::type_version(type);
-    if (version != 0 && version == pristine.version) return pristine.valid;
-    bool valid = type->tp_init == pristine.init && type->tp_setattro == pristine.setattro;
-    for (const auto& [name, object] : pristine.expected) {
-        valid = valid && class_attribute(type, name.get()) == object.get();
-    }
-    for (const Ref& name : pristine.absent) valid = valid && class_attribute(type, name.get()) == nullptr;
-    pristine.version = version;
-    pristine.valid = valid;
-    return valid;
+// What the store factory's set-up writes: the four internal variables, in their order, into
+// a store's dict that holds nothing yet.
+void write_internal_variables(PyObject* dict, PyObject* reprint, PyObject* inherit, bool strict) {
+    const Names& n = names();
+    require_status(PyDict_SetItem(dict, n.i_c_u, strict ? state.strict_factory : state.public_cls));
+    require_status(PyDict_SetItem(dict, n.g_n_r, reprint));
+    require_status(PyDict_SetItem(dict, n.g_n_i, inherit));
+    require_status(PyDict_SetItem(dict, n.g_n_s, strict ? Py_True : Py_False));
 }
-
-namespace {
 
 // Assignment interns the name as setattr() does, without making it immortal.
 Ref attribute_name(PyObject* name) { return tv::intern_attribute_name(name); }
@@ -54,9 +30,7 @@ struct Ineligible {};  // the general path must build this data; nothing has bee
 // converts to a dict first.
 bool needs_checking(PyObject* value) {
     PyTypeObject* type = Py_TYPE(value);
-    if (type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
-        type == &PyBool_Type || value == Py_None || type == &PyBytes_Type ||
-        type == &PyFrozenSet_Type || is_store(value)) {
+    if (is_plain_scalar(value) || type == &PyBytes_Type || type == &PyFrozenSet_Type || is_store(value)) {
         return false;
     }
     if (PyDict_Check(value) || is_sequence_value(value)) return true;
@@ -73,11 +47,7 @@ public:
         PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
         Ref store = require(type->tp_new(type, empty_tuple(), nullptr));
         Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
-        const Names& n = names();
-        require_status(PyDict_SetItem(dict.get(), n.i_c_u, strict_ ? state.strict_factory : state.public_cls));
-        require_status(PyDict_SetItem(dict.get(), n.g_n_r, Py_False));
-        require_status(PyDict_SetItem(dict.get(), n.g_n_i, Py_False));
-        require_status(PyDict_SetItem(dict.get(), n.g_n_s, strict_ ? Py_True : Py_False));
+        write_internal_variables(dict.get(), Py_False, Py_False, strict_);
         entries(data, [&](Ref key, Ref value) {
             require_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
         });
@@ -144,39 +114,16 @@ private:
 
 }  // namespace
 
-void remember_pristine_class() {
-    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
-    PyTypeObject* main_type = reinterpret_cast<PyTypeObject*>(state.main_cls);
-    pristine = Pristine{};
-    for (const char* text : kMergeChain) {
-        Ref name = require(PyUnicode_InternFromString(text));
-        PyObject* own = class_attribute(main_type, name.get());
-        if (own == nullptr) raise(PyExc_SystemError, "TarvelVarMain has no %s", text);
-        pristine.expected.emplace_back(name, Ref::borrow(own));
-    }
-    for (const char* text : {"add", "__getattribute__", "__dict__"}) {
-        Ref name = require(PyUnicode_InternFromString(text));
-        pristine.expected.emplace_back(name, Ref::borrow(class_attribute(type, name.get())));
-    }
-    for (const char* text : kInternalNames) pristine.absent.push_back(require(PyUnicode_InternFromString(text)));
-    pristine.init = type->tp_init;
-    pristine.setattro = type->tp_setattro;
-}
-
 bool set_up_fresh_store(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict) {
-    if (reinterpret_cast<PyObject*>(Py_TYPE(self)) != state.public_cls || !class_is_pristine()) return false;
+    if (!class_is_pristine(Py_TYPE(self))) return false;
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get()) || PyDict_GET_SIZE(dict.get()) != 0) return false;
-    const Names& n = names();
-    require_status(PyDict_SetItem(dict.get(), n.i_c_u, strict ? state.strict_factory : state.public_cls));
-    require_status(PyDict_SetItem(dict.get(), n.g_n_r, reprint));
-    require_status(PyDict_SetItem(dict.get(), n.g_n_i, inherit));
-    require_status(PyDict_SetItem(dict.get(), n.g_n_s, strict ? Py_True : Py_False));
+    write_internal_variables(dict.get(), reprint, inherit, strict);
     return true;
 }
 
 bool fill_fresh_store(PyObject* self, PyObject* data) {
-    if (reinterpret_cast<PyObject*>(Py_TYPE(self)) != state.public_cls) return false;
+    if (!class_is_pristine(Py_TYPE(self))) return false;
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get()) || PyDict_GET_SIZE(dict.get()) != 4) return false;
     PyObject* factory = nullptr;
@@ -191,10 +138,7 @@ bool fill_fresh_store(PyObject* self, PyObject* data) {
 }
 
 bool build_directly(PyObject* self, PyObject* data, bool strict) {
-    if (reinterpret_cast<PyObject*>(Py_TYPE(self)) != state.public_cls || !PyDict_CheckExact(data) ||
-        !class_is_pristine()) {
-        return false;
-    }
+    if (!PyDict_CheckExact(data) || !class_is_pristine(Py_TYPE(self))) return false;
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get()) || PyDict_GET_SIZE(dict.get()) != 4) return false;  // not fresh
     // Everything is built before the store is touched, so that a value the general path must

@@ -30,10 +30,4 @@ bool fill_fresh_store(PyObject* self, PyObject* data);
 // assignments into a dict that holds nothing yet. False, having changed nothing, otherwise.
 bool set_up_fresh_store(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict);
 
-// Whether the class still holds what bind() left on it (the core's merge chain and set-up).
-bool class_is_pristine();
-
-// Records what the class holds after bind(), to tell later whether it is still so.
-void remember_pristine_class();
-
 }  // namespace tvs

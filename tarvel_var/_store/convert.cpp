@@ -37,10 +37,7 @@ public:
     // the result holds as it is.
     Ref value(PyObject* obj) {
         PyTypeObject* type = Py_TYPE(obj);
-        if (type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
-            type == &PyBool_Type || obj == Py_None || type == &PyDict_Type) {
-            return Ref();
-        }
+        if (is_plain_scalar(obj) || type == &PyDict_Type) return Ref();
         if (is_store_by_name(obj)) {
             Ref dict = plain_instance_dict(obj);
             if (!dict) throw GiveUp{};

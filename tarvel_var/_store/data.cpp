@@ -8,12 +8,6 @@
 namespace tvs {
 namespace {
 
-bool is_plain_scalar(PyObject* obj) noexcept {
-    PyTypeObject* t = Py_TYPE(obj);
-    return t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type ||
-           obj == Py_None;
-}
-
 class Preparer {
 public:
     explicit Preparer(PyTypeObject* store_type) : type_(store_type) {}
@@ -23,7 +17,7 @@ public:
         if (is_plain_scalar(obj)) return Ref::borrow(obj);
         if (t == &PyDict_Type) return dict(obj);
         if (is_store(obj) || is_store_by_name(obj)) return Ref::borrow(obj);
-        if (PyList_Check(obj) || PyTuple_Check(obj) || is_sequence_value(obj)) return sequence(obj);
+        if (is_sequence_value(obj)) return sequence(obj);
         if (PyDict_Check(obj)) return mapping(obj);
         if (PyBytes_Check(obj) || PyFrozenSet_Check(obj) || PyComplex_Check(obj)) return Ref::borrow(obj);
         if (require_status(PyObject_IsInstance(obj, state.mapping_abc))) return mapping(obj);

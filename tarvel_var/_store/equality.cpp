@@ -7,12 +7,6 @@ namespace {
 
 enum class Kind { Store, Mapping, Sequence, Other };
 
-bool is_plain_scalar(PyObject* obj) noexcept {
-    PyTypeObject* t = Py_TYPE(obj);
-    return t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type ||
-           obj == Py_None;
-}
-
 class Comparer {
 public:
     bool equal(PyObject* a, PyObject* b) {

@@ -107,15 +107,13 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
         if (!is_path(key)) {
             // `_mv_get` of a plain name, answered from the store's variables when it is
             // var_main's own and the listing is too (nothing on that way can fail)
-            if (PyUnicode_CheckExact(key) && has_own_get(self)) {
-                if (Ref dict = variables_dict(self)) {
-                    PyObject* found = nullptr;
-                    if (is_internal_name(key) ||
-                        require_status(PyDict_GetItemRef(dict.get(), key, &found)) == 0) {
-                        return Py_NewRef(default_value);
-                    }
-                    return found;
+            Ref dict = PyUnicode_CheckExact(key) ? variables_dict(self) : Ref();
+            if (dict && has_own_get(self, dict.get())) {
+                PyObject* found = nullptr;
+                if (is_internal_name(key) || require_status(PyDict_GetItemRef(dict.get(), key, &found)) == 0) {
+                    return Py_NewRef(default_value);
                 }
+                return found;
             }
             return call_store_method(self, names().mv_get, {key, default_value}).release();
         }

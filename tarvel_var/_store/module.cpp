@@ -2,7 +2,6 @@
 // class in Python and calls bind() once, which puts the methods of this module on it.
 #include <Python.h>
 
-#include "build.hpp"
 #include "contract.hpp"
 #include "frame/cpython_private.hpp"
 #include "methods.hpp"
@@ -95,17 +94,17 @@ void set_class_attribute(PyObject* cls, const char* name, PyObject* value) {
 
 void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject* mapping_abc) {
     PyTypeObject* main_type = reinterpret_cast<PyTypeObject*>(main_cls);
-    state.main_skip = Py_XNewRef(class_attribute(main_type, names().skip));
     Ref getattr_name = require(PyUnicode_InternFromString("__getattr__"));
     state.main_getattr = Py_XNewRef(class_attribute(main_type, getattr_name.get()));
     state.main_dict_descriptor = Py_XNewRef(class_attribute(main_type, names().dunder_dict));
     state.object_getattribute =
         Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
-    if (state.main_skip == nullptr || state.main_getattr == nullptr ||
+    if (class_attribute(main_type, names().skip) == nullptr || state.main_getattr == nullptr ||
         state.main_dict_descriptor == nullptr || state.object_getattribute == nullptr) {
         raise(PyExc_SystemError, "TarvelVarMain is not laid out as expected");
     }
     state.main_getattro = main_type->tp_getattro;
+    state.main_setattro = main_type->tp_setattro;
     state.main_cls = Py_NewRef(main_cls);
     state.public_cls = Py_NewRef(cls);
     state.mapping_abc = Py_NewRef(mapping_abc);
@@ -131,10 +130,11 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
                                       "keys($self, /)\n--\n\nThe names of the variables, as a new list.");
         set_class_attribute(cls, "keys", keys.get());
         state.get_method = require(PyObject_GetAttrString(cls, "get")).release();
+        state.add_method = require(PyObject_GetAttrString(cls, "add")).release();
         state.keys_method = keys.release();
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
         install_direct_slots(cls);
-        remember_pristine_class();
+        state.init_slot = reinterpret_cast<PyTypeObject*>(cls)->tp_init;
         state.bound = true;
         return Py_NewRef(Py_None);
     });

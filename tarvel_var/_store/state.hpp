@@ -17,20 +17,21 @@ struct Names {
     PyObject* set_class;
     PyObject* mv_add;
     PyObject* mv_set;
+    PyObject* set_dict;
+    PyObject* set_list;
+    PyObject* set_attr;
+    PyObject* dunder_setattr;
+    PyObject* add;
     PyObject* mv_pop;
     PyObject* mv_clear;
     PyObject* mv_get;
     PyObject* mv_keys;
-    PyObject* mv_values;
-    PyObject* mv_items;
     PyObject* mv_to_dict;
     PyObject* to_dict;
     PyObject* list_to_dict;
     PyObject* dunder_dict;
     PyObject* dunder_getattribute;
     PyObject* keys;
-    PyObject* items;
-    PyObject* strict;
     PyObject* get;
     PyObject* dot;
 };
@@ -40,14 +41,16 @@ struct State {
     PyObject* main_cls = nullptr;        // var_main.TarvelVarMain
     PyObject* public_cls = nullptr;      // tarvel_var.TarvelVar
     PyObject* mapping_abc = nullptr;     // collections.abc.Mapping
-    PyObject* main_skip = nullptr;       // the staticmethod TarvelVarMain holds as `_skip`
     PyObject* main_getattr = nullptr;    // TarvelVarMain.__getattr__
     PyObject* main_dict_descriptor = nullptr;
     PyObject* object_getattribute = nullptr;
     PyObject* strict_factory = nullptr;  // tarvel_var._store.strict_store
     PyObject* get_method = nullptr;      // the class's `get` and `keys` as bind() put them
     PyObject* keys_method = nullptr;
+    PyObject* add_method = nullptr;      // the class's `add` as bind() put it
     getattrofunc main_getattro = nullptr;
+    setattrofunc main_setattro = nullptr;
+    initproc init_slot = nullptr;          // the class's tp_init as bind() set it
     bool bound = false;
 };
 

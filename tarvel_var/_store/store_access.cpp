@@ -1,5 +1,6 @@
 #include "store_access.hpp"
 
+#include "frame/class_cache.hpp"
 #include "frame/cpython_private.hpp"
 
 #include <array>
@@ -14,21 +15,22 @@ PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
 
 namespace {
 
-// What a store's class does with lookup, per state of the class: (address, version tag)
-// identifies one, since a modified class gets a new tag and tags are never reused.
+// What a store's class does with lookup, per state of the class.
 struct Facts {
     bool ordinary = false;   // object's __getattribute__ behind the hook, the usual __dict__
     bool own_listing = false;  // `_skip` and `_mv_keys` are var_main's own
     bool own_conversion = false;  // `_skip`, `_mv_to_dict`, `_to_dict`, `_list_to_dict` too
     bool own_get = false;  // `get` is ours, `keys` our alias of `_mv_keys`, `_mv_get` var_main's
+    // The public class itself as bind() left it: var_main's own set-up and merge chain, our
+    // `add`, constructor and attribute hook, and no class attribute named like an internal
+    // variable. Then building a store gives what the merge would give.
+    bool pristine = false;
 };
 
-struct CacheEntry {
-    PyTypeObject* type = nullptr;
-    unsigned int version = 0;
-    Facts facts;
-};
-std::array<CacheEntry, 8> cache;
+bool is_main_method(PyTypeObject* type, PyObject* name) noexcept {
+    PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), name);
+    return own != nullptr && class_attribute(type, name) == own;
+}
 
 
 Facts compute(PyTypeObject* type) noexcept {
@@ -37,33 +39,29 @@ Facts compute(PyTypeObject* type) noexcept {
     const Names& n = names();
     facts.ordinary = class_attribute(type, n.dunder_getattribute) == state.object_getattribute &&
                      class_attribute(type, n.dunder_dict) == state.main_dict_descriptor;
-    PyObject* main_mv_keys = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), n.mv_keys);
-    facts.own_listing = facts.ordinary && class_attribute(type, n.skip) == state.main_skip &&
-                        main_mv_keys != nullptr && class_attribute(type, n.mv_keys) == main_mv_keys;
-    facts.own_conversion = facts.ordinary && class_attribute(type, n.skip) == state.main_skip;
-    for (PyObject* name : {n.mv_to_dict, n.to_dict, n.list_to_dict}) {
-        PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), name);
-        facts.own_conversion = facts.own_conversion && own != nullptr && class_attribute(type, name) == own;
-    }
-    PyObject* main_mv_get = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), n.mv_get);
+    facts.own_listing = facts.ordinary && is_main_method(type, n.skip) && is_main_method(type, n.mv_keys);
+    facts.own_conversion = facts.ordinary && is_main_method(type, n.skip) &&
+                           is_main_method(type, n.mv_to_dict) && is_main_method(type, n.to_dict) &&
+                           is_main_method(type, n.list_to_dict);
     facts.own_get = facts.ordinary && state.get_method != nullptr &&
                     class_attribute(type, n.get) == state.get_method &&
-                    class_attribute(type, n.keys) == state.keys_method && main_mv_get != nullptr &&
-                    class_attribute(type, n.mv_get) == main_mv_get;
+                    class_attribute(type, n.keys) == state.keys_method && is_main_method(type, n.mv_get);
+    facts.pristine = facts.ordinary && reinterpret_cast<PyObject*>(type) == state.public_cls &&
+                     type->tp_init == state.init_slot && type->tp_setattro == state.main_setattro &&
+                     class_attribute(type, n.add) == state.add_method;
+    for (PyObject* name : {n.mv_add, n.set_dict, n.set_list, n.mv_set, n.set_attr, n.dunder_setattr,
+                           n.set_class, n.skip}) {
+        facts.pristine = facts.pristine && is_main_method(type, name);
+    }
+    for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+        facts.pristine = facts.pristine && class_attribute(type, name) == nullptr;
+    }
     return facts;
 }
 
-Facts facts_of(PyTypeObject* type) noexcept {
-    const unsigned int version = tv::type_version(type);
-    if (version == 0) return compute(type);
-    CacheEntry& entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
-    if (entry.type != type || entry.version != version) {
-        entry.facts = compute(type);
-        entry.type = type;
-        entry.version = version;
-    }
-    return entry.facts;
-}
+tv::ClassCache<Facts, 8> facts_cache;
+
+Facts facts_of(PyTypeObject* type) noexcept { return facts_cache.get(type, compute); }
 
 bool dict_hides(PyObject* dict, PyObject* name) {
     return require_status(PyDict_Contains(dict, name)) == 1;
@@ -140,6 +138,8 @@ Ref variables_dict(PyObject* self) {
     return dict;
 }
 
+bool class_is_pristine(PyTypeObject* type) noexcept { return facts_of(type).pristine; }
+
 Ref conversion_dict(PyObject* self) {
     if (!facts_of(Py_TYPE(self)).own_conversion) return Ref();
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
@@ -151,10 +151,14 @@ Ref conversion_dict(PyObject* self) {
     return dict;
 }
 
-bool has_own_get(PyObject* obj) {
+bool has_own_get(PyObject* obj, PyObject* dict) {
     if (!facts_of(Py_TYPE(obj)).own_get) return false;
-    Ref dict = require(PyObject_GenericGetDict(obj, nullptr));
-    return PyDict_CheckExact(dict.get()) && !dict_hides(dict.get(), names().mv_get);
+    Ref own_dict;
+    if (dict == nullptr) {
+        own_dict = require(PyObject_GenericGetDict(obj, nullptr));
+        dict = own_dict.get();
+    }
+    return PyDict_CheckExact(dict) && !dict_hides(dict, names().mv_get);
 }
 
 Ref plain_instance_dict(PyObject* obj) {
@@ -235,23 +239,12 @@ bool is_store(PyObject* obj) noexcept {
            PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(state.main_cls));
 }
 
-bool is_sequence_value(PyObject* obj) noexcept {
-    if (PyList_Check(obj) || PyTuple_Check(obj)) return true;
-    if (PyUnicode_Check(obj) || PyLong_Check(obj) || PyFloat_CheckExact(obj) || obj == Py_None) {
-        return false;
-    }
-    return PySet_Check(obj);
-}
-
 void raise_key_error(PyObject* key) {
     Ref args = require(PyTuple_Pack(1, key));  // a tuple key must not become the arguments
     PyErr_SetObject(PyExc_KeyError, args.get());
     throw_error();
 }
 
-void raise_dict_changed_size() {
-    raise(PyExc_RuntimeError, "dictionary changed size during iteration");
-}
 
 }  // namespace tvs
 

@@ -11,6 +11,7 @@
 #include <initializer_list>
 
 #include "frame/errors.hpp"
+#include "frame/plain_containers.hpp"
 #include "state.hpp"
 
 namespace tvs {
@@ -20,6 +21,10 @@ using tv::require;
 using tv::require_status;
 using tv::raise;
 using tv::throw_error;
+using tv::is_plain_scalar;
+using tv::is_sequence_value;
+using tv::raise_dict_changed_size;
+using tv::walk_dict;
 
 // The attribute `name` along the MRO of `type`, as instance lookup finds it, without invoking
 // descriptors; borrowed, nullptr when absent. Runs no Python code.
@@ -37,6 +42,11 @@ Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyOb
 // instance variable, and an exact dict. Empty when the listing must be asked for.
 Ref variables_dict(PyObject* self);
 
+// True when `type` is the public class itself as bind() left it (var_main's own set-up and
+// merge chain, our `add`, constructor and attribute hook, no class attribute named like an
+// internal variable): then building one of its stores directly gives what the merge gives.
+bool class_is_pristine(PyTypeObject* type) noexcept;
+
 // The instance dictionary of `self` when converting it runs var_main's own conversion
 // throughout: ordinary lookup, our own `_skip`, `_mv_to_dict`, `_to_dict` and `_list_to_dict`,
 // none hidden by an instance variable, and an exact dict. Empty otherwise.
@@ -44,8 +54,8 @@ Ref conversion_dict(PyObject* self);
 
 // True when obj.get(name) for a plain name is obj._mv_get(name) of var_main and obj.keys() is
 // its listing: `get` and `keys` are the public class's own, and `_mv_get` is var_main's, not
-// hidden by an instance variable.
-bool has_own_get(PyObject* obj);
+// hidden by an instance variable. `dict` is obj's instance dictionary if the caller holds it.
+bool has_own_get(PyObject* obj, PyObject* dict = nullptr);
 
 // obj.__dict__ when the ordinary lookup gives the instance dictionary itself, an exact dict;
 // empty otherwise.
@@ -75,9 +85,6 @@ bool is_store_by_name(PyObject* obj) noexcept;
 
 // An instance of TarvelVarMain or a subclass.
 bool is_store(PyObject* obj) noexcept;
-
-// A list, set or tuple (subclasses included); a frozenset is not one.
-bool is_sequence_value(PyObject* obj) noexcept;
 
 // "'X' object ..." messages name the type as the interpreter does.
 [[noreturn]] void raise_key_error(PyObject* key);

@@ -47,9 +47,4 @@ bool is_nested_store(PyObject* obj) noexcept {
     return std::strcmp(dot == nullptr ? full : dot + 1, "TarvelVar") == 0;
 }
 
-void raise_dict_changed_size() {
-    PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-    throw_error();
-}
-
 }  // namespace tv

@@ -7,6 +7,7 @@
 
 #include "frame/calls.hpp"
 #include "frame/errors.hpp"
+#include "frame/plain_containers.hpp"
 #include "frame/runtime.hpp"
 
 namespace tv {
@@ -18,18 +19,6 @@ void mapping_set(PyObject* mapping, PyObject* key, PyObject* value);
 
 // Appends with the list's own append operation (a subclass's `append` method is called).
 void list_append(PyObject* list, PyObject* item);
-
-// A list, set or tuple, subclasses included; a frozenset is not one.
-inline bool is_sequence_value(PyObject* obj) {
-    if (PyList_Check(obj) || PyTuple_Check(obj)) return true;
-    // PySet_Check walks the MRO; str, int, bytes and type instances cannot be sets (their
-    // layouts conflict), and neither can floats and None.
-    constexpr unsigned long kNeverSet = Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_LONG_SUBCLASS |
-                                        Py_TPFLAGS_BYTES_SUBCLASS | Py_TPFLAGS_TYPE_SUBCLASS;
-    PyTypeObject* type = Py_TYPE(obj);
-    if ((type->tp_flags & kNeverSet) || type == &PyFloat_Type || obj == Py_None) return false;
-    return PySet_Check(obj);
-}
 
 // A nested store: an object whose type's __name__ is exactly "TarvelVar".
 bool is_nested_store(PyObject* obj) noexcept;
@@ -47,24 +36,6 @@ Ref copy_if_no_element_needs_work(PyObject* sequence, NeedsWork&& needs_work) {
     }
     return require(PyList_CheckExact(sequence) ? PyList_GetSlice(sequence, 0, size)
                                                : PySequence_List(sequence));
-}
-
-[[noreturn]] void raise_dict_changed_size();
-
-// Walks an exact dict in order, comparing its size with the size at the start before each
-// step and once at the end. visit(key, value) receives strong references.
-template <class Visit>
-void walk_dict(PyObject* dict, Visit&& visit) {
-    const Py_ssize_t size = PyDict_GET_SIZE(dict);
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    for (;;) {
-        if (PyDict_GET_SIZE(dict) != size) raise_dict_changed_size();
-        if (!PyDict_Next(dict, &pos, &key, &value)) break;
-        Ref key_ref = Ref::borrow(key), value_ref = Ref::borrow(value);
-        visit(key_ref.get(), value_ref.get());
-    }
 }
 
 // Calls visit(item) for each item of an iterable: exact lists and tuples by index, anything

@@ -1,22 +1,12 @@
 #include "frame/type_facts.hpp"
 
-#include <array>
-#include <cstdint>
-
+#include "frame/class_cache.hpp"
 #include "frame/runtime.hpp"
 
 namespace tv {
 namespace {
 
-struct CacheEntry {
-    PyTypeObject* type = nullptr;
-    unsigned int version = 0;
-    TypeFacts facts;
-};
-
-// Direct-mapped by the type's address; (address, version tag) identifies one state of one
-// class, since version tags are never reused.
-std::array<CacheEntry, 16> cache;
+ClassCache<TypeFacts, 16> cache;
 
 TypeFacts compute(PyTypeObject* type) noexcept {
     TypeFacts facts;
@@ -40,16 +30,6 @@ TypeFacts compute(PyTypeObject* type) noexcept {
 
 }  // namespace
 
-TypeFacts type_facts(PyTypeObject* type) noexcept {
-    const unsigned int version = type_version(type);
-    if (version == 0) return compute(type);  // no tag to key the cache by
-    CacheEntry& entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
-    if (entry.type != type || entry.version != version) {
-        entry.facts = compute(type);
-        entry.type = type;
-        entry.version = version;
-    }
-    return entry.facts;
-}
+TypeFacts type_facts(PyTypeObject* type) noexcept { return cache.get(type, compute); }
 
 }  // namespace tv

@@ -1,0 +1,60 @@
+// Tests and walks of plain containers that need nothing of either module's runtime, so that
+// the core and the public class's native module share one definition of each.
+#pragma once
+
+#include <Python.h>
+
+#include <type_traits>
+
+#include "frame/errors.hpp"
+#include "frame/refs.hpp"
+
+namespace tv {
+
+// A list, set or tuple, subclasses included; a frozenset is not one.
+inline bool is_sequence_value(PyObject* obj) {
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return true;
+    // PySet_Check walks the MRO; str, int, bytes and type instances cannot be sets (their
+    // layouts conflict), and neither can floats and None.
+    constexpr unsigned long kNeverSet = Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_LONG_SUBCLASS |
+                                        Py_TPFLAGS_BYTES_SUBCLASS | Py_TPFLAGS_TYPE_SUBCLASS;
+    PyTypeObject* type = Py_TYPE(obj);
+    if ((type->tp_flags & kNeverSet) || type == &PyFloat_Type || obj == Py_None) return false;
+    return PySet_Check(obj);
+}
+
+// An exact str, int, float or bool, or None: a value with nothing inside it, whose comparisons
+// and conversions run no Python code.
+inline bool is_plain_scalar(PyObject* obj) noexcept {
+    PyTypeObject* type = Py_TYPE(obj);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+           type == &PyBool_Type || obj == Py_None;
+}
+
+[[noreturn]] inline void raise_dict_changed_size() {
+    PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+    throw_error();
+}
+
+// Walks an exact dict in order, comparing its size with the size at the start before each
+// step and once at the end, as a dict's own iteration does. visit(key, value) receives strong
+// references; a visit that returns bool stops the walk by returning false.
+template <class Visit>
+void walk_dict(PyObject* dict, Visit&& visit) {
+    const Py_ssize_t size = PyDict_GET_SIZE(dict);
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    for (;;) {
+        if (PyDict_GET_SIZE(dict) != size) raise_dict_changed_size();
+        if (!PyDict_Next(dict, &pos, &key, &value)) break;
+        Ref key_ref = Ref::borrow(key), value_ref = Ref::borrow(value);
+        if constexpr (std::is_same_v<decltype(visit(key, value)), bool>) {
+            if (!visit(key_ref.get(), value_ref.get())) return;
+        } else {
+            visit(key_ref.get(), value_ref.get());
+        }
+    }
+}
+
+}  // namespace tv
