@@ -92,11 +92,6 @@ void fill(PyObject* self, PyObject* prepared) {
     call_store_method(self, names().mv_add, {prepared});
 }
 
-template <class Body>
-PyObject* entry(Body&& body) {
-    return tv::at_boundary<PyObject*>(nullptr, body);
-}
-
 }  // namespace
 
 PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -101,11 +101,6 @@ bool check_count(const char* function, Py_ssize_t nargs, Py_ssize_t low, Py_ssiz
     return false;
 }
 
-template <class Body>
-PyObject* entry(Body&& body) {
-    return tv::at_boundary<PyObject*>(nullptr, body);
-}
-
 }  // namespace
 
 PyObject* getitem(PyObject* self, PyObject* key) {

@@ -4,7 +4,15 @@
 
 #include <Python.h>
 
+#include "frame/errors.hpp"
+
 namespace tvs {
+
+// Runs the body of a method that returns an object, in the C-API convention.
+template <class Body>
+PyObject* entry(Body&& body) {
+    return tv::at_boundary<PyObject*>(nullptr, body);
+}
 
 // mapping.cpp: the mapping protocol over the store's variables
 PyObject* getitem(PyObject* self, PyObject* key);
