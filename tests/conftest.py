@@ -24,10 +24,18 @@ def new_main_store(reprint=False, inherit=False, factory=TarvelVar):
     return store
 
 
-def added(data, **flags):
-    """A store filled by the module's own merge (`_mv_add`), which takes any key, including the
-    ones the public constructor refuses."""
-    store = TarvelVar(**flags)
+def added(data, strict=False, reprint=False, inherit=False):
+    """A store filled by the module's own merge (`_mv_add`) at every depth, which takes any key,
+    including the ones the public class refuses (its `add` checks them): a stand-in class of
+    the public class's name whose nested stores are its own and are filled by `_mv_add` too."""
+    def __init__(self, reprint=False, inherit=False):
+        self._set_class(type(self), reprint, inherit)
+        vars(self)["_g_n_s"] = strict
+
+    def add(self, **entries):
+        self._mv_add(entries)
+
+    store = type("TarvelVar", (TarvelVar,), {"__init__": __init__, "add": add})(reprint, inherit)
     store._mv_add(data)
     return store
 

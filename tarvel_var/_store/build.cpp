@@ -27,7 +27,7 @@ struct Ineligible {};  // the general path must build this data; nothing has bee
 
 // A value that is not an exact dict, list, tuple or set and yet more than a value to hold as
 // it is: a dict or sequence of a subclass, or any other Mapping, which the public class
-// converts to a dict first.
+// converts to a dict first. The Mapping test can run Python code.
 bool needs_checking(PyObject* value) {
     PyTypeObject* type = Py_TYPE(value);
     if (is_plain_scalar(value) || type == &PyBytes_Type || type == &PyFrozenSet_Type || is_store(value)) {
@@ -54,13 +54,13 @@ public:
         return store;
     }
 
-    // Calls put(name, value) for each entry of the exact dict `data`, converted.
+    // Calls put(name, value) for each entry of the exact dict `data`, converted. The walk holds
+    // its own references and fails as a dict's iteration does if the dict changes size: the
+    // instance check of an unusual value runs Python code (a `__class__` property, the ABC's
+    // hooks, a thread switch inside them).
     template <class Put>
     void entries(PyObject* data, Put&& put) {
-        Py_ssize_t pos = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        while (PyDict_Next(data, &pos, &key, &value)) {
+        tv::walk_dict(data, [&](PyObject* key, PyObject* value) {
             // a key the public class refuses: the checking path raises the error
             if (!PyUnicode_CheckExact(key) ||
                 (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' &&
@@ -76,27 +76,30 @@ public:
             } else {
                 put(attribute_name(key), Ref::borrow(value));
             }
-        }
+        });
     }
 
-    // The converted list of a list, tuple or set.
+    // The converted list of a list, tuple or set. A list that changes while it is converted
+    // (by code an element's instance check runs) is left to the general path, which takes it
+    // as it is then.
     Ref list_of(PyObject* sequence) {
         tv::RecursionGuard guard;
         Ref items = PySet_CheckExact(sequence) ? require(PySequence_List(sequence)) : Ref::borrow(sequence);
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
-        PyObject** elements = PySequence_Fast_ITEMS(items.get());
         Ref result = require(PyList_New(size));
         for (Py_ssize_t i = 0; i < size; ++i) {
-            PyObject* element = elements[i];
+            if (PySequence_Fast_GET_SIZE(items.get()) != size) throw Ineligible{};
+            Ref element = Ref::borrow(PySequence_Fast_ITEMS(items.get())[i]);
             Ref converted;
-            if (PyDict_CheckExact(element)) {
-                converted = store_of(element);
-            } else if (PyList_CheckExact(element) || PyTuple_CheckExact(element) || PySet_CheckExact(element)) {
-                converted = list_of(element);
-            } else if (needs_checking(element)) {
+            if (PyDict_CheckExact(element.get())) {
+                converted = store_of(element.get());
+            } else if (PyList_CheckExact(element.get()) || PyTuple_CheckExact(element.get()) ||
+                       PySet_CheckExact(element.get())) {
+                converted = list_of(element.get());
+            } else if (needs_checking(element.get())) {
                 throw Ineligible{};
             } else {
-                converted = Ref::borrow(element);
+                converted = std::move(element);
             }
             PyList_SET_ITEM(result.get(), i, converted.release());
         }

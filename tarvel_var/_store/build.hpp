@@ -5,9 +5,14 @@
 // passes through `_set_dict`, `_set_list`, `_mv_set` and the attribute hook. When the class is
 // TarvelVar itself with all of those its own, the store is fresh and the data plain (exact
 // dicts, lists, tuples and sets, and values that are none of these), none of those steps can
-// run Python code or fail, and the result is known in advance: nested stores set up as the
-// factory sets them up, converted lists, the other values as they are, in the same order and
-// under the same (interned, where assignment interns) names. This writes that result directly.
+// fail, and the result is known in advance: nested stores set up as the factory sets them up,
+// converted lists, the other values as they are, in the same order and under the same
+// (interned, where assignment interns) names. This writes that result directly.
+//
+// One step can run Python code: the Mapping test of a value that is not of a plain type (its
+// `__class__` may be a property; the ABC's hooks are Python). The walk holds its own
+// references and reads sizes again after it, and a list changed by it is left to the general
+// path.
 #pragma once
 
 #include <Python.h>

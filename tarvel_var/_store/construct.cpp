@@ -43,14 +43,6 @@ InitOptions parse_init(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
     return options;
 }
 
-// A dunder name: protocol probes (__deepcopy__, __setstate__, __array_interface__, ...) must
-// see a missing attribute, never a name or None.
-bool is_dunder(PyObject* name) {
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(name);
-    return length > 4 && PyUnicode_READ_CHAR(name, 0) == '_' && PyUnicode_READ_CHAR(name, 1) == '_' &&
-           PyUnicode_READ_CHAR(name, length - 1) == '_' && PyUnicode_READ_CHAR(name, length - 2) == '_';
-}
-
 bool is_strict(PyObject* self) {
     Ref dict = instance_dict(self);
     if (!PyDict_Check(dict.get())) return false;
@@ -133,8 +125,11 @@ PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
         while (PyDict_Next(entries.get(), &pos, &key, &value)) {
             if (!PyUnicode_Check(key)) raise(PyExc_TypeError, "keywords must be strings");
         }
-        // the store factory's new store being filled, as the merge fills every nested store
-        if (!fill_fresh_store(self, entries.get())) fill(self, entries.get());
+        // the store factory's new store being filled, as the merge fills every nested store;
+        // else checked as merge() checks its data, since add() is public too
+        if (fill_fresh_store(self, entries.get())) return Py_NewRef(Py_None);
+        Ref prepared = prepare_data(Py_TYPE(self), entries.get(), "add()");
+        fill(self, prepared.get());
         return Py_NewRef(Py_None);
     });
 }
@@ -168,7 +163,8 @@ PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 
 PyObject* getattr_hook(PyObject* self, PyObject* name) {
     return entry([&] {
-        if (PyUnicode_Check(name) && (is_dunder(name) || is_strict(self))) {
+        // protocol probes (__deepcopy__, __array_interface__, ...) must see a missing attribute
+        if (PyUnicode_Check(name) && (is_dunder_name(name) || is_strict(self))) {
             raise_missing_attribute(self, name);
         }
         PyObject* stack[] = {self, name};

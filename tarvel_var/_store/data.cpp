@@ -8,40 +8,54 @@
 namespace tvs {
 namespace {
 
+// Checks data and gives it in the form the store's methods take, in one of two passes.
+//
+// The first pass runs no Python code: met with anything whose test or conversion could run
+// some (another Mapping, a subclass of a container, a str subclass as a key), it gives up and
+// the second pass starts over. So when the first pass succeeds, the data it checked cannot have
+// changed, and it is taken as it is, uncopied. The second pass copies every container it walks
+// into a new one that only it holds, from the entries as it checks them: code run while it
+// checks a later entry (an instance check, a Mapping's items()) may change the source, but
+// not what has been checked.
+struct NeedsCopy {};
+
 class Preparer {
 public:
-    explicit Preparer(PyTypeObject* store_type) : type_(store_type) {}
+    Preparer(PyTypeObject* store_type, bool copying) : type_(store_type), copying_(copying) {}
 
     Ref value(PyObject* obj) {
         PyTypeObject* t = Py_TYPE(obj);
         if (is_plain_scalar(obj)) return Ref::borrow(obj);
         if (t == &PyDict_Type) return dict(obj);
-        if (is_store(obj) || is_store_by_name(obj)) return Ref::borrow(obj);
-        if (is_sequence_value(obj)) return sequence(obj);
-        if (PyDict_Check(obj)) return mapping(obj);
+        if (is_store(obj) || is_store_by_name(obj)) return Ref::borrow(obj);  // held as the object it is
+        if (t == &PyList_Type || t == &PyTuple_Type || t == &PySet_Type) return sequence(obj);
         if (PyBytes_Check(obj) || PyFrozenSet_Check(obj) || PyComplex_Check(obj)) return Ref::borrow(obj);
+        if (is_sequence_value(obj) || PyDict_Check(obj)) {
+            code_may_run();
+            return PyDict_Check(obj) ? mapping(obj) : sequence(obj);
+        }
+        code_may_run();
         if (require_status(PyObject_IsInstance(obj, state.mapping_abc))) return mapping(obj);
         return Ref::borrow(obj);
     }
 
-    // An exact dict, copied only from the first entry that changes.
+    // An exact dict: itself (first pass), or a new dict of its checked entries.
     Ref dict(PyObject* source) {
         tv::RecursionGuard guard;
-        Ref out;
+        Ref out = copying_ ? require(PyDict_New()) : Ref();
         walk_dict(source, [&](PyObject* raw_key, PyObject* raw_value) {
             Ref key = checked_key(raw_key);
             Ref value_out = under(key.get(), raw_value);
-            if (!out && (!key.is(raw_key) || !value_out.is(raw_value))) out = copy_before(source, raw_key);
+            if (!copying_ && !value_out.is(raw_value)) throw NeedsCopy{};
             if (out) require_status(PyDict_SetItem(out.get(), key.get(), value_out.get()));
-            return true;
         });
         return out ? out : Ref::borrow(source);
     }
 
-    // Any other mapping: a new dict of its items, in their order.
+    // Any other mapping: a new dict of its items, in their order (second pass only).
     Ref mapping(PyObject* source) {
         tv::RecursionGuard guard;
-        Ref items = require(PyMapping_Items(source));
+        Ref items = require(PyMapping_Items(source));  // may be a list the mapping keeps
         Ref out = require(PyDict_New());
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
             Ref pair = Ref::borrow(PyList_GET_ITEM(items.get(), i));
@@ -56,21 +70,19 @@ public:
         return out;
     }
 
-    // A list, set or tuple: the same object when no element changes, else a new list.
+    // A list, set or tuple: itself (first pass), or a new list of its checked elements.
     Ref sequence(PyObject* source) {
         tv::RecursionGuard guard;
         Ref items = Ref::borrow(source);
         if (!PyList_CheckExact(source) && !PyTuple_CheckExact(source)) {
             items = require(PySequence_List(source));  // one pass over a set or a subclass
         }
-        Ref out;
-        for (Py_ssize_t i = 0;; ++i) {
-            PyObject* seq = items.get();
-            const Py_ssize_t size = PyList_Check(seq) ? PyList_GET_SIZE(seq) : PyTuple_GET_SIZE(seq);
-            if (i >= size) break;
-            Ref element = Ref::borrow(PySequence_Fast_ITEMS(seq)[i]);
+        Ref out = copying_ ? require(PyList_New(0)) : Ref();
+        // the size is read again at every step: checking an element can change a list
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+            Ref element = Ref::borrow(PySequence_Fast_ITEMS(items.get())[i]);
             Ref element_out = under(i, element.get());
-            if (!out && !element_out.is(element.get())) out = require(PySequence_GetSlice(seq, 0, i));
+            if (!copying_ && !element_out.is(element.get())) throw NeedsCopy{};
             if (out) require_status(PyList_Append(out.get(), element_out.get()));
         }
         return out ? out : Ref::borrow(source);
@@ -93,6 +105,7 @@ public:
             raise(PyExc_TypeError, "key %R at %U is not a str (got %.200s)", key, where.get(),
                   Py_TYPE(key)->tp_name);
         }
+        if (!PyUnicode_CheckExact(key) && !copying_) throw NeedsCopy{};
         Ref exact = PyUnicode_CheckExact(key) ? Ref::borrow(key) : require(PyUnicode_FromObject(key));
         if (is_reserved_name(type_, exact.get())) {
             path_.push_back(PathStep(exact.get()));
@@ -105,19 +118,12 @@ public:
 
     void enter(PyObject* key) { path_.push_back(PathStep(key)); }
 
-private:
-    // A new dict holding the entries of `source` that come before `stop`.
-    Ref copy_before(PyObject* source, PyObject* stop) {
-        Ref out = require(PyDict_New());
-        Py_ssize_t pos = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        while (PyDict_Next(source, &pos, &key, &value) && key != stop) {
-            require_status(PyDict_SetItem(out.get(), key, value));
-        }
-        return out;
+    // The first pass gives up before anything that can run Python code.
+    void code_may_run() const {
+        if (!copying_) throw NeedsCopy{};
     }
 
+private:
     // "$.a.0.b": where the problem is, written as a path.
     Ref path_text() {
         Ref text = require(PyUnicode_FromString("$"));
@@ -140,34 +146,53 @@ private:
     };
 
     PyTypeObject* type_;
+    bool copying_;
     std::vector<PathStep> path_;
 };
+
+// Runs prepare(preparer) in the first pass, and again in the second when the first gives up.
+template <class Prepare>
+Ref in_two_passes(PyTypeObject* store_type, Prepare&& prepare) {
+    try {
+        Preparer first(store_type, false);
+        return prepare(first);
+    } catch (const NeedsCopy&) {
+    }
+    Preparer second(store_type, true);
+    return prepare(second);
+}
 
 }  // namespace
 
 Ref prepare_data(PyTypeObject* store_type, PyObject* data, const char* function) {
-    Preparer preparer(store_type);
-    if (PyDict_CheckExact(data)) return preparer.dict(data);
-    if (is_store(data) && is_store_by_name(data)) {
-        Ref content = call_store_method(data, names().mv_to_dict, {});
-        if (PyDict_CheckExact(content.get())) return preparer.dict(content.get());
-        return preparer.mapping(content.get());
+    Ref source = Ref::borrow(data);
+    if (is_store(data)) {
+        // any store, of whatever class, by its content: its sections merge into ours
+        source = call_store_method(data, names().mv_to_dict, {});
+    } else if (!PyDict_Check(data) && !require_status(PyObject_IsInstance(data, state.mapping_abc))) {
+        raise(PyExc_TypeError, "%s argument 'data' must be a mapping, not %.200s", function,
+              Py_TYPE(data)->tp_name);
     }
-    if (PyDict_Check(data) || require_status(PyObject_IsInstance(data, state.mapping_abc))) {
-        return preparer.mapping(data);
-    }
-    raise(PyExc_TypeError, "%s argument 'data' must be a mapping, not %.200s", function,
-          Py_TYPE(data)->tp_name);
+    return in_two_passes(store_type, [&](Preparer& preparer) {
+        if (PyDict_CheckExact(source.get())) return preparer.dict(source.get());
+        preparer.code_may_run();
+        return preparer.mapping(source.get());
+    });
+}
+
+Ref prepare_entries(PyTypeObject* store_type, PyObject* entries) {
+    return in_two_passes(store_type, [&](Preparer& preparer) { return preparer.dict(entries); });
 }
 
 Ref prepare_value(PyTypeObject* store_type, PyObject* key, PyObject* value) {
-    Preparer preparer(store_type);
-    preparer.enter(key);
-    return preparer.value(value);
+    return in_two_passes(store_type, [&](Preparer& preparer) {
+        preparer.enter(key);
+        return preparer.value(value);
+    });
 }
 
 Ref prepare_key(PyTypeObject* store_type, PyObject* key) {
-    return Preparer(store_type).checked_key(key);
+    return in_two_passes(store_type, [&](Preparer& preparer) { return preparer.checked_key(key); });
 }
 
 }  // namespace tvs

@@ -20,6 +20,10 @@ namespace tvs {
 // the callable in the error for anything else ("TarvelVar()", "merge()").
 Ref prepare_data(PyTypeObject* store_type, PyObject* data, const char* function);
 
+// The values of `entries`, an exact dict under checked names that only the caller holds, for
+// update(): a dict of the same names with every value checked as prepare_value checks one.
+Ref prepare_entries(PyTypeObject* store_type, PyObject* entries);
+
 // One value for item assignment or update() under `key`.
 Ref prepare_value(PyTypeObject* store_type, PyObject* key, PyObject* value);
 

@@ -42,7 +42,9 @@ Ref step_into(PyObject* current, PyObject* step) {
     }
     if (PyList_Check(current) || PyTuple_Check(current)) {
         Py_ssize_t index = 0;
-        if (!index_of(step, PySequence_Size(current), index)) return Ref();
+        const Py_ssize_t size = PySequence_Size(current);  // a subclass's __len__ may fail
+        if (size < 0) throw_error();
+        if (!index_of(step, size, index)) return Ref();
         return require(PySequence_GetItem(current, index));
     }
     if (has_own_get(current)) {  // keys() is the listing and get() this: answer from the store

@@ -32,24 +32,18 @@ Ref variable_or_key_error(PyObject* self, PyObject* key) {
     return value;
 }
 
-// The pairs of dict.update's `other`: a mapping's keys (through keys(), as dict.update
-// does), or an iterable of pairs. Each pair is checked before any is assigned.
-Ref update_pairs(PyObject* self, PyObject* other) {
-    Ref pairs = require(PyList_New(0));
-    auto add_pair = [&](PyObject* key, PyObject* value) {
+// The entries of dict.update's `other`: a mapping's keys (through keys(), as dict.update
+// does), or an iterable of pairs, into a new dict under checked names. Their values are checked
+// later, together, so that code run while one is checked cannot change another after its check.
+void collect_entries(PyObject* self, PyObject* other, PyObject* into) {
+    auto add_entry = [&](PyObject* key, PyObject* value) {
         Ref name = prepare_key(Py_TYPE(self), key);
-        Ref prepared = prepare_value(Py_TYPE(self), name.get(), value);
-        Ref pair = require(PyTuple_Pack(2, name.get(), prepared.get()));
-        require_status(PyList_Append(pairs.get(), pair.get()));
+        require_status(PyDict_SetItem(into, name.get(), value));
     };
     PyObject* keys_method = nullptr;
     if (PyDict_CheckExact(other)) {
-        Ref snapshot = require(PyDict_Items(other));  // checking a value may run code
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(snapshot.get()); ++i) {
-            PyObject* pair = PyList_GET_ITEM(snapshot.get(), i);
-            add_pair(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
-        }
-        return pairs;
+        walk_dict(other, [&](PyObject* key, PyObject* value) { add_entry(key, value); });
+        return;
     }
     if (require_status(PyObject_GetOptionalAttr(other, names().keys, &keys_method)) == 1) {
         Ref keys_ref = Ref::steal(keys_method);
@@ -57,10 +51,10 @@ Ref update_pairs(PyObject* self, PyObject* other) {
         Ref iterator = require(PyObject_GetIter(keys.get()));
         while (Ref key = Ref::steal(PyIter_Next(iterator.get()))) {
             Ref value = require(PyObject_GetItem(other, key.get()));
-            add_pair(key.get(), value.get());
+            add_entry(key.get(), value.get());
         }
         if (PyErr_Occurred()) throw_error();
-        return pairs;
+        return;
     }
     Ref iterator = require(PyObject_GetIter(other));
     for (Py_ssize_t index = 0;; ++index) {
@@ -81,9 +75,8 @@ Ref update_pairs(PyObject* self, PyObject* other) {
         }
         Ref key = Ref::borrow(PySequence_Fast_ITEMS(fast.get())[0]);
         Ref value = Ref::borrow(PySequence_Fast_ITEMS(fast.get())[1]);
-        add_pair(key.get(), value.get());
+        add_entry(key.get(), value.get());
     }
-    return pairs;
 }
 
 bool check_count(const char* function, Py_ssize_t nargs, Py_ssize_t low, Py_ssize_t high) {
@@ -204,11 +197,13 @@ PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs) {
     return entry([&] {
         const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
         if (nargs > 1) raise(PyExc_TypeError, "update expected at most 1 argument, got %zd", nargs);
-        Ref pairs = nargs == 1 ? update_pairs(self, PyTuple_GET_ITEM(args, 0)) : require(PyList_New(0));
-        if (kwargs != nullptr) {
-            Ref more = update_pairs(self, kwargs);
-            require_status(PyList_SetSlice(pairs.get(), PY_SSIZE_T_MAX, PY_SSIZE_T_MAX, more.get()));
-        }
+        Ref entries = require(PyDict_New());
+        if (nargs == 1) collect_entries(self, PyTuple_GET_ITEM(args, 0), entries.get());
+        if (kwargs != nullptr) collect_entries(self, kwargs, entries.get());
+        Ref prepared = prepare_entries(Py_TYPE(self), entries.get());
+        // assigned from a list of the pairs: assignment may run code, and the dict is ours only
+        // as long as nothing else sees it
+        Ref pairs = require(PyDict_Items(prepared.get()));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs.get()); ++i) {
             Ref pair = Ref::borrow(PyList_GET_ITEM(pairs.get(), i));
             require_status(PyObject_SetAttr(self, PyTuple_GET_ITEM(pair.get(), 0),

@@ -252,7 +252,13 @@ namespace tvs {
 
 bool is_reserved_name(PyTypeObject* type, PyObject* name) {
     if (PyUnicode_GET_LENGTH(name) == 0 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
-    return is_internal_name(name) || class_attribute(type, name) != nullptr;
+    return is_internal_name(name) || is_dunder_name(name) || class_attribute(type, name) != nullptr;
+}
+
+bool is_dunder_name(PyObject* name) noexcept {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(name);
+    return length > 4 && PyUnicode_READ_CHAR(name, 0) == '_' && PyUnicode_READ_CHAR(name, 1) == '_' &&
+           PyUnicode_READ_CHAR(name, length - 1) == '_' && PyUnicode_READ_CHAR(name, length - 2) == '_';
 }
 
 }  // namespace tvs

@@ -95,9 +95,14 @@ bool is_store(PyObject* obj) noexcept;
 
 namespace tvs {
 
-// A name the store keeps for itself: one of the internal variables, or a name beginning with
-// "_" that the class `type` has an attribute of (its methods such as `_skip`, `_mv_keys`,
-// `__class__`). Data entering through the public class may not write one.
+// A name the store keeps for itself: one of the internal variables, a "__dunder__" name, or a
+// name beginning with "_" that the class `type` has an attribute of (its methods such as
+// `_skip`, `_mv_keys`). Data entering through the public class may not write one. Every
+// dunder name is refused, not only the class's own: tools look such names up on instances
+// (copy's `__deepcopy__`, `__fspath__`, `__html__`, ...), and a variable would answer them.
 bool is_reserved_name(PyTypeObject* type, PyObject* name);
+
+// "__name__": two underscores at each end, and something between them.
+bool is_dunder_name(PyObject* name) noexcept;
 
 }  // namespace tvs
