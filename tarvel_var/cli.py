@@ -44,6 +44,13 @@ class CliError(Exception):
     """A problem with the input, reported as one line and exit status 2."""
 
 
+class OutputError(Exception):
+    """Standard output could not be written (not a closed pipe): one line, exit status 2."""
+
+    def __init__(self, error: OSError) -> None:
+        super().__init__(error.strerror or str(error))
+
+
 def build_parser() -> argparse.ArgumentParser:
     import argparse
 
@@ -73,13 +80,18 @@ def build_parser() -> argparse.ArgumentParser:
     edits.add_argument("--merge", dest="edits", action="append", metavar="JSON",
                        type=lambda text: ("merge", text),
                        help='merge a JSON object into the store, e.g. --merge \'{"db": {"user": "x"}}\'')
+    edits.add_argument("--del", dest="edits", action="append", metavar="PATH",
+                       type=lambda text: ("del", text),
+                       help="remove a variable or the value at a \"$.\" path, e.g. --del '$.db.password'")
     shows = parser.add_argument_group("output, printed in the order given")
     shows.add_argument("--get", dest="shows", action="append", metavar="PATH",
                        type=lambda text: ("get", text),
                        help="a variable by name or by \"$.\" path (list items by index: "
-                       "'$.servers.0.host'), as JSON")
+                       "'$.servers.0.host'), as JSON; --keys, --items, --paths and --sort "
+                       "after it apply to what it selected")
     for flag, help_text in [
         ("keys", "the variable names, as a JSON list"),
+        ("paths", "the \"$.\" path of every leaf value, one per line (as jq's paths)"),
         ("items", "the [name, value] pairs, as a JSON list"),
         ("params", "the parameter string, e.g. a=1&b='x'"),
         ("string", 'the quoted listing, e.g. "a": "1", "b": "\'x\'"'),
@@ -116,12 +128,13 @@ def build_parser() -> argparse.ArgumentParser:
 # abbreviations, --opt=value, a value that starts with "-", a bad value) goes to argparse,
 # which then parses or reports it as it always has.
 QUICK_FLAGS = {"--keys": ("shows", ("keys", None)), "--items": ("shows", ("items", None)),
+               "--paths": ("shows", ("paths", None)),
                "--params": ("shows", ("params", None)), "--string": ("shows", ("string", None)),
                "--repr": ("shows", ("repr", None)), "--dict": ("shows", ("dict", None)),
                "-e": ("exit_status", True), "--exit-status": ("exit_status", True),
                "--raw": ("raw", True), "--sort": ("sort", True), "-c": ("compact", True),
                "--compact": ("compact", True), "--allow-nan": ("allow_nan", True)}
-QUICK_VALUES = {"--get": "get", "--set": "set", "--merge": "merge", "--env": "env",
+QUICK_VALUES = {"--get": "get", "--set": "set", "--merge": "merge", "--del": "del", "--env": "env",
                 "--default": "default", "--format": "format", "--indent": "indent",
                 "--to": "to"}
 
@@ -153,7 +166,7 @@ def quick_parse(argv: list[str]) -> Any:
                 if kind == "to" and value not in files.FORMATS:
                     return None
                 options.shows = (options.shows or []) + [(kind, value)]
-            elif kind in ("set", "merge"):
+            elif kind in ("set", "merge", "del"):
                 options.edits = (options.edits or []) + [(kind, value)]
             elif kind == "env":
                 options.env = (options.env or []) + [value]
@@ -222,7 +235,7 @@ def plain_will_do(options: Any) -> bool:
     would: no merges (the store merges in its own way), no renderings of the store, and no
     underscore in what --set names or assigns."""
     return (not options.env
-            and all(kind == "set" and "_" not in text and "\\u005" not in text
+            and all(kind in ("set", "del") and "_" not in text and "\\u005" not in text
                     for kind, text in options.edits or [])
             and not any(kind in STORE_SHOWS for kind, _ in options.shows))
 
@@ -251,10 +264,15 @@ def apply_env(store: Any, prefixes: list[str]) -> None:
     from .environment import overrides
 
     for prefix in prefixes:
-        store._mv_add(overrides(prefix))
+        store.merge(overrides(prefix))
 
 
 def apply_edit(store: Any, kind: str, text: str) -> None:
+    """One change, made through the store's public methods, which refuse the keys the store
+    keeps for itself (a document or an option cannot reconfigure the store)."""
+    if kind == "del":
+        paths.remove(store, text)
+        return
     if kind == "set":
         name, sep, value = text.partition("=")
         if not sep or not name:
@@ -265,31 +283,32 @@ def apply_edit(store: Any, kind: str, text: str) -> None:
         elif "." in name:
             raise CliError(f"--set {name}: a name cannot contain '.'; to set by path write "
                            f"'$.{name}={value}'")
-        elif isinstance(store, dict):
-            store[name] = parsed
         else:
-            store._mv_set(name, parsed)
+            store[name] = parsed
         return
     value = parse_json_arg(text, "--merge")
     if not isinstance(value, dict):
         raise CliError(f"--merge: expected a JSON object, not {files.kind_of(value)}")
-    store._mv_add(value)
+    store.merge(value)
 
 
 def parse_json_arg(text: str, where: str) -> Any:
     import json
 
     try:
-        return json.loads(text, object_pairs_hook=files._unique_pairs)
+        return json.loads(text, object_pairs_hook=files.unique_pairs)
     except json.JSONDecodeError as error:
         raise CliError(f"{where}: invalid JSON at column {error.colno}: {error.msg}") from None
-    except files._DuplicateKey as error:
+    except files.DuplicateKey as error:
         raise CliError(f"{where}: duplicate key {error.args[0]!r}") from None
 
 
 # -- printing --------------------------------------------------------------------------------
 
 class Printer:
+    """Answers the output options in order. A --get selects what --keys, --items, --paths
+    and --sort after it apply to; before any, that is the whole store."""
+
     def __init__(self, root: Any, options: Any) -> None:
         self.root, self.options = root, options
         self.is_store = not isinstance(root, dict)
@@ -300,10 +319,12 @@ class Printer:
         else:
             self.indent = 2 if sys.stdout.isatty() else None
         self.failed = False  # a --get that found nothing or null, for -e
+        self.selected: Any = root
+        self.selected_path = "$"
 
-    def json(self, value: Any, path: str = "$") -> str:
+    def json(self, value: Any, path: str = "$", sort: bool = False) -> str:
         return files.render(value, "json", indent=self.indent, allow_nan=self.options.allow_nan,
-                            path=path)
+                            path=path, sort=sort, default=files.iso_time, str_keys=True)
 
     def whole(self, sort: bool) -> dict[str, Any]:
         if self.is_store:
@@ -313,16 +334,33 @@ class Printer:
     def plain(self, value: Any) -> Any:
         return files.plain_of(value) if self.is_store else value
 
+    def section(self, option: str) -> Any:
+        """The selection, which --keys and --items need to be a section."""
+        value = self.selected
+        if isinstance(value, dict) or hasattr(type(value), "_mv_keys"):
+            return value
+        what = "nothing" if value is paths.MISSING else files.kind_of(value)
+        raise CliError(f"--{option}: {self.selected_path} is {what}, not a section")
+
     def show(self, kind: str, arg: str | None) -> str:
         root, options = self.root, self.options
         if kind == "get":
             assert arg is not None
             return self.get(arg)
         if kind == "keys":
-            return self.json(root._mv_keys() if self.is_store else list(root))
+            section = self.section("keys")
+            names = list(section) if isinstance(section, dict) else section._mv_keys()
+            return self.json(sorted(names) if options.sort else names)
         if kind == "items":
-            pairs = root._mv_items() if self.is_store else root.items()
+            section = self.section("items")
+            pairs = section.items() if isinstance(section, dict) else section._mv_items()
+            if options.sort:
+                pairs = sorted(pairs, key=lambda pair: pair[0])
             return self.json([[name, self.plain(value)] for name, value in pairs])
+        if kind == "paths":
+            if self.selected is paths.MISSING:
+                raise CliError(f"--paths: {self.selected_path} is nothing")
+            return "\n".join(paths.leaf_paths(self.selected, self.selected_path))
         if kind == "params":
             return root._mv_to_params()  # type: ignore[no-any-return]
         if kind == "string":
@@ -331,13 +369,16 @@ class Printer:
             return repr(root)
         if kind == "to":
             assert arg is not None
-            text = files.render(self.whole(False), arg, indent=self.indent,
-                                sort=options.sort, allow_nan=options.allow_nan)
+            text = files.render(self.whole(False), arg, indent=self.indent, sort=options.sort,
+                                allow_nan=options.allow_nan, default=files.iso_time,
+                                str_keys=True)
             return text.rstrip("\n")
         return self.json(self.whole(options.sort))
 
     def get(self, path: str) -> str:
         value = paths.lookup(self.root, path)
+        self.selected = value
+        self.selected_path = path if path.startswith("$") else f"$.{path}"
         if value is paths.MISSING:
             if self.options.default is not None:
                 value = default_value(self.options.default)
@@ -350,7 +391,7 @@ class Printer:
             self.failed = True
         if self.options.raw and isinstance(value, str):
             return value
-        return self.json(self.plain(value), path if path.startswith("$") else f"$.{path}")
+        return self.json(self.plain(value), self.selected_path, sort=self.options.sort)
 
 
 def default_value(text: str) -> Any:
@@ -382,12 +423,19 @@ def run(argv: list[str] | None) -> int:
         for kind, text in options.edits or []:
             apply_edit(root, kind, text)
         printer = Printer(root, options)
+        # every answer first, so that an option that fails prints nothing at all
+        answers = [printer.show(kind, arg) for kind, arg in options.shows]
         write = sys.stdout.write
-        for kind, arg in options.shows:
-            write(printer.show(kind, arg))
-            write("\n")
-        sys.stdout.flush()
-    except (CliError, ValueError, files.MissingExtraError) as error:
+        try:
+            for answer in answers:
+                write(answer)
+                write("\n")
+            sys.stdout.flush()
+        except BrokenPipeError:
+            raise
+        except OSError as error:  # `> /dev/full`, a disk that fills up
+            raise OutputError(error) from None
+    except (CliError, ValueError, TypeError, files.MissingExtraError) as error:
         # ValueError covers LoadError, DumpError, PathError, the environment's errors and
         # whatever the store refuses while it is built or changed.
         fail(str(error))
@@ -396,6 +444,14 @@ def run(argv: list[str] | None) -> int:
     except MemoryError:
         fail("the document does not fit in memory")
     return 1 if options.exit_status and printer.failed else 0
+
+
+def drop_output() -> None:
+    """Points standard output at nothing, so that the interpreter's last flush of what could
+    not be written cannot fail again."""
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -409,12 +465,13 @@ def main(argv: list[str] | None = None) -> int:
         status = run(argv)
         sys.stdout.flush()
     except BrokenPipeError:
-        # The reader has gone (`tarvel-var doc.json | head -1`): stop quietly. Standard
-        # output now points at nothing, so the interpreter's last flush cannot fail.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
+        # The reader has gone (`tarvel-var doc.json | head -1`): stop quietly.
+        drop_output()
         status = BROKEN_PIPE_STATUS
+    except OutputError as error:
+        drop_output()
+        print(f"tarvel-var: error: cannot write the output: {error}", file=sys.stderr)
+        status = 2
     except KeyboardInterrupt:
         status = 130
     finally:

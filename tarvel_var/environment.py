@@ -32,12 +32,19 @@ def _finite(text: str) -> float:
     return value
 
 
-def value_of(text: str) -> Any:
-    """The JSON value in `text`, or `text` itself when it is not JSON."""
+def value_of(text: str, variable: str = "the value") -> Any:
+    """The JSON value in `text`, or `text` itself when it is not JSON. JSON that names a key
+    twice in one object is refused (EnvError naming `variable`), as in files."""
     import json  # here, not above: `import tarvel_var` loads this module
 
+    from .files import DuplicateKey, unique_pairs
+
     try:
-        return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite)
+        return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite,
+                          object_pairs_hook=unique_pairs)
+    except DuplicateKey as error:
+        raise EnvError(f"{variable}: duplicate key {error.args[0]!r} in one object of its "
+                       "JSON value") from None
     except ValueError:  # also JSONDecodeError, and digits beyond the integer limit
         return text
 
@@ -64,7 +71,7 @@ def overrides(prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None
                                     "end or doubled, or nothing after the prefix)")
         if lower:
             parts = [part.lower() for part in parts]
-        entries.append((parts, variable, value_of(text)))
+        entries.append((parts, variable, value_of(text, variable)))
     # Shallower settings first, so that APP_DB='{"host": "h"}' and APP_DB__PORT=1 merge
     # the same way whatever order the environment lists them in.
     entries.sort(key=lambda entry: (len(entry[0]), entry[1]))

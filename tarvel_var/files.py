@@ -21,8 +21,8 @@ if TYPE_CHECKING:
     from collections.abc import Callable
 
 __all__ = [
-    "DumpError", "LoadError", "MissingExtraError", "dump", "dumps", "format_of", "install",
-    "load", "loads", "parse", "render", "to_plain",
+    "DumpError", "DuplicateKey", "LoadError", "MissingExtraError", "dump", "dumps", "format_of", "install", "iso_time",
+    "load", "loads", "parse", "render", "to_plain", "unique_pairs",
 ]
 
 FORMATS = ("json", "toml", "yaml")
@@ -91,20 +91,22 @@ def format_of(path: str | os.PathLike[str], given: str | None = None) -> str:
 
 # -- reading ---------------------------------------------------------------------------------
 
-class _DuplicateKey(Exception):
-    pass
+class DuplicateKey(Exception):
+    """Raised by unique_pairs with the key that an object names twice."""
 
 
-def _unique_pairs(pairs: list[tuple[str, Any]], dict: Any = dict, len: Any = len) -> Any:
-    # json.loads keeps the last of repeated keys without a word; a configuration that
-    # names a key twice is far more often a mistake than a wish. (This runs for every
-    # object of a document: the builtins are bound as defaults to save their lookups.)
+def unique_pairs(pairs: list[tuple[str, Any]], dict: Any = dict, len: Any = len) -> Any:
+    """An `object_pairs_hook` for json.loads that refuses a key written twice in one object
+    (DuplicateKey), where json.loads would keep the last without a word."""
+    # A configuration that names a key twice is far more often a mistake than a wish. (This
+    # runs for every object of a document: the builtins are bound as defaults to save their
+    # lookups.)
     document = dict(pairs)
     if len(document) != len(pairs):
         seen: set[str] = set()
         for key, _ in pairs:
             if key in seen:
-                raise _DuplicateKey(key)
+                raise DuplicateKey(key)
             seen.add(key)
     return document
 
@@ -190,10 +192,10 @@ def _parse_json(text: str, source: str) -> Any:
     import json
 
     try:
-        return json.loads(text, object_pairs_hook=_unique_pairs)
+        return json.loads(text, object_pairs_hook=unique_pairs)
     except json.JSONDecodeError as error:
         raise LoadError(source, f"invalid JSON: {error.msg}", error.lineno, error.colno) from None
-    except _DuplicateKey as error:
+    except DuplicateKey as error:
         raise LoadError(source, f"duplicate key {error.args[0]!r} in one object") from None
     except ValueError as error:  # an integer beyond the interpreter's digit limit
         raise LoadError(source, f"invalid JSON: {error}") from None
@@ -212,6 +214,8 @@ def _parse_toml(text: str, source: str) -> Any:
             raise LoadError(source, f"invalid TOML: {message[:at.start()]}", int(at.group(1)),
                             int(at.group(2))) from None
         raise LoadError(source, f"invalid TOML: {message}") from None
+    except ValueError as error:  # an integer beyond the interpreter's digit limit, say
+        raise LoadError(source, f"invalid TOML: {error}") from None
 
 
 def _parse_yaml(text: str, source: str) -> Any:
@@ -230,11 +234,21 @@ def _parse_yaml(text: str, source: str) -> Any:
                         mark.column + 1) from None
     except yaml.YAMLError as error:
         raise LoadError(source, f"invalid YAML: {' '.join(str(error).split())}") from None
+    except (ValueError, TypeError, OverflowError) as error:
+        # a value its tag cannot make: `2001-02-30`, `!!int 0x`, more digits than int() takes
+        raise LoadError(source, f"invalid YAML: {_value_error(loader, error)}") from None
     finally:
         loader.dispose()
     if "*" in text:  # perhaps an alias
         _check_expansion(document, source)
     return document
+
+
+def _value_error(loader: Any, error: Exception) -> str:
+    # The loader has moved on from the node it was making; its last mark is near it.
+    mark = getattr(loader, "mark", None) or getattr(loader, "get_mark", lambda: None)()
+    where = f" (near line {mark.line + 1})" if mark is not None else ""
+    return f"{error}{where}"
 
 
 _YAML_LOADER: Any = None
@@ -261,6 +275,9 @@ def _yaml_loader(yaml: Any) -> Any:
         raise yaml.constructor.ConstructorError(None, None, message, node.start_mark)
 
     def construct_mapping(self: Any, node: Any, deep: bool = False) -> Any:
+        # `!!map [1]`, `!!set x`: a tag that asks for a mapping on a node that is none
+        if not isinstance(node, yaml.MappingNode):
+            refuse(f"expected a mapping for {node.tag}, but found {node.id}", node)
         # A key written twice in one mapping is refused; a key that a merge (<<) brings
         # in may be written again, which is how a merge is overridden.
         seen: set[Any] = set()
@@ -390,17 +407,31 @@ _SCALARS = {
 }
 
 
-def _temporal() -> tuple[type, ...]:
+def _temporal(fmt: str) -> tuple[type, ...]:
     import datetime
 
-    return (datetime.date, datetime.time)  # datetime.datetime is a date
+    if fmt == "toml":  # TOML has local times; YAML has dates and timestamps only
+        return (datetime.date, datetime.time)  # datetime.datetime is a date
+    return (datetime.date,)
 
 
-def find_unwritable(value: Any, fmt: str, allow_nan: bool, path: str = "$") -> DumpError | None:
-    """The first value in `value` that `fmt` cannot hold, as the error to raise."""
+def iso_time(value: Any) -> Any:
+    """A `default=` for JSON that writes dates and times as ISO 8601 text, as YAML tools
+    do; anything else is refused as JSON refuses it."""
+    import datetime
+
+    if isinstance(value, (datetime.date, datetime.time)):
+        return value.isoformat()
+    raise TypeError(type(value).__name__)
+
+
+def find_unwritable(value: Any, fmt: str, allow_nan: bool, path: str = "$",
+                    default: Callable[[Any], Any] | None = None) -> DumpError | None:
+    """The first value in `value` that `fmt` cannot hold, as the error to raise. `default`
+    (JSON only) is asked for a stand-in of a value JSON has no form for, as json.dumps asks."""
     scalars = _SCALARS[fmt]
     if fmt != "json":
-        scalars = scalars + _temporal()
+        scalars = scalars + _temporal(fmt)
     stack: list[tuple[str, Any]] = [(path, value)]
     seen: set[int] = set()  # containers met before (shared, or containing themselves)
     while stack:
@@ -423,26 +454,49 @@ def find_unwritable(value: Any, fmt: str, allow_nan: bool, path: str = "$") -> D
         elif item is None and fmt == "toml":
             return DumpError(where, "null cannot be written as TOML (it has no null)")
         elif not isinstance(item, scalars):
+            if default is not None and fmt == "json":
+                try:
+                    stack.append((where, default(item)))
+                    continue
+                except (TypeError, ValueError):
+                    pass
             return DumpError(where, f"{kind_of(item)} cannot be written as {fmt.upper()}")
     return None
 
 
+def _keys_are_strings(value: Any) -> bool:
+    # json.dumps writes the keys 1 and "1" both as "1", which no reader takes back
+    stack = [value]
+    seen: set[int] = set()
+    while stack:
+        item = stack.pop()
+        if isinstance(item, dict):
+            if id(item) in seen:
+                continue
+            seen.add(id(item))
+            for key in item:
+                if not isinstance(key, str):
+                    return False
+            stack.extend(item.values())
+        elif isinstance(item, list):
+            if id(item) in seen:
+                continue
+            seen.add(id(item))
+            stack.extend(item)
+    return True
+
+
 def render(value: Any, fmt: str = "json", *, indent: int | None = 2, sort: bool = False,
-           allow_nan: bool = False, path: str = "$") -> str:
+           allow_nan: bool = False, path: str = "$",
+           default: Callable[[Any], Any] | None = None, str_keys: bool = False) -> str:
     """Plain data as text in `fmt`; a value the format cannot hold raises DumpError naming
-    its path. TOML and YAML need a mapping at the top."""
+    its path. TOML and YAML need a mapping at the top. `default` is json.dumps's: a
+    function that gives a JSON value for one JSON has no form for (JSON only). `str_keys`
+    says that every key is known to be a str (a parsed document's are), which saves JSON
+    a walk over the data."""
     try:
         if fmt == "json":
-            import json
-
-            try:
-                return json.dumps(value, ensure_ascii=False, indent=indent, sort_keys=sort,
-                                  allow_nan=allow_nan, default=_refuse)
-            except (TypeError, ValueError) as failure:
-                error = find_unwritable(value, "json", allow_nan, path)
-                if error is None:
-                    raise DumpError(path, f"cannot be written as JSON: {failure}") from None
-                raise error from None
+            return _render_json(value, indent, sort, allow_nan, path, default, str_keys)
         if fmt not in ("toml", "yaml"):
             raise ValueError(f"unknown format {fmt!r} (expected json, toml or yaml)")
         if not isinstance(value, dict):
@@ -451,16 +505,99 @@ def render(value: Any, fmt: str = "json", *, indent: int | None = 2, sort: bool 
         error = find_unwritable(value, fmt, True, path)
         if error is not None:
             raise error
-        if fmt == "toml":
-            if sort:
-                value = _sorted(value)
-            text: str = library.dumps(value, indent=indent or 4)
-            return text
-        text = library.safe_dump(value, allow_unicode=True, sort_keys=sort,
-                                 default_flow_style=False, indent=max(indent or 2, 2))
+        try:
+            if fmt == "toml":
+                text: str = library.dumps(_sorted(value) if sort else value, indent=indent or 4)
+            else:
+                text = library.dump(value, Dumper=_yaml_dumper(library), allow_unicode=True,
+                                    sort_keys=sort, default_flow_style=False,
+                                    indent=max(indent or 2, 2))
+            text.encode("utf-8")
+        except UnicodeEncodeError:
+            raise DumpError(_surrogate_path(value, path),
+                            f"a lone surrogate cannot be written as {fmt.upper()} (it is no "
+                            "character UTF-8 can carry)") from None
         return text
     except RecursionError:
         raise DumpError(path, "the data is nested too deeply or contains itself") from None
+
+
+def _render_json(value: Any, indent: int | None, sort: bool, allow_nan: bool, path: str,
+                 default: Callable[[Any], Any] | None, str_keys: bool) -> str:
+    import json
+
+    if not str_keys and not _keys_are_strings(value):
+        error = find_unwritable(value, "json", True, path)
+        assert error is not None
+        raise error
+    try:
+        text = json.dumps(value, ensure_ascii=False, indent=indent, sort_keys=sort,
+                          allow_nan=allow_nan, default=default or _refuse)
+    except (TypeError, ValueError) as failure:
+        error = find_unwritable(value, "json", allow_nan, path, default)
+        if error is None:
+            raise DumpError(path, f"cannot be written as JSON: {failure}") from None
+        raise error from None
+    if not text.isascii():
+        # A lone surrogate (from a "\ud800" escape the document held) is no character UTF-8
+        # can carry; written as the escape again, it reads back as the same string.
+        text = _escape_surrogates(text)
+    return text
+
+
+def _escape_surrogates(text: str) -> str:
+    import re
+
+    return re.sub("[\ud800-\udfff]", lambda match: f"\\u{ord(match.group()):04x}", text)
+
+
+def _surrogate_path(value: Any, path: str) -> str:
+    stack: list[tuple[str, Any]] = [(path, value)]
+    while stack:
+        where, item = stack.pop()
+        if isinstance(item, dict):
+            for key, child in reversed(list(item.items())):
+                if isinstance(key, str) and not _encodable(key):
+                    return f"{where}.{key.encode('utf-8', 'backslashreplace').decode('ascii')}"
+                stack.append((f"{where}.{key}", child))
+        elif isinstance(item, list):
+            stack.extend((f"{where}.{index}", child) for index, child in reversed(list(enumerate(item))))
+        elif isinstance(item, str) and not _encodable(item):
+            return where
+    return path
+
+
+def _encodable(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+_YAML_DUMPER: Any = None
+
+
+def _yaml_dumper(yaml: Any) -> Any:
+    """PyYAML's safe dumper, taught to write what the checks let through as what it is: a
+    str, int or float of a subclass (an enum member, say) as its plain value, any dict or list
+    subclass as a mapping or a sequence."""
+    global _YAML_DUMPER
+    if _YAML_DUMPER is not None:
+        return _YAML_DUMPER
+    base = yaml.CSafeDumper if getattr(yaml, "__with_libyaml__", False) else yaml.SafeDumper
+    dumper = type("Dumper", (base,), {})
+    representer = yaml.representer.SafeRepresenter
+    for kind, plain, represent in [(str, str, representer.represent_str),
+                                   (bool, bool, representer.represent_bool),
+                                   (int, int, representer.represent_int),
+                                   (float, float, representer.represent_float)]:
+        dumper.add_multi_representer(
+            kind, lambda self, data, plain=plain, represent=represent: represent(self, plain(data)))
+    dumper.add_multi_representer(dict, representer.represent_dict)
+    dumper.add_multi_representer(list, representer.represent_list)
+    _YAML_DUMPER = dumper
+    return dumper
 
 
 def _refuse(value: Any) -> Any:
@@ -476,26 +613,31 @@ def _sorted(value: Any) -> Any:
 
 
 def dumps(store: Any, format: str = "json", *, indent: int | None = 2, sort: bool = False,
-          allow_nan: bool = False) -> str:
+          allow_nan: bool = False, default: Callable[[Any], Any] | None = None) -> str:
     """The store as a JSON, TOML or YAML document. `indent=None` writes JSON on one line;
     `sort` orders keys at every level; `allow_nan` lets JSON carry NaN and infinities (as
-    `NaN`, `Infinity`, which most JSON readers refuse)."""
+    `NaN`, `Infinity`, which most JSON readers refuse); `default`, as for json.dumps, gives
+    a JSON value for one that JSON has no form for (`default=str` writes dates as text)."""
     fmt = format_of("", format)
     try:
         plain = store._mv_to_dict()
     except RecursionError:
         raise DumpError("$", "the data is nested too deeply or contains itself") from None
-    text = render(plain, fmt, indent=indent, sort=sort, allow_nan=allow_nan)
+    text = render(plain, fmt, indent=indent, sort=sort, allow_nan=allow_nan, default=default)
     return text if text.endswith("\n") else text + "\n"
 
 
 def dump(store: Any, path: str | os.PathLike[str], *, format: str | None = None,
-         indent: int | None = 2, sort: bool = False, allow_nan: bool = False) -> None:
+         indent: int | None = 2, sort: bool = False, allow_nan: bool = False,
+         default: Callable[[Any], Any] | None = None) -> None:
     """Writes the store to `path` in the format of its extension (or `format`). The file
     is replaced whole or not at all: see write_atomically."""
-    fmt = format_of(path, format)
-    write_atomically(path, dumps(store, fmt, indent=indent, sort=sort,
-                                 allow_nan=allow_nan).encode("utf-8"))
+    try:
+        fmt = format_of(path, format)
+    except LoadError as error:
+        raise DumpError(error.source, error.reason) from None
+    write_atomically(path, dumps(store, fmt, indent=indent, sort=sort, allow_nan=allow_nan,
+                                 default=default).encode("utf-8"))
 
 
 def write_atomically(path: str | os.PathLike[str], data: bytes) -> None:
@@ -504,31 +646,43 @@ def write_atomically(path: str | os.PathLike[str], data: bytes) -> None:
     Until the rename the old file is untouched, and the rename is atomic, so a failure at
     any point (a full disk, an interrupt, a crash) leaves either the old file byte for byte
     or the new one whole. The new file takes the old one's permission bits (a new file
-    gets the usual ones under the umask). A symbolic link stays a link: its target is
-    replaced."""
-    import tempfile
+    gets the usual ones: created as any file is, under the process's umask, which is never
+    changed). A symbolic link stays a link: its target is replaced. A target that is not a
+    regular file (a named pipe, a device such as /dev/stdout) is written into, never
+    replaced. OSErrors name the target, not the file written beside it."""
+    import stat
 
     target = os.path.realpath(path)
+    try:
+        status: os.stat_result | None = os.stat(target)
+    except FileNotFoundError:
+        status = None
+    if status is not None and stat.S_ISDIR(status.st_mode):
+        raise IsADirectoryError(errno_of("EISDIR"), os.strerror(errno_of("EISDIR")), os.fspath(path))
+    if status is not None and not stat.S_ISREG(status.st_mode):
+        with open(target, "wb") as stream:
+            stream.write(data)
+        return
     folder, name = os.path.split(target)
     try:
-        mode = os.stat(target).st_mode & 0o7777
-    except FileNotFoundError:
-        umask = os.umask(0)
-        os.umask(umask)
-        mode = 0o666 & ~umask
-    handle, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
+        handle, temporary = _new_file_beside(folder, name)
+    except OSError as error:
+        raise type(error)(error.errno, error.strerror, os.fspath(path)) from None
     try:
         with open(handle, "wb") as stream:
             stream.write(data)
             stream.flush()
-            os.fchmod(stream.fileno(), mode)
+            if status is not None:
+                os.fchmod(stream.fileno(), status.st_mode & 0o7777)
             os.fsync(stream.fileno())
         os.replace(temporary, target)
-    except BaseException:
+    except BaseException as failure:
         try:
             os.unlink(temporary)
         except FileNotFoundError:
             pass
+        if isinstance(failure, OSError) and failure.filename == temporary:
+            raise type(failure)(failure.errno, failure.strerror, os.fspath(path)) from None
         raise
     try:  # make the rename itself survive a power loss
         directory = os.open(folder, os.O_RDONLY)
@@ -540,6 +694,26 @@ def write_atomically(path: str | os.PathLike[str], data: bytes) -> None:
         pass
     finally:
         os.close(directory)
+
+
+def errno_of(name: str) -> int:
+    import errno
+
+    return int(getattr(errno, name))
+
+
+def _new_file_beside(folder: str, name: str) -> tuple[int, str]:
+    # Made as any new file is (mode 0o666 under the umask), so that a file new to the folder
+    # gets exactly the permissions it would get from open(); the name is random and the
+    # creation exclusive, as tempfile's.
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0)
+    for _ in range(100):
+        temporary = os.path.join(folder, f".{name}.{os.urandom(6).hex()}.tmp")
+        try:
+            return os.open(temporary, flags, 0o666), temporary
+        except FileExistsError:
+            continue
+    raise FileExistsError(errno_of("EEXIST"), "no unused temporary name", folder)
 
 
 def install(cls: type) -> None:
@@ -560,12 +734,15 @@ def install(cls: type) -> None:
                                     **flags)
 
     def dump_(self: Any, path: str | os.PathLike[str], *, format: str | None = None,
-              indent: int | None = 2, sort: bool = False, allow_nan: bool = False) -> None:
-        dump(self, path, format=format, indent=indent, sort=sort, allow_nan=allow_nan)
+              indent: int | None = 2, sort: bool = False, allow_nan: bool = False,
+              default: Callable[[Any], Any] | None = None) -> None:
+        dump(self, path, format=format, indent=indent, sort=sort, allow_nan=allow_nan,
+             default=default)
 
     def dumps_(self: Any, format: str = "json", *, indent: int | None = 2, sort: bool = False,
-               allow_nan: bool = False) -> str:
-        return dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan)
+               allow_nan: bool = False, default: Callable[[Any], Any] | None = None) -> str:
+        return dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan,
+                     default=default)
 
     methods: dict[str, tuple[Callable[..., Any], Callable[..., Any], bool]] = {
         "load": (load_, load, True), "loads": (loads_, loads, True),

@@ -2,9 +2,9 @@
 
 `$.servers.0.host` names the key `host` of the first item of the list `servers`: a step
 into a list is an index (negative counts from the end), a step into a store or dict is a
-name. `$` alone is the whole value. Text without the `$.` prefix is one variable name,
-whole, as the store's own `_mv_get` reads it. Names containing dots cannot be reached by
-path.
+name. An index may also be written in brackets, `$.servers[0].host`. `$` alone is the whole
+value. Text without the `$.` prefix is one variable name, whole, as the store's own
+`_mv_get` reads it. Names containing dots or brackets cannot be reached by path.
 """
 
 from __future__ import annotations
@@ -14,10 +14,11 @@ from typing import Any
 
 from .var_main import TarvelVarMain
 
-__all__ = ["MISSING", "PathError", "assign", "lookup", "steps"]
+__all__ = ["MISSING", "PathError", "assign", "leaf_paths", "lookup", "remove", "steps"]
 
 MISSING: Any = type("Missing", (), {"__repr__": lambda self: "MISSING"})()
 _INDEX = re.compile(r"-?[0-9]+")
+_BRACKETS = re.compile(r"\[(-?[0-9]+)\]")
 
 
 class PathError(ValueError):
@@ -30,7 +31,10 @@ def steps(path: str) -> list[str] | None:
         return []
     if not path.startswith("$."):
         return None
-    parts = path[2:].split(".")
+    body = path[2:]
+    if "[" in body:  # `hosts[0]` is `hosts.0`
+        body = _BRACKETS.sub(r".\1", body)
+    parts = body.split(".")
     if "" in parts:
         raise PathError(f"{path}: empty step in the path")
     return parts
@@ -76,12 +80,21 @@ def _describe(value: Any) -> str:
 def assign(root: Any, path: str, value: Any) -> None:
     """Sets the value at the "$." `path` below `root` (a store, or a plain dict), making
     the sections that are missing on the way. A list item must exist to be replaced; a
-    step through a value that is neither a section nor a list raises PathError."""
+    step through a value that is neither a section nor a list raises PathError. Into a
+    store, the names and the value are checked as the store checks what it takes in (a key
+    it reserves is refused, naming its whole path) before anything changes."""
     parts = steps(path)
     if parts is None:
         raise PathError(f"{path}: not a path (a path starts with '$.')")
     if not parts:
         raise PathError("$: the whole store cannot be set (merge into it instead)")
+    if isinstance(root, TarvelVarMain):
+        from ._store import check
+
+        probe = value
+        for step in reversed(parts):
+            probe = {step: probe}
+        check(root, probe)
     container: Any = root
     trail = "$"
     for step in parts[:-1]:
@@ -99,16 +112,71 @@ def assign(root: Any, path: str, value: Any) -> None:
 
 def _put(root: Any, container: Any, step: str, value: Any, trail: str) -> None:
     if isinstance(container, TarvelVarMain):
-        container._mv_set(step, value)
+        if hasattr(type(container), "__setitem__"):
+            container[step] = value  # the public class: converted as item assignment converts
+        else:
+            container._mv_set(step, value)
     elif isinstance(container, dict):
         container[step] = value
     else:
-        index = _index(step)
-        if index is None:
-            raise PathError(f"{trail}.{step}: {trail} is a list, so the step must be an index")
-        if not -len(container) <= index < len(container):
-            raise PathError(f"{trail}.{step}: no such item in a list of {len(container)}")
+        index = _list_index(container, step, trail)
         # Items of a store's lists are kept converted (dicts as stores), as the store
         # itself converts what it takes in.
         is_store = isinstance(root, TarvelVarMain)
         container[index] = root._set_list([value])[0] if is_store else value
+
+
+def _list_index(container: list[Any], step: str, trail: str) -> int:
+    index = _index(step)
+    if index is None:
+        raise PathError(f"{trail}.{step}: {trail} is a list, so the step must be an index")
+    if not -len(container) <= index < len(container):
+        raise PathError(f"{trail}.{step}: no such item in a list of {len(container)}")
+    return index
+
+
+def remove(root: Any, path: str) -> None:
+    """Removes the variable `path` names, or the value at the "$." `path` (a list item
+    included) below `root`; PathError when there is nothing there."""
+    parts = steps(path)
+    if parts is None:
+        parts = [path]
+    if not parts:
+        raise PathError("$: the whole store cannot be removed")
+    container: Any = root
+    trail = "$"
+    for step in parts[:-1]:
+        container, trail = child(container, step), f"{trail}.{step}"
+        if container is MISSING:
+            raise PathError(f"{trail}: no such path")
+    last = parts[-1]
+    if child(container, last) is MISSING:
+        raise PathError(f"{trail}.{last}: no such path")
+    if isinstance(container, list):
+        del container[_list_index(container, last, trail)]
+    elif isinstance(container, TarvelVarMain) and not hasattr(type(container), "__delitem__"):
+        container._mv_pop(last)
+    else:
+        del container[last]
+
+
+def leaf_paths(value: Any, path: str = "$") -> list[str]:
+    """The "$." path of every value below `value` that holds no other (an empty section or
+    list counts as one), in the order the data holds them."""
+    found: list[str] = []
+    stack: list[tuple[str, Any]] = [(path, value)]
+    while stack:
+        where, item = stack.pop()
+        if isinstance(item, TarvelVarMain):
+            entries = list(item._mv_items())
+        elif isinstance(item, dict):
+            entries = list(item.items())
+        elif isinstance(item, list):
+            entries = list(enumerate(item))
+        else:
+            found.append(where)
+            continue
+        if not entries:
+            found.append(where)
+        stack.extend((f"{where}.{key}", below) for key, below in reversed(entries))
+    return found

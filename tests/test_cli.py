@@ -30,7 +30,7 @@ def test_queries_print_in_order_after_changes_applied_in_order(tmp_path):
                  "--get", "$.nope", "--default", "7", "--params")
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == [
-        "1", "x", '{"host": "h", "port": 1}', '["db", "name"]', "7",
+        "1", "x", '{"host": "h", "port": 1}', '["host", "port"]', "7",
         "db=TarvelVar(host='h', port=1)&name='x'"]
 
 
@@ -218,9 +218,21 @@ def deep_json(levels=100_000):
     ("s.json", b"42", [], {}, "the top level must be an object, not a number"),
     ("d.json", b'{"a": 1, "a": 2}', ["--get", "$.a"], {}, "duplicate key 'a'"),
     ("d.yaml", b"a: 1\na: 2\n", [], {}, "d.yaml:2:1: invalid YAML: duplicate key 'a'"),
-    ("dates.toml", b"when = 2024-05-01\n", [], {}, "$.when: a date cannot be written as JSON"),
-    ("dates.toml", b"[a]\nwhen = 2024-05-01T10:00:00\n", ["--get", "$.a"], {},
-     "$.a.when: a datetime cannot be written as JSON"),
+    # what reaches the store through the command line is checked as through the public class
+    ("c.json", b"{}", ["--merge", '{"_i_c_u": 0}'], {}, "reserved key '_i_c_u' at $._i_c_u"),
+    ("c.json", b'{"a": {}}', ["--merge", '{"a": {"_g_n_s": true}}'], {}, "reserved key '_g_n_s' at $.a._g_n_s"),
+    ("c.json", b"{}", ["--merge", '{"_skip": 1}', "--keys"], {}, "reserved key '_skip' at $._skip"),
+    ("c.json", b"{}", ["--env", "APP"], {"APP__I_C_U": "5"}, "reserved key '_i_c_u' at $._i_c_u"),
+    ("c.json", b'{"a": {}}', ["--set", "$.a._g_n_i=true", "--get", "$.a"], {}, "reserved key '_g_n_i' at $.a._g_n_i"),
+    ("c.json", b'{"a": {}}', ["--set", "$.a._skip=1", "--to", "yaml"], {}, "reserved key '_skip' at $.a._skip"),
+    ("c.json", b'{"a": [1]}', ["--set", "$.a[0]={\"__fspath__\": 1}"], {}, "'__fspath__' at $.a.0.__fspath__"),
+    ("c.json", b"{}", ["--set", "__deepcopy__=1"], {}, "reserved key '__deepcopy__'"),
+    ("c.json", b"{}", ["--env", "APP"], {"APP_X": '{"a": 1, "a": 2}'}, "APP_X: duplicate key 'a'"),
+    ("c.json", b'{"a": 1}', ["--del", "$.b.c"], {}, "$.b: no such path"),
+    ("c.json", b'{"a": [1]}', ["--get", "$.a", "--keys"], {}, "--keys: $.a is an array, not a section"),
+    ("t.toml", b"t = 07:32:00\n", ["--to", "yaml"], {}, "$.t: a time cannot be written as YAML"),
+    ("x.yaml", b"a: !!map [1]\n", [], {}, "x.yaml:1:4: invalid YAML: expected a mapping"),
+    ("x.yaml", b"a: 2001-02-30\n", [], {}, "x.yaml: invalid YAML: day is out of range"),
     ("inf.json", b'{"a": [1e400]}', [], {}, "$.a.0: inf cannot be written as JSON"),
     ("n.toml", b"a = 1\n", ["--set", "$.a=null", "--to", "toml"], {},
      "$.a: null cannot be written as TOML"),
@@ -351,3 +363,33 @@ def test_a_missing_extra_is_named_on_one_line(tmp_path):
         assert (result.returncode, result.stdout) == (2, ""), result.stderr
         assert result.stderr.startswith("tarvel-var: error: ") and expected in result.stderr
         assert result.stderr.count("\n") == 1
+
+
+@pytest.mark.parametrize("args, expected", [
+    # --keys, --items, --paths and --sort apply to what the --get before them selected
+    (["--get", "$.db", "--keys", "--items"], ['{"port": 1, "hosts": [{"h": "a"}, {"h": "b"}]}',
+                                             '["port", "hosts"]', '[["port", 1], ["hosts", [{"h": "a"}, {"h": "b"}]]]']),
+    (["--get", "$.db", "--sort", "--keys"], ['{"hosts": [{"h": "a"}, {"h": "b"}], "port": 1}', '["hosts", "port"]']),
+    (["--paths"], ["$.when", "$.e", "$.db.port", "$.db.hosts.0.h", "$.db.hosts.1.h"]),
+    (["--get", "$.db.hosts", "--paths"], ['[{"h": "a"}, {"h": "b"}]', "$.db.hosts.0.h", "$.db.hosts.1.h"]),
+    (["--del", "$.db.hosts[0]", "--del", "when", "--get", "$.db.hosts"], ['[{"h": "b"}]']),
+    (["--set", "$.db.hosts[1].h=\"c\"", "--get", "$.db.hosts.-1.h", "--raw"], ["c"]),
+    (["--get", "when"], ['"2024-05-01T10:00:00"']),
+    (["--merge", '{"x": 1}', "--get", "$.when", "--to", "json"], [
+        '"2024-05-01T10:00:00"',
+        '{"when": "2024-05-01T10:00:00", "e": {}, "db": {"port": 1, "hosts": [{"h": "a"}, {"h": "b"}]}, "x": 1}']),
+])
+def test_selection_paths_and_removal(tmp_path, args, expected):
+    path = tmp_path / "c.toml"
+    path.write_text('when = 2024-05-01T10:00:00\ne = {}\n[db]\nport = 1\n[[db.hosts]]\nh = "a"\n[[db.hosts]]\nh = "b"\n')
+    result = run(str(path), "-c", *args)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == expected
+
+
+def test_a_full_output_device_is_one_line(tmp_path):
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([sys.executable, "-P", "-m", "tarvel_var"], stdout=full,
+                                stderr=subprocess.PIPE, text=True, timeout=60)
+    assert result.returncode == 2
+    assert result.stderr == "tarvel-var: error: cannot write the output: No space left on device\n"

@@ -395,3 +395,97 @@ def test_the_errors_pickle():
         copy = pickle.loads(pickle.dumps(error))
         assert type(copy) is type(error) and str(copy) == str(error)
         assert vars(copy) == vars(error)
+
+
+def raw_with(**values):
+    raw = TarvelVar(inherit=True)
+    for name, value in values.items():
+        setattr(raw, name, value)
+    return raw
+
+
+class Color(__import__("enum").IntEnum):
+    RED = 1
+
+
+class Tag(str):
+    pass
+
+
+@pytest.mark.parametrize("store, fmt, expected", [
+    # what a format can hold is written, as the plain value it is
+    (raw_with(e=Color.RED, t=Tag("x"), o=__import__("collections").OrderedDict(b=1)), "yaml", {"e": 1, "t": "x", "o": {"b": 1}}),
+    (TarvelVar.loads('{"a": "\\ud800", "\\udc00": 1}'), "json", {"a": "\ud800", "\udc00": 1}),
+    (TarvelVar({"d": datetime.date(2024, 5, 1)}), "yaml", {"d": datetime.date(2024, 5, 1)}),
+])
+def test_values_that_are_written(tmp_path, store, fmt, expected):
+    path = tmp_path / f"c.{fmt}"
+    store.dump(path)
+    assert TarvelVar.load(path).to_dict() == expected
+
+
+@pytest.mark.parametrize("store, fmt, message", [
+    (raw_with(d={1: "a", "1": "b"}), "json", "$.d: the key 1 is not a string"),
+    (TarvelVar({"t": datetime.time(7, 32)}), "yaml", "$.t: a time cannot be written as YAML"),
+    (TarvelVar.loads('{"a": ["\\ud800"]}'), "yaml", "$.a.0: a lone surrogate cannot be written as YAML"),
+    (TarvelVar.loads('{"a": "\\ud800"}'), "toml", "$.a: a lone surrogate cannot be written as TOML"),
+])
+def test_values_that_are_refused_naming_the_path(tmp_path, store, fmt, message):
+    path = tmp_path / f"c.{fmt}"
+    path.write_bytes(OLD)
+    with pytest.raises(DumpError) as error:
+        store.dump(path)
+    assert str(error.value) == message or str(error.value).startswith(message)
+    assert path.read_bytes() == OLD and folder_after(tmp_path) == [path.name]
+
+
+def test_dumps_default_as_json_dumps_has_it():
+    store = TarvelVar({"when": datetime.date(2024, 5, 1), "s": {1, 2}})
+    assert store.dumps(indent=None, default=str) == '{"when": "2024-05-01", "s": [1, 2]}\n'
+    with pytest.raises(DumpError, match=r"^\$\.x: a bytearray cannot be written as JSON$"):
+        TarvelVar({"x": bytearray(b"a")}).dumps(default=files.iso_time)
+
+
+@pytest.mark.parametrize("text, fmt, message", [
+    ("a: !!map [1]\n", "yaml", "<string>:1:4: invalid YAML: expected a mapping for tag:yaml.org,2002:map, but found sequence"),
+    ("a: !!set [1, 2]\n", "yaml", "<string>:1:4: invalid YAML: expected a mapping for tag:yaml.org,2002:set"),
+    ("a: !!map x\n", "yaml", "<string>:1:4: invalid YAML: expected a mapping for tag:yaml.org,2002:map, but found scalar"),
+    ("a: 2001-02-30\n", "yaml", "<string>: invalid YAML: day is out of range for month"),
+    ("a: !!int 0x\n", "yaml", "<string>: invalid YAML: invalid literal for int()"),
+    ("a: " + "1" * 5000 + "\n", "yaml", "<string>: invalid YAML: Exceeds the limit (4300 digits)"),
+    ("a = " + "1" * 5000 + "\n", "toml", "<string>: invalid TOML: Exceeds the limit (4300 digits)"),
+])
+def test_a_parsers_own_value_errors_name_the_source(text, fmt, message):
+    with pytest.raises(LoadError) as error:
+        TarvelVar.loads(text, format=fmt)
+    assert str(error.value).startswith(message), str(error.value)
+
+
+def test_the_umask_is_never_changed(tmp_path, monkeypatch):
+    monkeypatch.setattr(os, "umask", fail_with(AssertionError("umask changed")))
+    TarvelVar({"a": 1}).dump(tmp_path / "new.json")
+    assert json.loads((tmp_path / "new.json").read_text()) == {"a": 1}
+
+
+def test_a_target_that_is_not_a_regular_file_is_written_into_not_replaced(tmp_path):
+    import threading
+
+    fifo = tmp_path / "pipe.json"
+    os.mkfifo(fifo)
+    received = []
+    reader = threading.Thread(target=lambda: received.append(fifo.read_bytes()))
+    reader.start()
+    TarvelVar({"a": 1}).dump(fifo, indent=None)
+    reader.join(10)
+    assert received == [b'{"a": 1}\n'] and stat.S_ISFIFO(os.stat(fifo).st_mode)
+
+
+def test_dump_errors_name_the_target(tmp_path):
+    with pytest.raises(DumpError, match=r"^x\.ini: unknown format: extension '\.ini'"):
+        TarvelVar().dump("x.ini")
+    missing = tmp_path / "missing" / "x.json"
+    with pytest.raises(FileNotFoundError) as error:
+        TarvelVar().dump(missing)
+    assert error.value.filename == str(missing)
+    with pytest.raises(IsADirectoryError):
+        TarvelVar().dump(tmp_path, format="json")

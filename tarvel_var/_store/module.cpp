@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "contract.hpp"
+#include "data.hpp"
 #include "frame/cpython_private.hpp"
 #include "methods.hpp"
 #include "slots.hpp"
@@ -140,7 +141,19 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+// check(store, data): raises what merge() would raise for `data` on `store`, changing nothing;
+// for edits made in steps (setting by path) that must be refused before the first step.
+PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (nargs != 2) raise(PyExc_TypeError, "check(store, data) takes 2 arguments (%zd given)", nargs);
+        prepare_data(Py_TYPE(args[0]), args[1], "check()");
+        return Py_NewRef(Py_None);
+    });
+}
+
 PyMethodDef module_functions[] = {
+    {"check", as_cfunction(check), kFast,
+     "check(store, data, /)\n--\n\nRaises what store.merge(data) would raise for its keys, changing nothing."},
     {"bind", as_cfunction(bind), kFast,
      "bind(cls, main_cls, mapping_abc, /)\n--\n\nPuts the native methods on the public class."},
     {"strict_store", as_cfunction(strict_store), METH_NOARGS,
