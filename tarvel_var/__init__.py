@@ -8,7 +8,7 @@ the other public methods are native code in `tarvel_var._store`.
 
 from __future__ import annotations
 
-from collections.abc import Mapping, MutableMapping
+from collections.abc import ItemsView, KeysView, Mapping, MutableMapping, ValuesView
 from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
@@ -24,6 +24,38 @@ if TYPE_CHECKING:
     _Store = TypeVar("_Store", bound="TarvelVar")
 
 __all__ = ["TarvelVar", "TarvelVarMain", "to_plain"]
+
+
+# The views of keys(), values() and items(): the ABCs' mixins give the set operations and
+# comparisons; length, membership and iteration are answered natively from the store.
+class StoreKeys(KeysView[str]):
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        return f"{type(self).__name__}({list(self)!r})"
+
+    def __reversed__(self) -> Iterator[str]:
+        return reversed(list(self))
+
+
+class StoreValues(ValuesView[Any]):
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        return f"{type(self).__name__}({list(self)!r})"
+
+    def __reversed__(self) -> Iterator[Any]:
+        return reversed(list(self))
+
+
+class StoreItems(ItemsView[str, Any]):
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        return f"{type(self).__name__}({list(self)!r})"
+
+    def __reversed__(self) -> Iterator[tuple[str, Any]]:
+        return reversed(list(self))
 
 
 class TarvelVar(TarvelVarMain):
@@ -50,9 +82,9 @@ class TarvelVar(TarvelVarMain):
         def __eq__(self, other: object, /) -> bool: ...
         def __ne__(self, other: object, /) -> bool: ...
         def add(self, /, **entries: Any) -> None: ...
-        def keys(self) -> list[str]: ...
-        def values(self) -> list[Any]: ...
-        def items(self) -> list[tuple[str, Any]]: ...
+        def keys(self) -> StoreKeys: ...
+        def values(self) -> StoreValues: ...
+        def items(self) -> StoreItems: ...
         @overload
         def get(self, key: Any) -> Any: ...
         @overload
@@ -87,7 +119,7 @@ class TarvelVar(TarvelVarMain):
                   allow_nan: bool = False) -> str: ...
 
 
-_bind_native_methods(TarvelVar, TarvelVarMain, Mapping)
+_bind_native_methods(TarvelVar, TarvelVarMain, Mapping, (StoreKeys, StoreValues, StoreItems))
 MutableMapping.register(TarvelVar)
 
 

@@ -139,9 +139,4 @@ tv::Ref new_contract_method(PyObject* cls, PyMethodDef* def) {
     return new_contract(name.get(), method.get(), nullptr, doc.get());
 }
 
-tv::Ref new_contract_alias(PyObject* name, PyObject* alias, const char* doc) {
-    tv::Ref doc_text = require(PyUnicode_FromString(doc));
-    return new_contract(name, nullptr, alias, doc_text.get());
-}
-
 }  // namespace tvs

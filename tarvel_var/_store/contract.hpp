@@ -19,8 +19,4 @@ bool ready_contract_type();
 // A descriptor for the C function `def` of the class `cls`.
 tv::Ref new_contract_method(PyObject* cls, PyMethodDef* def);
 
-// A descriptor that answers with the instance's attribute `alias` (so `keys` is the store's own
-// `_mv_keys`, overrides included).
-tv::Ref new_contract_alias(PyObject* name, PyObject* alias, const char* doc);
-
 }  // namespace tvs

@@ -7,6 +7,7 @@
 #include "frame/cpython_private.hpp"
 #include "methods.hpp"
 #include "slots.hpp"
+#include "views.hpp"
 #include "store_access.hpp"
 
 namespace tvs {
@@ -55,12 +56,15 @@ PyMethodDef protocol_methods[] = {
 PyMethodDef public_methods[] = {
     {"add", as_cfunction(add), kVarKw,
      "add($self, /, **entries)\n--\n\nMerges the keyword arguments into the store."},
-    {"values", as_cfunction(values), METH_NOARGS,
-     "values($self, /)\n--\n\nThe values of the variables, as a new list."},
-    {"items", as_cfunction(items), METH_NOARGS,
-     "items($self, /)\n--\n\nThe (name, value) pairs of the variables, as a new list."},
+    {"keys", as_cfunction(keys_view), METH_NOARGS,
+     "keys($self, /)\n--\n\nA set-like view of the names of the variables, in the store's order."},
+    {"values", as_cfunction(values_view), METH_NOARGS,
+     "values($self, /)\n--\n\nA view of the values of the variables, in the store's order."},
+    {"items", as_cfunction(items_view), METH_NOARGS,
+     "items($self, /)\n--\n\nA set-like view of the (name, value) pairs of the variables, in the "
+     "store's order."},
     {"pop", as_cfunction(pop), kFast,
-     "pop($self, key, default=<unrepresentable>, /)\n--\n\n"
+     "pop($self, key, /, *default)\n--\n\n"
      "Removes the variable `key` and returns its value; `default` (or KeyError) when there is none."},
     {"popitem", as_cfunction(popitem), METH_NOARGS,
      "popitem($self, /)\n--\n\nRemoves the last variable and returns its (name, value) pair."},
@@ -114,8 +118,10 @@ void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject*
 
 PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (nargs != 3 || !PyType_Check(args[0]) || !PyType_Check(args[1])) {
-            raise(PyExc_TypeError, "bind(cls, main_cls, mapping_abc) takes two classes and an ABC");
+        if (nargs != 4 || !PyType_Check(args[0]) || !PyType_Check(args[1]) || !PyTuple_Check(args[3]) ||
+            PyTuple_GET_SIZE(args[3]) != 3) {
+            raise(PyExc_TypeError, "bind(cls, main_cls, mapping_abc, views) takes two classes, an ABC "
+                                   "and the three view classes");
         }
         if (state.bound) raise(PyExc_RuntimeError, "the public class is already bound");
         PyObject* cls = args[0];
@@ -127,12 +133,10 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         for (PyMethodDef* def = public_methods; def->ml_name != nullptr; ++def) {
             set_class_attribute(cls, def->ml_name, new_contract_method(cls, def).get());
         }
-        Ref keys = new_contract_alias(names().keys, names().mv_keys,
-                                      "keys($self, /)\n--\n\nThe names of the variables, as a new list.");
-        set_class_attribute(cls, "keys", keys.get());
+        bind_views(PyTuple_GET_ITEM(args[3], 0), PyTuple_GET_ITEM(args[3], 1), PyTuple_GET_ITEM(args[3], 2));
         state.get_method = require(PyObject_GetAttrString(cls, "get")).release();
         state.add_method = require(PyObject_GetAttrString(cls, "add")).release();
-        state.keys_method = keys.release();
+        state.keys_method = require(PyObject_GetAttrString(cls, "keys")).release();
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
         install_direct_slots(cls);
         state.init_slot = reinterpret_cast<PyTypeObject*>(cls)->tp_init;
@@ -155,7 +159,7 @@ PyMethodDef module_functions[] = {
     {"check", as_cfunction(check), kFast,
      "check(store, data, /)\n--\n\nRaises what store.merge(data) would raise for its keys, changing nothing."},
     {"bind", as_cfunction(bind), kFast,
-     "bind(cls, main_cls, mapping_abc, /)\n--\n\nPuts the native methods on the public class."},
+     "bind(cls, main_cls, mapping_abc, views, /)\n--\n\nPuts the native methods on the public class."},
     {"strict_store", as_cfunction(strict_store), METH_NOARGS,
      "strict_store()\n--\n\nA new strict TarvelVar: the store factory of strict stores."},
     {nullptr, nullptr, 0, nullptr},

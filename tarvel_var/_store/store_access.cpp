@@ -20,7 +20,7 @@ struct Facts {
     bool ordinary = false;   // object's __getattribute__ behind the hook, the usual __dict__
     bool own_listing = false;  // `_skip` and `_mv_keys` are var_main's own
     bool own_conversion = false;  // `_skip`, `_mv_to_dict`, `_to_dict`, `_list_to_dict` too
-    bool own_get = false;  // `get` is ours, `keys` our alias of `_mv_keys`, `_mv_get` var_main's
+    bool own_get = false;  // `get` and `keys` (a view of the listing) ours, `_mv_get` var_main's
     // The public class itself as bind() left it: var_main's own set-up and merge chain, our
     // `add`, constructor and attribute hook, and no class attribute named like an internal
     // variable. Then building a store gives what the merge would give.

@@ -1,0 +1,124 @@
+// The views that keys(), values() and items() return, as a dict's do: live (each use reads the
+// store as it is then), in the store's order, and for keys and items set-like.
+//
+// The classes are written in Python over collections.abc's KeysView, ValuesView and ItemsView,
+// whose mixins give the set operations and comparisons; bind() points their length, membership
+// and iteration slots at the functions here, which answer from the store natively. An instance
+// is laid out as MappingView's: the object header, then the `_mapping` slot holding the store.
+#include "views.hpp"
+
+#include "methods.hpp"
+#include "store_access.hpp"
+
+namespace tvs {
+namespace {
+
+struct ViewTypes {
+    PyTypeObject* keys = nullptr;
+    PyTypeObject* values = nullptr;
+    PyTypeObject* items = nullptr;
+    Py_ssize_t store_offset = 0;  // where MappingView's `_mapping` slot lies
+};
+ViewTypes view_types;
+
+PyObject* store_of(PyObject* view) {
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(view) + view_types.store_offset);
+}
+
+PyObject* new_view(PyTypeObject* type, PyObject* store) {
+    return entry([&] {
+        Ref view = require(type->tp_alloc(type, 0));
+        Ref held = Ref::borrow(store);
+        *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(view.get()) + view_types.store_offset) =
+            held.release();
+        return view.release();
+    });
+}
+
+Py_ssize_t view_length(PyObject* view) {
+    Ref store = Ref::borrow(store_of(view));
+    if (!store) return 0;
+    return tv::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(store.get()); });
+}
+
+int keys_contain(PyObject* view, PyObject* key) {
+    Ref store = Ref::borrow(store_of(view));
+    if (!store) return 0;
+    return tv::at_boundary<int>(-1, [&] { return find_variable(store.get(), key, nullptr) ? 1 : 0; });
+}
+
+// (name, value) in items(): the store holds `name`, and its value is `value` or equal to it.
+int items_contain(PyObject* view, PyObject* item) {
+    Ref store = Ref::borrow(store_of(view));
+    if (!store || !PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) return 0;
+    return tv::at_boundary<int>(-1, [&] {
+        Ref value;
+        if (!find_variable(store.get(), PyTuple_GET_ITEM(item, 0), &value)) return 0;
+        return require_status(PyObject_RichCompareBool(value.get(), PyTuple_GET_ITEM(item, 1), Py_EQ));
+    });
+}
+
+// Iteration walks a list made when it starts, as iter(store) does: changes made while it runs
+// are not seen, and cannot break it.
+PyObject* iterate_list(PyObject* list) {
+    if (list == nullptr) return nullptr;
+    PyObject* iterator = PyObject_GetIter(list);
+    Py_DECREF(list);
+    return iterator;
+}
+
+PyObject* keys_iterate(PyObject* view) {
+    Ref store = Ref::borrow(store_of(view));
+    return iterate(store.get(), nullptr);
+}
+
+PyObject* values_iterate(PyObject* view) {
+    Ref store = Ref::borrow(store_of(view));
+    return iterate_list(values(store.get(), nullptr));
+}
+
+PyObject* items_iterate(PyObject* view) {
+    Ref store = Ref::borrow(store_of(view));
+    return iterate_list(items(store.get(), nullptr));
+}
+
+void point_slots(PyTypeObject* type, getiterfunc iterate_view, objobjproc contain) {
+    type->tp_iter = iterate_view;
+    type->tp_as_sequence->sq_length = view_length;
+    type->tp_as_mapping->mp_length = view_length;
+    if (contain != nullptr) type->tp_as_sequence->sq_contains = contain;
+    PyType_Modified(type);
+}
+
+}  // namespace
+
+void bind_views(PyObject* keys_type, PyObject* values_type, PyObject* items_type) {
+    PyObject* types[] = {keys_type, values_type, items_type};
+    Ref slot_name = require(PyUnicode_InternFromString("_mapping"));
+    for (PyObject* type : types) {
+        if (!PyType_Check(type)) raise(PyExc_TypeError, "bind() takes the three view classes");
+        PyObject* slot = class_attribute(reinterpret_cast<PyTypeObject*>(type), slot_name.get());
+        if (slot == nullptr || Py_TYPE(slot) != &PyMemberDescr_Type ||
+            reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
+                static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(PyObject*))) {
+            raise(PyExc_TypeError, "the view classes must be laid out as MappingView");
+        }
+        const Py_ssize_t offset = reinterpret_cast<PyMemberDescrObject*>(slot)->d_member->offset;
+        if (view_types.store_offset != 0 && offset != view_types.store_offset) {
+            raise(PyExc_TypeError, "the view classes must be laid out as MappingView");
+        }
+        view_types.store_offset = offset;
+    }
+    view_types.keys = reinterpret_cast<PyTypeObject*>(Py_NewRef(keys_type));
+    view_types.values = reinterpret_cast<PyTypeObject*>(Py_NewRef(values_type));
+    view_types.items = reinterpret_cast<PyTypeObject*>(Py_NewRef(items_type));
+    point_slots(view_types.keys, keys_iterate, keys_contain);
+    point_slots(view_types.values, values_iterate, nullptr);
+    point_slots(view_types.items, items_iterate, items_contain);
+}
+
+PyObject* keys_view(PyObject* self, PyObject*) { return new_view(view_types.keys, self); }
+PyObject* values_view(PyObject* self, PyObject*) { return new_view(view_types.values, self); }
+PyObject* items_view(PyObject* self, PyObject*) { return new_view(view_types.items, self); }
+
+}  // namespace tvs
