@@ -12,7 +12,7 @@ from collections.abc import ItemsView, KeysView, Mapping, MutableMapping, Values
 from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
-from ._store import bind as _bind_native_methods
+from ._store import MissingVariableError, bind as _bind_native_methods
 from .files import install as _install_files, to_plain
 
 if TYPE_CHECKING:
@@ -23,7 +23,7 @@ if TYPE_CHECKING:
     _T = TypeVar("_T")
     _Store = TypeVar("_Store", bound="TarvelVar")
 
-__all__ = ["TarvelVar", "TarvelVarMain", "to_plain"]
+__all__ = ["MissingVariableError", "TarvelVar", "TarvelVarMain", "to_plain"]
 
 
 # The views of keys(), values() and items(): the ABCs' mixins give the set operations and

@@ -30,7 +30,7 @@ DOCUMENTED = {
 
 
 def check_documented(exc):
-    patterns = DOCUMENTED.get(type(exc))
+    patterns = next((DOCUMENTED[kind] for kind in type(exc).__mro__ if kind in DOCUMENTED), None)
     assert patterns and any(re.search(p, str(exc)) for p in patterns), repr(exc)
 
 

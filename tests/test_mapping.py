@@ -5,14 +5,14 @@ import copy
 import pickle
 import sys
 from collections import OrderedDict
-from collections.abc import Mapping, MutableMapping
+from collections.abc import ItemsView, KeysView, Mapping, MutableMapping
 from types import MappingProxyType
 
 import pytest
 from hypothesis import given, settings, strategies as st
 
 from conftest import added, assert_no_leak, outcome
-from tarvel_var import TarvelVar, TarvelVarMain
+from tarvel_var import MissingVariableError, TarvelVar, TarvelVarMain
 
 names = st.text(min_size=0, max_size=5).filter(lambda name: not name.startswith("_"))
 leaves = st.none() | st.booleans() | st.integers() | st.text(max_size=4)
@@ -193,7 +193,7 @@ def test_strict_stores_keep_their_mode():
     store["item"] = {"c": 1}
     for each in (store, store.db, store.l[0], store.cfg.a, store.more, store.item,
                  pickle.loads(pickle.dumps(store)).db, copy.deepcopy(store).cfg, copy.copy(store)):
-        assert outcome(lambda: each.typo) == (AttributeError, "'TarvelVar' object has no attribute 'typo'")
+        assert outcome(lambda: each.typo) == (MissingVariableError, "'TarvelVar' object has no attribute 'typo'")
         assert not hasattr(each, "typo") and getattr(each, "typo", 7) == 7
     assert store.db.port == 1 and store.get("$.db.port") == 1
     loose = TarvelVar({"db": {}})
@@ -352,3 +352,64 @@ def build_general(doc):
             return super()._mv_get(key, default)
 
     return Listing(doc)
+
+
+def test_views_are_live_set_like_and_in_order():
+    store = TarvelVar({"a": 1, "b": {"c": 2}})
+    keys, values, items = store.keys(), store.values(), store.items()
+    assert keys == {"b": 0, "a": 0}.keys() and keys & {"a", "z"} == {"a"} and keys | {"z"} == {"a", "b", "z"}
+    assert ("a", 1) in items and ("a", 2) not in items and list(reversed(keys)) == ["b", "a"]
+    store.z = 3
+    assert (list(keys), list(values)[-1], len(items)) == (["a", "b", "z"], 3, 3)
+    assert isinstance(keys, KeysView) and isinstance(items, ItemsView) and repr(keys) == "StoreKeys(['a', 'b', 'z'])"
+    assert list(reversed(store)) == ["z", "b", "a"]
+    del store.a
+    assert "a" not in keys and list(items)[0] == ("b", store.b)
+
+
+def test_copy_is_deep_and_or_is_a_copy_updated():
+    store = TarvelVar({"db": {"hosts": [{"h": "a"}]}}, strict=True)
+    clone = store.copy()
+    clone.db.hosts[0].h = "b"
+    assert store.db.hosts[0].h == "a" and clone == {"db": {"hosts": [{"h": "b"}]}}
+    assert outcome(lambda: clone.typo)[0] is MissingVariableError
+    merged = store | {"db": {"port": 1}, "x": 2}
+    assert merged == {"db": {"port": 1}, "x": 2} and store == {"db": {"hosts": [{"h": "a"}]}}
+    same = store
+    store |= [("y", {"z": 1})]
+    assert store is same and store.y.z == 1
+    assert outcome(lambda: store | [1]) == (TypeError, "unsupported operand type(s) for |: 'TarvelVar' and 'list'")
+    assert outcome(lambda: {"a": 1} | store)[0] is TypeError
+    assert outcome(lambda: store.__ior__({"_g_n_i": 1}))[0] is ValueError and "_g_n_i" not in store
+
+
+def test_a_strict_store_names_its_closest_variables_only_when_asked():
+    import difflib
+
+    store = TarvelVar({"port": 1, "host": "h", "ports": [1]}, strict=True)
+    asked = []
+    original = difflib.get_close_matches
+    difflib.get_close_matches = lambda *args: asked.append(args) or original(*args)
+    try:
+        assert not hasattr(store, "prot") and getattr(store, "prot", 7) == 7 and asked == []
+        error = outcome(lambda: store.prot)
+        assert error == (MissingVariableError, "'TarvelVar' object has no attribute 'prot' "
+                                               "(closest variables: 'port', 'ports')")
+        assert outcome(lambda: store.zzzzzz)[1] == "'TarvelVar' object has no attribute 'zzzzzz'"
+    finally:
+        difflib.get_close_matches = original
+    try:
+        store.prot
+    except AttributeError as caught:
+        assert (caught.name, caught.obj) == ("prot", store)
+        store._mv_keys = None  # a listing that fails: the message alone, never a second error
+        assert str(caught) == "'TarvelVar' object has no attribute 'prot'"
+
+
+@pytest.mark.parametrize("name", PUBLIC + ["copy"])
+def test_every_public_method_has_a_signature_bound_and_unbound(name):
+    import inspect
+
+    unbound = inspect.signature(getattr(TarvelVar, name))
+    bound = inspect.signature(getattr(TarvelVar(), name))
+    assert list(unbound.parameters)[0] == "self" and list(bound.parameters) == list(unbound.parameters)[1:]

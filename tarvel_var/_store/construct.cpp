@@ -6,6 +6,7 @@
 #include "convert.hpp"
 #include "data.hpp"
 #include "methods.hpp"
+#include "missing.hpp"
 
 namespace tvs {
 namespace {
@@ -50,17 +51,6 @@ bool is_strict(PyObject* self) {
     if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_s, &flag)) == 0) return false;
     Ref flag_ref = Ref::steal(flag);
     return tv::truth(flag_ref.get());
-}
-
-// AttributeError with `name` and `obj` set, so that the interpreter can suggest a close name.
-[[noreturn]] void raise_missing_attribute(PyObject* self, PyObject* name) {
-    Ref message = require(PyUnicode_FromFormat("'%.100s' object has no attribute '%U'",
-                                               Py_TYPE(self)->tp_name, name));
-    Ref error = require(PyObject_CallOneArg(PyExc_AttributeError, message.get()));
-    require_status(PyObject_SetAttrString(error.get(), "name", name));
-    require_status(PyObject_SetAttrString(error.get(), "obj", self));
-    PyErr_SetObject(PyExc_AttributeError, error.get());
-    throw_error();
 }
 
 // What the constructor does before it takes in data.
@@ -164,9 +154,8 @@ PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 PyObject* getattr_hook(PyObject* self, PyObject* name) {
     return entry([&] {
         // protocol probes (__deepcopy__, __array_interface__, ...) must see a missing attribute
-        if (PyUnicode_Check(name) && (is_dunder_name(name) || is_strict(self))) {
-            raise_missing_attribute(self, name);
-        }
+        if (PyUnicode_Check(name) && is_dunder_name(name)) raise_missing_attribute(self, name, false);
+        if (PyUnicode_Check(name) && is_strict(self)) raise_missing_attribute(self, name, true);
         PyObject* stack[] = {self, name};
         return require(PyObject_Vectorcall(state.main_getattr, stack, 2, nullptr)).release();
     });

@@ -11,8 +11,7 @@ namespace {
 struct ContractObject {
     PyObject_HEAD
     PyObject* name;
-    PyObject* method;  // a method descriptor of the class, or nullptr for an alias
-    PyObject* alias;   // the instance attribute that answers, or nullptr
+    PyObject* method;  // a method descriptor of the class
     PyObject* doc;
 };
 
@@ -21,7 +20,6 @@ ContractObject* as_contract(PyObject* obj) { return reinterpret_cast<ContractObj
 PyObject* contract_get(PyObject* self, PyObject* obj, PyObject* type) {
     ContractObject* c = as_contract(self);
     if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
-    if (c->alias != nullptr) return PyObject_GetAttr(obj, c->alias);
     return Py_TYPE(c->method)->tp_descr_get(c->method, obj, type);
 }
 
@@ -62,7 +60,6 @@ int contract_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(c->name);
     Py_VISIT(c->method);
-    Py_VISIT(c->alias);
     Py_VISIT(c->doc);
     return 0;
 }
@@ -71,7 +68,6 @@ int contract_clear(PyObject* self) {
     ContractObject* c = as_contract(self);
     Py_CLEAR(c->name);
     Py_CLEAR(c->method);
-    Py_CLEAR(c->alias);
     Py_CLEAR(c->doc);
     return 0;
 }
@@ -83,6 +79,21 @@ void contract_dealloc(PyObject* self) {
     PyObject_GC_Del(self);
     Py_DECREF(type);
 }
+
+// inspect.signature() of the descriptor read through the class: the method's own, so that
+// `TarvelVar.merge` shows (self, data, /) rather than the call's (*args, **kwargs).
+PyObject* contract_signature(PyObject* self, void*) {
+    return tv::at_boundary<PyObject*>(nullptr, [&] {
+        Ref inspect = require(PyImport_ImportModule("inspect"));
+        return require(PyObject_CallMethod(inspect.get(), "signature", "O", as_contract(self)->method))
+            .release();
+    });
+}
+
+PyGetSetDef contract_getset[] = {
+    {"__signature__", contract_signature, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
 
 PyMemberDef contract_members[] = {
     {"__name__", Py_T_OBJECT_EX, offsetof(ContractObject, name), Py_READONLY, nullptr},
@@ -97,6 +108,7 @@ PyType_Slot contract_slots[] = {
     {Py_tp_traverse, reinterpret_cast<void*>(contract_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(contract_clear)},
     {Py_tp_members, contract_members},
+    {Py_tp_getset, contract_getset},
     {Py_tp_descr_get, reinterpret_cast<void*>(contract_get)},
     {Py_tp_descr_set, reinterpret_cast<void*>(contract_set)},
     {0, nullptr},
@@ -113,12 +125,11 @@ PyType_Spec contract_spec = {
 
 PyTypeObject* contract_type = nullptr;
 
-tv::Ref new_contract(PyObject* name, PyObject* method, PyObject* alias, PyObject* doc) {
+tv::Ref new_contract(PyObject* name, PyObject* method, PyObject* doc) {
     ContractObject* c = PyObject_GC_New(ContractObject, contract_type);
     if (c == nullptr) throw_error();
     c->name = Py_NewRef(name);
-    c->method = Py_XNewRef(method);
-    c->alias = Py_XNewRef(alias);
+    c->method = Py_NewRef(method);
     c->doc = Py_NewRef(doc);
     PyObject_GC_Track(c);
     return tv::Ref::steal(reinterpret_cast<PyObject*>(c));
@@ -136,7 +147,7 @@ tv::Ref new_contract_method(PyObject* cls, PyMethodDef* def) {
     tv::Ref method = require(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls), def));
     tv::Ref name = require(PyUnicode_FromString(def->ml_name));
     tv::Ref doc = require(PyObject_GetAttrString(method.get(), "__doc__"));
-    return new_contract(name.get(), method.get(), nullptr, doc.get());
+    return new_contract(name.get(), method.get(), doc.get());
 }
 
 }  // namespace tvs

@@ -213,6 +213,47 @@ PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* reversed_keys(PyObject* self, PyObject*) {
+    return entry([&] {
+        Ref keys = require(PySequence_List(listed_keys(self).get()));
+        require_status(PyList_Reverse(keys.get()));
+        return PyObject_GetIter(keys.get());
+    });
+}
+
+// copy(): a deep copy, as copy.deepcopy makes one; a configuration's copy is one whose
+// sections can be changed without changing the original's.
+PyObject* copy_store(PyObject* self, PyObject*) {
+    return entry([&] {
+        Ref module = require(PyImport_ImportModule("copy"));
+        Ref deepcopy = require(PyObject_GetAttrString(module.get(), "deepcopy"));
+        return require(PyObject_CallOneArg(deepcopy.get(), self)).release();
+    });
+}
+
+// store | mapping: a copy of the store, then update(mapping), as dict's | is a copy, then
+// update(); anything but a mapping is left to the other operand.
+PyObject* or_op(PyObject* left, PyObject* right) {
+    return entry([&]() -> PyObject* {
+        if (!is_store(left) || !is_comparable_mapping(right)) return Py_NewRef(Py_NotImplemented);
+        Ref result = Ref::steal(copy_store(left, nullptr));
+        if (!result) throw_error();
+        Ref args = require(PyTuple_Pack(1, right));
+        Ref done = Ref::steal(update(result.get(), args.get(), nullptr));
+        if (!done) throw_error();
+        return result.release();
+    });
+}
+
+PyObject* ior_op(PyObject* self, PyObject* other) {
+    return entry([&] {
+        Ref args = require(PyTuple_Pack(1, other));
+        Ref done = Ref::steal(update(self, args.get(), nullptr));
+        if (!done) throw_error();
+        return Py_NewRef(self);
+    });
+}
+
 PyObject* clear(PyObject* self, PyObject*) {
     return entry([&] { return call_store_method(self, names().mv_clear, {}).release(); });
 }

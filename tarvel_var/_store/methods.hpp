@@ -28,6 +28,10 @@ PyObject* popitem(PyObject* self, PyObject*);
 PyObject* setdefault(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* clear(PyObject* self, PyObject*);
+PyObject* reversed_keys(PyObject* self, PyObject*);
+PyObject* copy_store(PyObject* self, PyObject*);
+PyObject* or_op(PyObject* left, PyObject* right);
+PyObject* ior_op(PyObject* self, PyObject* other);
 
 // lookup.cpp: get() by name or by "$." path, with steps into lists
 PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

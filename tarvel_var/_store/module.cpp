@@ -6,6 +6,7 @@
 #include "data.hpp"
 #include "frame/cpython_private.hpp"
 #include "methods.hpp"
+#include "missing.hpp"
 #include "slots.hpp"
 #include "views.hpp"
 #include "store_access.hpp"
@@ -49,6 +50,12 @@ PyMethodDef protocol_methods[] = {
     {"__eq__", as_cfunction(equals), METH_O,
      "__eq__($self, other, /)\n--\n\nEquality by content with a store or any mapping."},
     {"__ne__", as_cfunction(not_equals), METH_O, "__ne__($self, other, /)\n--\n\nThe inverse of ==."},
+    {"__reversed__", as_cfunction(reversed_keys), METH_NOARGS,
+     "__reversed__($self, /)\n--\n\nThe variable names, last first."},
+    {"__or__", as_cfunction(or_op), METH_O,
+     "__or__($self, other, /)\n--\n\nA copy of the store (see copy()) updated with the mapping `other`."},
+    {"__ior__", as_cfunction(ior_op), METH_O,
+     "__ior__($self, other, /)\n--\n\nupdate(other), and the store itself."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -75,6 +82,10 @@ PyMethodDef public_methods[] = {
      "update($self, other=(), /, **entries)\n--\n\n"
      "Sets each entry as item assignment does (replacing, not merging). Every entry is checked "
      "before the first is set; an error while setting leaves the entries set before it."},
+    {"copy", as_cfunction(copy_store), METH_NOARGS,
+     "copy($self, /)\n--\n\nA deep copy of the store, as copy.deepcopy makes one: its nested stores, lists "
+     "and values are copies too, and it keeps the store's flags. (A dict's copy() is shallow; "
+     "a configuration's copy is meant to be changed without changing the original.)"},
     {"clear", as_cfunction(clear), METH_NOARGS,
      "clear($self, /)\n--\n\nRemoves every variable; the store stays set up."},
     {"to_dict", as_cfunction(to_dict), kFastKw,
@@ -165,8 +176,8 @@ PyMethodDef module_functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-int exec_module(PyObject*) {
-    if (!init_names() || !ready_contract_type()) return -1;
+int exec_module(PyObject* module) {
+    if (!init_names() || !ready_contract_type() || !ready_missing_variable_error(module)) return -1;
     tv::calibrate_dict_versions();  // repeated reads of an unchanged store rely on it
     return 0;
 }

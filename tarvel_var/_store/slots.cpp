@@ -77,6 +77,8 @@ void install_direct_slots(PyObject* cls) {
     type->tp_iter = iter_slot;
     type->tp_richcompare = richcompare_slot;
     type->tp_init = init_slot;
+    type->tp_as_number->nb_or = or_op;
+    type->tp_as_number->nb_inplace_or = ior_op;
 }
 
 }  // namespace tvs
