@@ -13,7 +13,8 @@ from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
 from ._store import MissingVariableError, bind as _bind_native_methods
-from .files import install as _install_files, to_plain
+from . import paths as _paths
+from .files import _StoreMethod, install as _install_files, to_plain
 
 if TYPE_CHECKING:
     import os
@@ -100,6 +101,11 @@ class TarvelVar(TarvelVarMain):
         def update(self, other: Any = (), /, **entries: Any) -> None: ...
         def clear(self) -> None: ...
         def to_dict(self, sort: bool = False) -> dict[str, Any]: ...
+        def set(self, path: str, value: Any, /) -> None: ...
+        def copy(self: _Store) -> _Store: ...
+        def __reversed__(self) -> Iterator[str]: ...
+        def __or__(self: _Store, other: Mapping[str, Any], /) -> _Store: ...
+        def __ior__(self: _Store, other: Any, /) -> _Store: ...
         def merge(self, data: Mapping[str, Any], /) -> None: ...
         __hash__: None  # type: ignore[assignment]
 
@@ -135,3 +141,19 @@ def _settle_shared_keys() -> None:
 
 _settle_shared_keys()
 _install_files(TarvelVar)
+
+
+def _set(self: TarvelVar, path: str, value: Any, /) -> None:
+    """Sets the value at the "$." `path` (`"$.db.hosts.0.port"`, `"$.db.hosts[0].port"`),
+    making the sections that are missing on the way and stepping into lists by index (the
+    item must exist), or the variable `path` when it is a plain name. The names and the value
+    are checked first, as item assignment checks them; a step through a value that is no
+    section or list raises PathError."""
+    if path.startswith("$"):
+        _paths.assign(self, path, value)
+    else:
+        self[path] = value
+
+
+_set.__name__, _set.__qualname__ = "set", "TarvelVar.set"
+TarvelVar.set = _StoreMethod(_set, "set")  # type: ignore[method-assign,assignment]

@@ -81,3 +81,39 @@ def test_assign_into_plain_data_keeps_it_plain():
     assign(data, "$.new.section.value", [1])
     assert data["project"]["authors"][0] == {"name": "dee"} and type(data["new"]) is dict
     assert data["new"] == {"section": {"value": [1]}}
+
+
+@pytest.mark.parametrize("path", ["$.project.authors[1].name", "$.grid[1][0]", "$.grid[-2].-1", "$.project.authors[5]",
+                                  "$.project.authors.[0]", "$.grid[x]"])
+def test_brackets_read_as_the_dotted_form(path):
+    store = TarvelVar(DOC)
+    dotted = path.replace("[", ".").replace("]", "")
+    expected = lookup(store, dotted) if ".." not in dotted and "[x]" not in path else MISSING
+    assert store.get(path, MISSING) == expected == (lookup(store, path) if expected is not MISSING else MISSING)
+
+
+def test_set_by_path_from_python():
+    store = TarvelVar(DOC)
+    store.set("$.project.authors[1].name", "cy")
+    store.set("$.server.tls.enabled", True)
+    store.set("plain", {"a": [1]})
+    assert (store.project.authors[1].name, store.server.tls.enabled, store.plain.a) == ("cy", True, [1])
+    before = store.to_dict()
+    for path, value, error in [("$.project.authors.9.name", 1, PathError), ("$.server._g_n_i", True, ValueError),
+                               ("$.x.y", {"z": {"__fspath__": 1}}, ValueError), ("c.d", 1, None)]:
+        if error is None:
+            store.set(path, value)  # a plain name is one variable, dots and all
+            assert store["c.d"] == 1
+            del store["c.d"]
+        else:
+            with pytest.raises(error):
+                store.set(path, value)
+    assert store.to_dict() == before and "x" not in store
+
+
+def test_to_dict_sorted_orders_every_level():
+    store = TarvelVar({"b": {"z": 1, "y": [{"d": 1, "c": 2}]}, "a": 0})
+    for sorted_plain in (store.to_dict(sort=True), TarvelVar(store).to_dict(True)):
+        assert list(sorted_plain) == ["a", "b"] and list(sorted_plain["b"]) == ["y", "z"]
+        assert list(sorted_plain["b"]["y"][0]) == ["c", "d"]
+    assert list(store._mv_to_dict(sort=True)["b"]) == ["z", "y"]  # the core's own rule: the top level

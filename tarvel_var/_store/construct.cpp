@@ -146,8 +146,11 @@ PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (nargs == 1) raise(PyExc_TypeError, "to_dict() got multiple values for argument 'sort'");
             sort = args[nargs + i];
         }
-        if (Ref plain = convert_directly(self, sort)) return plain.release();
-        return call_store_method(self, names().mv_to_dict, {sort}).release();
+        // the truth of `sort` is taken once; the public to_dict sorts every level, as dumps does
+        PyObject* ordered = tv::truth(sort) ? Py_True : Py_False;
+        if (Ref plain = convert_directly(self, ordered)) return plain.release();
+        Ref plain = call_store_method(self, names().mv_to_dict, {ordered});
+        return (ordered == Py_True ? sorted_at_every_level(plain.get()) : plain).release();
     });
 }
 

@@ -63,18 +63,35 @@ public:
     }
 };
 
-Ref sorted_by_name(PyObject* dict) {
-    Ref pairs = require(PyDict_Items(dict));
-    require_status(PyList_Sort(pairs.get()));  // names are distinct: values are never compared
-    Ref out = tv::new_presized_dict(PyList_GET_SIZE(pairs.get()));
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs.get()); ++i) {
-        PyObject* pair = PyList_GET_ITEM(pairs.get(), i);
-        require_status(PyDict_SetItem(out.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)));
-    }
-    return out;
-}
-
 }  // namespace
+
+// New dicts in the order of their keys at every level, and new lists of what they hold.
+Ref sorted_at_every_level(PyObject* value) {
+    if (PyDict_Check(value)) {
+        tv::RecursionGuard guard;
+        Ref keys = require(PyDict_Keys(value));
+        require_status(PyList_Sort(keys.get()));  // keys are distinct: values are never compared
+        Ref out = tv::new_presized_dict(PyList_GET_SIZE(keys.get()));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+            Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
+            PyObject* found = nullptr;
+            if (require_status(PyDict_GetItemRef(value, key.get(), &found)) == 0) raise_dict_changed_size();
+            Ref held = Ref::steal(found);
+            require_status(PyDict_SetItem(out.get(), key.get(), sorted_at_every_level(held.get()).get()));
+        }
+        return out;
+    }
+    if (PyList_Check(value)) {
+        tv::RecursionGuard guard;
+        Ref out = require(PyList_New(0));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(value); ++i) {
+            Ref item = Ref::borrow(PyList_GET_ITEM(value, i));
+            require_status(PyList_Append(out.get(), sorted_at_every_level(item.get()).get()));
+        }
+        return out;
+    }
+    return Ref::borrow(value);
+}
 
 Ref convert_directly(PyObject* self, PyObject* sort) {
     Ref dict = conversion_dict(self);
@@ -85,8 +102,7 @@ Ref convert_directly(PyObject* self, PyObject* sort) {
     } catch (const GiveUp&) {
         return Ref();
     }
-    // as the conversion does: the truth of `sort` is taken once, after the walk
-    return tv::truth(sort) ? sorted_by_name(out.get()) : out;
+    return tv::truth(sort) ? sorted_at_every_level(out.get()) : out;
 }
 
 }  // namespace tvs

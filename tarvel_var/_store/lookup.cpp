@@ -1,4 +1,5 @@
-// get(): a variable by name, or a value by "$." path, stepping into lists by index too.
+// get(): a variable by name, or a value by "$." path, stepping into lists by index too
+// (`$.hosts.0.port`, or `$.hosts[0].port`).
 //
 // A plain name, or any key that is not a "$." path, is the store's own `_mv_get`. A path is
 // walked as `_mv_get` walks one (through keys() and get() of every object it meets, plain
@@ -57,10 +58,24 @@ Ref step_into(PyObject* current, PyObject* step) {
     return require(PyObject_CallMethodOneArg(current, names().get, step));
 }
 
+// The steps of the path: its pieces between dots after the "$"; a path with brackets
+// (`hosts[0].port`) is read by the package's path reader, which knows their syntax.
+Ref steps_of(PyObject* path, Py_ssize_t& first) {
+    first = 1;
+    if (PyUnicode_FindChar(path, '[', 0, PyUnicode_GET_LENGTH(path), 1) < 0) {
+        return require(PyUnicode_Split(path, names().dot, -1));
+    }
+    first = 0;
+    Ref paths = require(PyImport_ImportModule("tarvel_var.paths"));
+    return require(PyObject_CallMethod(paths.get(), "steps", "O", path));
+}
+
 Ref walk(PyObject* self, PyObject* path) {
-    Ref pieces = require(PyUnicode_Split(path, names().dot, -1));
+    Py_ssize_t first = 1;
+    Ref pieces = steps_of(path, first);
+    if (!PyList_CheckExact(pieces.get())) return Ref();
     Ref current = Ref::borrow(self);
-    for (Py_ssize_t i = 1; i < PyList_GET_SIZE(pieces.get()); ++i) {
+    for (Py_ssize_t i = first; i < PyList_GET_SIZE(pieces.get()); ++i) {
         Ref step = Ref::borrow(PyList_GET_ITEM(pieces.get(), i));
         current = step_into(current.get(), step.get());
         if (!current) return Ref();

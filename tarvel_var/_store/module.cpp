@@ -90,12 +90,13 @@ PyMethodDef public_methods[] = {
      "clear($self, /)\n--\n\nRemoves every variable; the store stays set up."},
     {"to_dict", as_cfunction(to_dict), kFastKw,
      "to_dict($self, /, sort=False)\n--\n\n"
-     "The store as plain dicts and lists; `sort` orders the top-level names."},
+     "The store as plain dicts and lists; `sort` orders the names of every dict, at every level."},
     {"get", as_cfunction(get), kFastKw,
      "get($self, /, key, default=None)\n--\n\n"
      "The variable `key`, or the value at the \"$.\" path `key`, or `default`. A path steps into "
      "stores and dicts by name and into lists by index (negative from the end): "
-     "`get(\"$.servers.0.host\")`. Any error on the way gives `default`."},
+     "`get(\"$.servers.0.host\")`, also written `get(\"$.servers[0].host\")`. Any error on the way "
+     "gives `default`."},
     {"merge", as_cfunction(merge), METH_O,
      "merge($self, data, /)\n--\n\n"
      "Merges a mapping in: dicts into nested stores, lists onto the lists held, the rest "
