@@ -421,3 +421,33 @@ def test_every_public_method_has_a_signature_bound_and_unbound(name):
     unbound = inspect.signature(getattr(TarvelVar, name))
     bound = inspect.signature(getattr(TarvelVar(), name))
     assert list(unbound.parameters)[0] == "self" and list(bound.parameters) == list(unbound.parameters)[1:]
+
+
+class ThroughTheChain(TarvelVar):
+    """Not the class itself: every assignment takes the core's chain."""
+
+
+@settings(max_examples=80, deadline=None)
+@given(build_values, st.booleans(), st.booleans())
+def test_direct_assignment_matches_the_chain(value, strict, inherit):
+    direct, chained = TarvelVar(strict=strict, inherit=inherit), ThroughTheChain(strict=strict, inherit=inherit)
+    for holder in (direct, chained):
+        holder.x = value
+        holder["y"] = value
+    assert without_factories(shape(vars(direct)["x"])) == without_factories(shape(vars(chained)["x"]))
+    assert without_factories(shape(vars(direct)["y"])) == without_factories(shape(vars(chained)["y"]))
+
+
+@pytest.mark.parametrize("value", [OrderedDict(a=1), __import__("collections").defaultdict(int, a=1),
+                                   __import__("collections").Counter(a=1), MappingProxyType({"a": 1}), Keys({"a": 1})])
+def test_attribute_assignment_and_add_convert_any_mapping(value):
+    for fill in (lambda s: setattr(s, "x", value), lambda s: s.add(x=value), lambda s: s.__setitem__("x", value),
+                 lambda s: s.add(x=[value])):
+        store = TarvelVar()
+        fill(store)
+        held = store.x[0] if isinstance(store.x, list) else store.x
+        assert type(held) is TarvelVar and held.a == 1 and store.to_dict()
+    raw = TarvelVar(inherit=True)
+    raw.x = value
+    assert raw.x is value
+    assert outcome(lambda: setattr(TarvelVar(), "x", {"_g_n_i": 1}))[0] is ValueError

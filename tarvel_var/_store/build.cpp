@@ -140,6 +140,15 @@ bool fill_fresh_store(PyObject* self, PyObject* data) {
     return build_directly(self, data, factory == state.strict_factory);
 }
 
+Ref build_value(PyObject* value, bool strict) {
+    try {
+        if (PyDict_CheckExact(value)) return Builder(strict).store_of(value);
+        return Builder(strict).list_of(value);
+    } catch (const Ineligible&) {
+        return Ref();
+    }
+}
+
 bool build_directly(PyObject* self, PyObject* data, bool strict) {
     if (!PyDict_CheckExact(data) || !class_is_pristine(Py_TYPE(self))) return false;
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));

@@ -17,6 +17,8 @@
 
 #include <Python.h>
 
+#include "frame/refs.hpp"
+
 namespace tvs {
 
 // Fills the fresh store `self` with `data` directly and returns true, or returns false,
@@ -24,6 +26,11 @@ namespace tvs {
 // is not plain, or a key that is not a str or that the store keeps for itself (which the
 // general path refuses with its error).
 bool build_directly(PyObject* self, PyObject* data, bool strict);
+
+// What the store's merge makes of one value, an exact dict (a nested store) or an exact list,
+// tuple or set (a converted list), built directly; empty when the general path must make it.
+// For a store of the class itself whose factory is the class's (strict: the strict one).
+tv::Ref build_value(PyObject* value, bool strict);
 
 // The same for `add(**data)` on a store that holds only its internal variables, as the store
 // factory makes it: the nested stores are made as its factory (the class, or the strict

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "build.hpp"
+#include "frame/cpython_private.hpp"
 #include "convert.hpp"
 #include "data.hpp"
 #include "methods.hpp"
@@ -161,6 +162,86 @@ PyObject* getattr_hook(PyObject* self, PyObject* name) {
         if (PyUnicode_Check(name) && is_strict(self)) raise_missing_attribute(self, name, true);
         PyObject* stack[] = {self, name};
         return require(PyObject_Vectorcall(state.main_getattr, stack, 2, nullptr)).release();
+    });
+}
+
+namespace {
+
+bool holds_inherit_flag(PyObject* self) {
+    Ref dict = plain_instance_dict(self);
+    if (!dict) dict = instance_dict(self);
+    if (!PyDict_Check(dict.get())) return false;
+    PyObject* flag = nullptr;
+    if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_i, &flag)) == 0) return false;
+    Ref flag_ref = Ref::steal(flag);
+    return tv::truth(flag_ref.get());
+}
+
+}  // namespace
+
+// The assignment as the core's chain would make it on a store of the class itself, written
+// straight into the instance dictionary: a value held as it is (a plain scalar, a store, or
+// anything under the inherit flag), or plain data built into a nested store or a converted
+// list. False, having changed nothing, when the chain must run.
+bool assign_directly(PyObject* self, PyObject* name, PyObject* value) {
+    if (!PyUnicode_CheckExact(name) || !class_is_pristine(Py_TYPE(self))) return false;
+    Ref dict = require(PyObject_GenericGetDict(self, nullptr));
+    if (!PyDict_CheckExact(dict.get())) return false;
+    const Names& n = names();
+    PyObject* flag = nullptr;
+    if (require_status(PyDict_GetItemRef(dict.get(), n.g_n_i, &flag)) == 0) return false;
+    Ref inherit = Ref::steal(flag);
+    // a flag whose truth test could run code, or a `_set_attr` the hook would call instead
+    if (!PyBool_Check(inherit.get()) || require_status(PyDict_Contains(dict.get(), n.set_attr)) == 1) {
+        return false;
+    }
+    if (inherit.get() == Py_True || is_plain_scalar(value) || is_store(value)) {
+        require_status(PyDict_SetItem(dict.get(), name, value));
+        return true;
+    }
+    const bool is_dict = PyDict_CheckExact(value);
+    if (!is_dict && !PyList_CheckExact(value) && !PyTuple_CheckExact(value) && !PySet_CheckExact(value)) {
+        return false;
+    }
+    // the links of the chain an instance variable could hide
+    PyObject* const links[] = {is_dict ? n.set_dict : n.set_list, is_dict ? n.mv_set : n.set_list};
+    for (PyObject* link : links) {
+        if (require_status(PyDict_Contains(dict.get(), link)) == 1) return false;
+    }
+    PyObject* factory = nullptr;
+    if (require_status(PyDict_GetItemRef(dict.get(), n.i_c_u, &factory)) == 0) return false;
+    Ref factory_ref = Ref::steal(factory);
+    if (factory != state.public_cls && factory != state.strict_factory) return false;
+    Ref built = build_value(value, factory == state.strict_factory);
+    if (!built) return false;
+    // a nested store is registered as the merge registers it, under the interned name
+    Ref key = is_dict ? tv::intern_attribute_name(name) : Ref::borrow(name);
+    require_status(PyDict_SetItem(dict.get(), key.get(), built.get()));
+    return true;
+}
+
+// Attribute assignment converts as item assignment does: a dict subclass or any other Mapping
+// becomes a nested store, and nested data is checked for keys the store keeps for itself, all
+// before the store changes. The name is the caller's to choose, as for the core's own
+// assignment; with the inherit flag a value is stored as it is. The core's hook then stores it.
+void assign_attribute(PyObject* self, PyObject* name, PyObject* value) {
+    if (assign_directly(self, name, value)) return;
+    Ref stored = Ref::borrow(value);
+    if (!is_plain_scalar(value) && !is_store(value) && !holds_inherit_flag(self)) {
+        stored = prepare_value(Py_TYPE(self), name, value);
+    }
+    PyObject* stack[] = {self, name, stored.get()};
+    require(PyObject_Vectorcall(state.main_setattr, stack, 3, nullptr));
+}
+
+PyObject* setattr_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2) {
+        PyErr_Format(PyExc_TypeError, "__setattr__ expected 2 arguments, got %zd", nargs);
+        return nullptr;
+    }
+    return entry([&] {
+        assign_attribute(self, args[0], args[1]);
+        return Py_NewRef(Py_None);
     });
 }
 

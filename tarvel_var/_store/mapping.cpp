@@ -4,6 +4,7 @@
 #include "data.hpp"
 #include "equality.hpp"
 #include "methods.hpp"
+#include "slots.hpp"
 
 namespace tvs {
 namespace {
@@ -14,8 +15,17 @@ Ref variable_name(PyObject* name) {
     return require(PyUnicode_FromObject(name));
 }
 
-// Assigns one checked entry, as attribute assignment does.
+// Assigns one checked entry, as attribute assignment does. A plain name (no leading "_", so
+// never a reserved one) and a value with nothing inside to check go straight to the class's
+// own assignment when the class has not replaced it.
 void assign(PyObject* self, PyObject* key, PyObject* value) {
+    const bool plain_name = PyUnicode_CheckExact(key) &&
+                            (PyUnicode_GET_LENGTH(key) == 0 || PyUnicode_READ_CHAR(key, 0) != '_');
+    if (plain_name && (is_plain_scalar(value) || is_store(value)) &&
+        Py_TYPE(self)->tp_setattro == direct_setattr_slot()) {
+        assign_attribute(self, key, value);
+        return;
+    }
     Ref name = prepare_key(Py_TYPE(self), key);
     Ref prepared = prepare_value(Py_TYPE(self), name.get(), value);
     require_status(PyObject_SetAttr(self, name.get(), prepared.get()));

@@ -44,6 +44,8 @@ PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* merge(PyObject* self, PyObject* data);
 PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* getattr_hook(PyObject* self, PyObject* name);
+PyObject* setattr_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+void assign_attribute(PyObject* self, PyObject* name, PyObject* value);
 PyObject* strict_store(PyObject* module, PyObject*);
 
 }  // namespace tvs

@@ -35,6 +35,9 @@ PyMethodDef protocol_methods[] = {
      "__getattr__($self, name, /)\n--\n\n"
      "A missing attribute: AttributeError in a strict store and for dunder names, else what the "
      "store's reprint flag says (the name, or None)."},
+    {"__setattr__", as_cfunction(setattr_method), kFast,
+     "__setattr__($self, name, value, /)\n--\n\nSets the variable `name`, converting `value` as item "
+     "assignment does (any mapping becomes a nested store); the name is not checked."},
     {"__getitem__", as_cfunction(getitem), METH_O,
      "__getitem__($self, key, /)\n--\n\nThe variable `key`; KeyError when there is none."},
     {"__setitem__", as_cfunction(setitem), kFast,
@@ -113,15 +116,16 @@ void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject*
     PyTypeObject* main_type = reinterpret_cast<PyTypeObject*>(main_cls);
     Ref getattr_name = require(PyUnicode_InternFromString("__getattr__"));
     state.main_getattr = Py_XNewRef(class_attribute(main_type, getattr_name.get()));
+    state.main_setattr = Py_XNewRef(class_attribute(main_type, names().dunder_setattr));
     state.main_dict_descriptor = Py_XNewRef(class_attribute(main_type, names().dunder_dict));
     state.object_getattribute =
         Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
     if (class_attribute(main_type, names().skip) == nullptr || state.main_getattr == nullptr ||
+        state.main_setattr == nullptr ||
         state.main_dict_descriptor == nullptr || state.object_getattribute == nullptr) {
         raise(PyExc_SystemError, "TarvelVarMain is not laid out as expected");
     }
     state.main_getattro = main_type->tp_getattro;
-    state.main_setattro = main_type->tp_setattro;
     state.main_cls = Py_NewRef(main_cls);
     state.public_cls = Py_NewRef(cls);
     state.mapping_abc = Py_NewRef(mapping_abc);
@@ -149,6 +153,7 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         state.get_method = require(PyObject_GetAttrString(cls, "get")).release();
         state.add_method = require(PyObject_GetAttrString(cls, "add")).release();
         state.keys_method = require(PyObject_GetAttrString(cls, "keys")).release();
+        state.setattr_method = require(PyObject_GetAttrString(cls, "__setattr__")).release();
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
         install_direct_slots(cls);
         state.init_slot = reinterpret_cast<PyTypeObject*>(cls)->tp_init;

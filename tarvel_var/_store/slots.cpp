@@ -32,6 +32,16 @@ int assign_slot(PyObject* self, PyObject* key, PyObject* value) {
 
 PyObject* iter_slot(PyObject* self) { return iterate(self, nullptr); }
 
+// Deleting stays object's own deletion, as the class's `__delattr__` is object's.
+int setattr_slot(PyObject* self, PyObject* name, PyObject* value) {
+    if (value == nullptr) return PyObject_GenericSetAttr(self, name, nullptr);
+    if (!PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);  // its error
+    return tv::at_boundary<int>(-1, [&] {
+        assign_attribute(self, name, value);
+        return 0;
+    });
+}
+
 PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) {
     if (op == Py_EQ) return equals(self, other);
     if (op == Py_NE) return not_equals(self, other);
@@ -67,6 +77,8 @@ int init_slot(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
+setattrofunc direct_setattr_slot() { return setattr_slot; }
+
 void install_direct_slots(PyObject* cls) {
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
     type->tp_as_mapping->mp_subscript = getitem;
@@ -77,6 +89,7 @@ void install_direct_slots(PyObject* cls) {
     type->tp_iter = iter_slot;
     type->tp_richcompare = richcompare_slot;
     type->tp_init = init_slot;
+    type->tp_setattro = setattr_slot;
     type->tp_as_number->nb_or = or_op;
     type->tp_as_number->nb_inplace_or = ior_op;
 }

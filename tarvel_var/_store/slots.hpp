@@ -9,4 +9,7 @@ namespace tvs {
 // the methods on the class.
 void install_direct_slots(PyObject* cls);
 
+// The attribute-assignment slot it installs.
+setattrofunc direct_setattr_slot();
+
 }  // namespace tvs

@@ -42,6 +42,8 @@ struct State {
     PyObject* public_cls = nullptr;      // tarvel_var.TarvelVar
     PyObject* mapping_abc = nullptr;     // collections.abc.Mapping
     PyObject* main_getattr = nullptr;    // TarvelVarMain.__getattr__
+    PyObject* main_setattr = nullptr;    // TarvelVarMain.__setattr__
+    PyObject* setattr_method = nullptr;  // the class's `__setattr__` as bind() put it
     PyObject* main_dict_descriptor = nullptr;
     PyObject* object_getattribute = nullptr;
     PyObject* strict_factory = nullptr;  // tarvel_var._store.strict_store
@@ -49,7 +51,6 @@ struct State {
     PyObject* keys_method = nullptr;
     PyObject* add_method = nullptr;      // the class's `add` as bind() put it
     getattrofunc main_getattro = nullptr;
-    setattrofunc main_setattro = nullptr;
     initproc init_slot = nullptr;          // the class's tp_init as bind() set it
     bool bound = false;
 };

@@ -2,6 +2,7 @@
 
 #include "frame/class_cache.hpp"
 #include "frame/cpython_private.hpp"
+#include "slots.hpp"
 
 #include <array>
 #include <cstdint>
@@ -47,10 +48,10 @@ Facts compute(PyTypeObject* type) noexcept {
                     class_attribute(type, n.get) == state.get_method &&
                     class_attribute(type, n.keys) == state.keys_method && is_main_method(type, n.mv_get);
     facts.pristine = facts.ordinary && reinterpret_cast<PyObject*>(type) == state.public_cls &&
-                     type->tp_init == state.init_slot && type->tp_setattro == state.main_setattro &&
+                     type->tp_init == state.init_slot && type->tp_setattro == direct_setattr_slot() &&
+                     class_attribute(type, n.dunder_setattr) == state.setattr_method &&
                      class_attribute(type, n.add) == state.add_method;
-    for (PyObject* name : {n.mv_add, n.set_dict, n.set_list, n.mv_set, n.set_attr, n.dunder_setattr,
-                           n.set_class, n.skip}) {
+    for (PyObject* name : {n.mv_add, n.set_dict, n.set_list, n.mv_set, n.set_attr, n.set_class, n.skip}) {
         facts.pristine = facts.pristine && is_main_method(type, name);
     }
     for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
