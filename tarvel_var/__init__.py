@@ -18,8 +18,8 @@ from .files import _StoreMethod, install as _install_files, to_plain
 
 if TYPE_CHECKING:
     import os
-    from collections.abc import Iterator
-    from typing import TypeVar, overload
+    from collections.abc import Iterable, Iterator
+    from typing import Self, TypeVar, overload
 
     _T = TypeVar("_T")
     _Store = TypeVar("_Store", bound="TarvelVar")
@@ -59,7 +59,16 @@ class StoreItems(ItemsView[str, Any]):
         return reversed(list(self))
 
 
-class TarvelVar(TarvelVarMain):
+if TYPE_CHECKING:
+    # What type checkers are told: a mutable mapping of str to any value (at run time the class
+    # is registered as one, its only base being TarvelVarMain).
+    class _StoreBase(TarvelVarMain, MutableMapping[str, Any]):
+        pass
+else:
+    _StoreBase = TarvelVarMain
+
+
+class TarvelVar(_StoreBase):
     """A variable store: `TarvelVar({"db": {"port": 5432}}).db.port == 5432`.
 
     `TarvelVar(data=None, /, *, reprint=False, inherit=False, strict=False)`: `data` is any
@@ -102,10 +111,10 @@ class TarvelVar(TarvelVarMain):
         def clear(self) -> None: ...
         def to_dict(self, sort: bool = False) -> dict[str, Any]: ...
         def set(self, path: str, value: Any, /) -> None: ...
-        def copy(self: _Store) -> _Store: ...
+        def copy(self) -> Self: ...
         def __reversed__(self) -> Iterator[str]: ...
-        def __or__(self: _Store, other: Mapping[str, Any], /) -> _Store: ...
-        def __ior__(self: _Store, other: Any, /) -> _Store: ...
+        def __or__(self, other: Mapping[str, Any], /) -> Self: ...
+        def __ior__(self, other: Mapping[str, Any] | Iterable[tuple[str, Any]], /) -> Self: ...  # type: ignore[misc]
         def merge(self, data: Mapping[str, Any], /) -> None: ...
         __hash__: None  # type: ignore[assignment]
 

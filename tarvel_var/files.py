@@ -586,7 +586,7 @@ def _yaml_dumper(yaml: Any) -> Any:
     if _YAML_DUMPER is not None:
         return _YAML_DUMPER
     base = yaml.CSafeDumper if getattr(yaml, "__with_libyaml__", False) else yaml.SafeDumper
-    dumper = type("Dumper", (base,), {})
+    dumper: Any = type("Dumper", (base,), {})
     representer = yaml.representer.SafeRepresenter
     for kind, plain, represent in [(str, str, representer.represent_str),
                                    (bool, bool, representer.represent_bool),

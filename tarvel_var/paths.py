@@ -112,10 +112,11 @@ def assign(root: Any, path: str, value: Any) -> None:
 
 def _put(root: Any, container: Any, step: str, value: Any, trail: str) -> None:
     if isinstance(container, TarvelVarMain):
-        if hasattr(type(container), "__setitem__"):
-            container[step] = value  # the public class: converted as item assignment converts
+        store: Any = container
+        if hasattr(type(store), "__setitem__"):
+            store[step] = value  # the public class: converted as item assignment converts
         else:
-            container._mv_set(step, value)
+            store._mv_set(step, value)
     elif isinstance(container, dict):
         container[step] = value
     else:
@@ -167,6 +168,7 @@ def leaf_paths(value: Any, path: str = "$") -> list[str]:
     stack: list[tuple[str, Any]] = [(path, value)]
     while stack:
         where, item = stack.pop()
+        entries: list[tuple[Any, Any]]
         if isinstance(item, TarvelVarMain):
             entries = list(item._mv_items())
         elif isinstance(item, dict):

@@ -1,5 +1,6 @@
 """Typical typed use of the package; mypy --strict must accept it as it stands."""
 
+from collections.abc import ItemsView, KeysView, Mapping, MutableMapping
 from typing import Any
 
 from tarvel_var import TarvelVar, TarvelVarMain
@@ -47,11 +48,29 @@ def as_mapping(settings: Settings) -> dict[str, Any]:
     settings.setdefault("cache", {"size": 1})
     strict = TarvelVar({"a": 1}, strict=True)
     same: bool = strict == {"a": 1} and settings != strict
-    values: list[Any] = settings.values()
-    pairs: list[tuple[str, Any]] = settings.items()
+    values: list[Any] = list(settings.values())
+    pairs: list[tuple[str, Any]] = list(settings.items())
+    keys: KeysView[str] = settings.keys()
+    view: ItemsView[str, Any] = settings.items()
+    shared: bool = bool(keys & {"db"}) and ("db", 1) not in view
+    settings.set("$.db.hosts[0].port", 6000)
+    copied: Settings = settings.copy() | {"more": 1}
+    copied |= {"less": 0}
     return {"port": port, "host": host, "present": present, "names": names, "removed": removed,
             "first": first, "same": same, "values": values, "pairs": pairs,
-            "plain": settings.to_dict(sort=True), "copy": dict(settings)}
+            "plain": settings.to_dict(sort=True), "copy": dict(settings), "shared": shared,
+            "copied": takes_a_mapping(copied), "reversed": list(reversed(settings))}
+
+
+def takes_a_mapping(config: Mapping[str, Any]) -> int:
+    return len(config)
+
+
+def layers(path: str) -> MutableMapping[str, Any]:
+    cfg = TarvelVar.load(path) if path else TarvelVar()
+    cfg.merge(TarvelVar.from_env("APP", environ={}))
+    mutable: MutableMapping[str, Any] = cfg
+    return mutable
 
 
 def core() -> TarvelVarMain:
