@@ -451,3 +451,42 @@ def test_attribute_assignment_and_add_convert_any_mapping(value):
     raw.x = value
     assert raw.x is value
     assert outcome(lambda: setattr(TarvelVar(), "x", {"_g_n_i": 1}))[0] is ValueError
+
+
+FAST_PATH_OPERATIONS = [
+    lambda s: s.clear(), lambda s: s.pop("b"), lambda s: s.pop("zz", 0), lambda s: s.__delitem__("a"),
+    lambda s: s.popitem(), lambda s: s.update(a=2, z=None), lambda s: s.update({"n": 1.5, "a": TarvelVar({"q": 1})}),
+    lambda s: s.update(a=[1]), lambda s: list(s), lambda s: list(reversed(s)), lambda s: s.get("$.b.c"),
+    lambda s: s.get("$.b[0]", "d"), lambda s: s.get("$.l[1].x"), lambda s: s.setdefault("a", 5),
+]
+
+
+@pytest.mark.parametrize("operation", FAST_PATH_OPERATIONS)
+def test_fast_paths_match_the_general_ones(operation):
+    doc = {"a": 1, "b": {"c": 2}, "keys": 3, "l": [0, {"x": 4}]}
+    results = []
+    for cls in (TarvelVar, ThroughTheChain):
+        store = cls(doc)
+        store.__dict__["_private"] = 1  # not a variable's name the class has: cleared as any
+        outcome_ = outcome(lambda: operation(store))
+        content = without_factories(("TarvelVar", shape(store)[1]))[1]
+        results.append((without_factories(shape(outcome_)) if isinstance(outcome_, TarvelVarMain) else
+                        outcome_, content))
+    assert results[0] == results[1]
+
+
+def test_clear_releases_values_once_the_store_is_cleared_and_set_up():
+    seen = []
+
+    class Watcher:
+        def __del__(self):
+            seen.append((list(store), store._g_n_r, store.missing))
+
+    store = TarvelVar({"a": 1})
+    store.w, store.z = Watcher(), 2
+    store.clear()
+    assert seen == [([], False, None)] and vars(store)["_g_n_i"] is False and len(store) == 0
+    holder = TarvelVar({"x": 1})
+    holder.__dict__["_skip"] = lambda: []  # the listing is hidden: the store's own clear runs,
+    holder.clear()                         # and removes all it lists, the internals included
+    assert vars(holder) == {}

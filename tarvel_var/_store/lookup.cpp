@@ -6,6 +6,8 @@
 // dicts directly), and where the current object is a list or tuple, a step that is a whole
 // number (negative counts from the end) is an index into it. As for `_mv_get`, any error on
 // the way gives the default.
+#include <array>
+#include <cstdint>
 #include <new>
 
 #include "methods.hpp"
@@ -48,7 +50,14 @@ Ref step_into(PyObject* current, PyObject* step) {
         if (!index_of(step, size, index)) return Ref();
         return require(PySequence_GetItem(current, index));
     }
-    if (has_own_get(current)) {  // keys() is the listing and get() this: answer from the store
+    if (Ref dict = variables_dict(current); dict && PyUnicode_CheckExact(step) && has_own_get(current, dict.get())) {
+        // keys() is the listing and get() this: answer from the variables
+        if (is_internal_name(step)) return Ref();
+        PyObject* found = nullptr;
+        if (require_status(PyDict_GetItemRef(dict.get(), step, &found)) == 0) return Ref();
+        return Ref::steal(found);
+    }
+    if (has_own_get(current)) {
         Ref value;
         if (!find_variable(current, step, &value)) return Ref();
         return value;
@@ -60,23 +69,43 @@ Ref step_into(PyObject* current, PyObject* step) {
 
 // The steps of the path: its pieces between dots after the "$"; a path with brackets
 // (`hosts[0].port`) is read by the package's path reader, which knows their syntax.
-Ref steps_of(PyObject* path, Py_ssize_t& first) {
-    first = 1;
+Ref split_steps(PyObject* path) {
     if (PyUnicode_FindChar(path, '[', 0, PyUnicode_GET_LENGTH(path), 1) < 0) {
-        return require(PyUnicode_Split(path, names().dot, -1));
+        Ref pieces = require(PyUnicode_Split(path, names().dot, -1));
+        return require(PyList_GetSlice(pieces.get(), 1, PY_SSIZE_T_MAX));
     }
-    first = 0;
     Ref paths = require(PyImport_ImportModule("tarvel_var.paths"));
-    return require(PyObject_CallMethod(paths.get(), "steps", "O", path));
+    Ref steps = require(PyObject_CallMethod(paths.get(), "steps", "O", path));
+    if (!PyList_CheckExact(steps.get())) raise(PyExc_TypeError, "steps() gave no list");
+    return steps;
+}
+
+// Paths are most often constants of the calling code, read again and again: the steps of the
+// last ones read are kept, by the path object, which an entry holds (so that an address names
+// one path as long as it is kept). Steps are kept as a tuple, which nothing can change.
+// The entries own their references and are never released at exit (after the interpreter
+// has gone), as the module's other process-lifetime references.
+struct StepsEntry {
+    PyObject* path = nullptr;
+    PyObject* steps = nullptr;
+};
+std::array<StepsEntry, 64> steps_cache;
+
+Ref steps_of(PyObject* path) {
+    StepsEntry& entry = steps_cache[(reinterpret_cast<std::uintptr_t>(path) >> 4) % steps_cache.size()];
+    if (entry.path == path) return Ref::borrow(entry.steps);
+    Ref steps = require(PyList_AsTuple(split_steps(path).get()));
+    Ref old_path = Ref::steal(entry.path), old_steps = Ref::steal(entry.steps);  // released last
+    entry.path = Py_NewRef(path);
+    entry.steps = Py_NewRef(steps.get());
+    return steps;
 }
 
 Ref walk(PyObject* self, PyObject* path) {
-    Py_ssize_t first = 1;
-    Ref pieces = steps_of(path, first);
-    if (!PyList_CheckExact(pieces.get())) return Ref();
+    Ref steps = steps_of(path);
     Ref current = Ref::borrow(self);
-    for (Py_ssize_t i = first; i < PyList_GET_SIZE(pieces.get()); ++i) {
-        Ref step = Ref::borrow(PyList_GET_ITEM(pieces.get(), i));
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(steps.get()); ++i) {
+        Ref step = Ref::borrow(PyTuple_GET_ITEM(steps.get(), i));
         current = step_into(current.get(), step.get());
         if (!current) return Ref();
     }

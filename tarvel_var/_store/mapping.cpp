@@ -31,9 +31,52 @@ void assign(PyObject* self, PyObject* key, PyObject* value) {
     require_status(PyObject_SetAttr(self, name.get(), prepared.get()));
 }
 
+// `_mv_pop(name)`, popped straight from the dictionary where that is what it would do.
 void remove(PyObject* self, PyObject* key) {
     Ref name = variable_name(key);
+    if (Ref dict = removal_dict(self)) {
+        if (class_attribute(Py_TYPE(self), name.get()) == nullptr) {
+            PyObject* removed = nullptr;
+            const int status = PyDict_Pop(dict.get(), name.get(), &removed);
+            Ref released = Ref::steal(removed);  // its release may run code, after the removal
+            require_status(status);
+            return;
+        }
+    }
     call_store_method(self, names().mv_pop, {name.get()});
+}
+
+// `_mv_clear()` where it would pop every variable from the dictionary (no variable is named by
+// a class attribute): the dictionary is cleared and its internal variables put back in their
+// order. The values are held until then and released last, so that code their release runs
+// (a finalizer) sees the store cleared and set up, never half-way.
+bool clear_directly(PyObject* self) {
+    Ref dict = removal_dict(self);
+    if (!dict) return false;
+    PyTypeObject* type = Py_TYPE(self);
+    Ref internal = require(PyList_New(0));  // (name, value) pairs, in the dictionary's order
+    // Nothing in this walk runs Python code (the keys are exact str), so it reads in place.
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict.get(), &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+        if (is_internal_name(key)) {
+            require_status(PyList_Append(internal.get(), require(PyTuple_Pack(2, key, value)).get()));
+        } else if (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' &&
+                   class_attribute(type, key) != nullptr) {
+            // only a name beginning with "_" can be one a class attribute of its own takes; the
+            // class's public names are descriptors whose deletion is this same removal
+            return false;
+        }
+    }
+    Ref held = require(PyDict_Values(dict.get()));
+    PyDict_Clear(dict.get());
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(internal.get()); ++i) {
+        PyObject* pair = PyList_GET_ITEM(internal.get(), i);
+        require_status(PyDict_SetItem(dict.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)));
+    }
+    return true;  // `held` goes last
 }
 
 Ref variable_or_key_error(PyObject* self, PyObject* key) {
@@ -136,7 +179,7 @@ PyObject* contains(PyObject* self, PyObject* key) {
 
 PyObject* iterate(PyObject* self, PyObject*) {
     return entry([&] {
-        Ref keys = listed_keys(self);
+        Ref keys = variable_names(self);
         return PyObject_GetIter(keys.get());
     });
 }
@@ -203,10 +246,38 @@ PyObject* setdefault(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+// update() of entries that need no checking (plain names, values with nothing inside), on a
+// class whose assignment is its own: assigned as they come. False, having assigned nothing,
+// otherwise.
+bool update_directly(PyObject* self, PyObject* entries) {
+    if (entries == nullptr || !PyDict_CheckExact(entries) || Py_TYPE(self)->tp_setattro != direct_setattr_slot()) {
+        return false;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(entries, &pos, &key, &value)) {  // tests that run no code
+        if (!PyUnicode_CheckExact(key) || (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_') ||
+            !(is_plain_scalar(value) || is_store(value))) {
+            return false;
+        }
+    }
+    Ref pairs = require(PyDict_Items(entries));  // assignment may run code: walk a snapshot
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs.get()); ++i) {
+        PyObject* pair = PyList_GET_ITEM(pairs.get(), i);
+        assign_attribute(self, PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+    }
+    return true;
+}
+
 PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs) {
     return entry([&] {
         const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
         if (nargs > 1) raise(PyExc_TypeError, "update expected at most 1 argument, got %zd", nargs);
+        if ((nargs == 0 && update_directly(self, kwargs)) ||
+            (nargs == 1 && kwargs == nullptr && update_directly(self, PyTuple_GET_ITEM(args, 0)))) {
+            return Py_NewRef(Py_None);
+        }
         Ref entries = require(PyDict_New());
         if (nargs == 1) collect_entries(self, PyTuple_GET_ITEM(args, 0), entries.get());
         if (kwargs != nullptr) collect_entries(self, kwargs, entries.get());
@@ -225,7 +296,7 @@ PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* reversed_keys(PyObject* self, PyObject*) {
     return entry([&] {
-        Ref keys = require(PySequence_List(listed_keys(self).get()));
+        Ref keys = require(PySequence_List(variable_names(self).get()));
         require_status(PyList_Reverse(keys.get()));
         return PyObject_GetIter(keys.get());
     });
@@ -265,7 +336,10 @@ PyObject* ior_op(PyObject* self, PyObject* other) {
 }
 
 PyObject* clear(PyObject* self, PyObject*) {
-    return entry([&] { return call_store_method(self, names().mv_clear, {}).release(); });
+    return entry([&] {
+        if (clear_directly(self)) return Py_NewRef(Py_None);
+        return call_store_method(self, names().mv_clear, {}).release();
+    });
 }
 
 PyObject* equals(PyObject* self, PyObject* other) {

@@ -120,6 +120,7 @@ void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject*
     state.main_dict_descriptor = Py_XNewRef(class_attribute(main_type, names().dunder_dict));
     state.object_getattribute =
         Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
+    state.object_delattr = Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_delattr));
     if (class_attribute(main_type, names().skip) == nullptr || state.main_getattr == nullptr ||
         state.main_setattr == nullptr ||
         state.main_dict_descriptor == nullptr || state.object_getattribute == nullptr) {

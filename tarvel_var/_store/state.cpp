@@ -14,7 +14,7 @@ bool init_names() {
         {&n.mv_set, "_mv_set"}, {&n.mv_pop, "_mv_pop"}, {&n.mv_clear, "_mv_clear"},
         {&n.mv_get, "_mv_get"}, {&n.mv_keys, "_mv_keys"}, {&n.mv_to_dict, "_mv_to_dict"},
         {&n.set_dict, "_set_dict"}, {&n.set_list, "_set_list"}, {&n.set_attr, "_set_attr"},
-        {&n.dunder_setattr, "__setattr__"}, {&n.add, "add"},
+        {&n.dunder_setattr, "__setattr__"}, {&n.dunder_delattr, "__delattr__"}, {&n.add, "add"},
         {&n.to_dict, "_to_dict"}, {&n.list_to_dict, "_list_to_dict"},
         {&n.dunder_dict, "__dict__"}, {&n.dunder_getattribute, "__getattribute__"},
         {&n.keys, "keys"}, {&n.get, "get"}, {&n.dot, "."},

@@ -21,6 +21,7 @@ struct Names {
     PyObject* set_list;
     PyObject* set_attr;
     PyObject* dunder_setattr;
+    PyObject* dunder_delattr;
     PyObject* add;
     PyObject* mv_pop;
     PyObject* mv_clear;
@@ -46,6 +47,7 @@ struct State {
     PyObject* setattr_method = nullptr;  // the class's `__setattr__` as bind() put it
     PyObject* main_dict_descriptor = nullptr;
     PyObject* object_getattribute = nullptr;
+    PyObject* object_delattr = nullptr;
     PyObject* strict_factory = nullptr;  // tarvel_var._store.strict_store
     PyObject* get_method = nullptr;      // the class's `get` and `keys` as bind() put them
     PyObject* keys_method = nullptr;

@@ -26,6 +26,9 @@ struct Facts {
     // `add`, constructor and attribute hook, and no class attribute named like an internal
     // variable. Then building a store gives what the merge would give.
     bool pristine = false;
+    // Pristine, with var_main's own `_mv_pop` and `_mv_clear` and object's own deletion: then
+    // removing a variable that no class attribute names is popping it from the dictionary.
+    bool own_removal = false;
 };
 
 bool is_main_method(PyTypeObject* type, PyObject* name) noexcept {
@@ -57,6 +60,8 @@ Facts compute(PyTypeObject* type) noexcept {
     for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
         facts.pristine = facts.pristine && class_attribute(type, name) == nullptr;
     }
+    facts.own_removal = facts.pristine && is_main_method(type, n.mv_pop) && is_main_method(type, n.mv_clear) &&
+                        class_attribute(type, n.dunder_delattr) == state.object_delattr;
     return facts;
 }
 
@@ -106,6 +111,7 @@ struct DictEntry {
     PyObject* dict = nullptr;
     std::uint64_t version = 0;
     Py_ssize_t internal = -1;  // how many internal variables it holds; -1 until counted
+    bool hides_mv_get = true;  // whether it holds a variable `_mv_get`
 };
 std::array<DictEntry, 64> dict_cache;
 
@@ -118,12 +124,13 @@ DictEntry* known_state(PyObject* dict) noexcept {
 
 // `version` is the one read before finding out: a lookup may run code that changes the dict,
 // and then the record simply never matches.
-void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal) noexcept {
+void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal, bool hides_mv_get) noexcept {
     if (!tv::dict_versions_trusted()) return;
     DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
     entry.dict = dict;
     entry.version = version;
     entry.internal = internal;
+    entry.hides_mv_get = hides_mv_get;
 }
 
 }  // namespace
@@ -135,11 +142,20 @@ Ref variables_dict(PyObject* self) {
     if (known_state(dict.get()) != nullptr) return dict;
     const std::uint64_t version = tv::dict_version(dict.get());
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
-    remember_state(dict.get(), version, -1);
+    remember_state(dict.get(), version, -1, dict_hides(dict.get(), names().mv_get));
     return dict;
 }
 
 bool class_is_pristine(PyTypeObject* type) noexcept { return facts_of(type).pristine; }
+
+Ref removal_dict(PyObject* self) {
+    if (!facts_of(Py_TYPE(self)).own_removal) return Ref();
+    Ref dict = variables_dict(self);
+    if (!dict) return Ref();
+    const Names& n = names();
+    if (dict_hides(dict.get(), n.mv_pop) || dict_hides(dict.get(), n.mv_clear)) return Ref();
+    return dict;
+}
 
 Ref conversion_dict(PyObject* self) {
     if (!facts_of(Py_TYPE(self)).own_conversion) return Ref();
@@ -159,7 +175,9 @@ bool has_own_get(PyObject* obj, PyObject* dict) {
         own_dict = require(PyObject_GenericGetDict(obj, nullptr));
         dict = own_dict.get();
     }
-    return PyDict_CheckExact(dict) && !dict_hides(dict, names().mv_get);
+    if (!PyDict_CheckExact(dict)) return false;
+    if (DictEntry* known = known_state(dict)) return !known->hides_mv_get;
+    return !dict_hides(dict, names().mv_get);
 }
 
 Ref plain_instance_dict(PyObject* obj) {
@@ -179,6 +197,32 @@ bool is_internal_name(PyObject* name) noexcept {
 }
 
 Ref listed_keys(PyObject* self) { return call_store_method(self, names().mv_keys, {}); }
+
+Ref variable_names(PyObject* self) {
+    Ref dict = variables_dict(self);
+    if (!dict) return listed_keys(self);
+    // the listing's own answer: the dictionary's keys without the internal variables, which
+    // set-up writes first (a dict's keys are distinct, so when they lead no other is one)
+    Ref keys = require(PyDict_Keys(dict.get()));
+    const Py_ssize_t size = PyList_GET_SIZE(keys.get());
+    PyObject** items = PySequence_Fast_ITEMS(keys.get());
+    Py_ssize_t leading = 0;
+    while (leading < size && leading < 4 && PyUnicode_CheckExact(items[leading]) &&
+           is_internal_name(items[leading])) {
+        ++leading;
+    }
+    if (leading == 4) {
+        require_status(PyList_SetSlice(keys.get(), 0, 4, nullptr));
+        return keys;
+    }
+    Ref names_out = require(PyList_New(0));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+        PyObject* key = PyList_GET_ITEM(keys.get(), i);
+        if (PyUnicode_Check(key) && is_internal_name(key)) continue;
+        require_status(PyList_Append(names_out.get(), key));
+    }
+    return names_out;
+}
 
 bool find_variable(PyObject* self, PyObject* name, Ref* value) {
     if (PyUnicode_CheckExact(name)) {
@@ -214,7 +258,8 @@ Py_ssize_t count_variables(PyObject* self) {
         for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
             internal += require_status(PyDict_Contains(dict.get(), name));
         }
-        remember_state(dict.get(), version, internal);
+        const bool hides_mv_get = dict_hides(dict.get(), names().mv_get);
+        remember_state(dict.get(), version, internal, hides_mv_get);
         return PyDict_GET_SIZE(dict.get()) - internal;
     }
     Ref keys = listed_keys(self);

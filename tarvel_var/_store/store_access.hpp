@@ -47,6 +47,12 @@ Ref variables_dict(PyObject* self);
 // internal variable): then building one of its stores directly gives what the merge gives.
 bool class_is_pristine(PyTypeObject* type) noexcept;
 
+// The instance dictionary of `self` when removing its variables through `_mv_pop` and
+// `_mv_clear` would pop them from it: the listing is the dictionary's (variables_dict), the
+// class is pristine with var_main's own removals and object's own deletion, and no instance
+// variable hides those. Empty otherwise. A name that a class attribute names is not popped.
+Ref removal_dict(PyObject* self);
+
 // The instance dictionary of `self` when converting it runs var_main's own conversion
 // throughout: ordinary lookup, our own `_skip`, `_mv_to_dict`, `_to_dict` and `_list_to_dict`,
 // none hidden by an instance variable, and an exact dict. Empty otherwise.
@@ -66,6 +72,10 @@ bool is_internal_name(PyObject* name) noexcept;
 
 // The listing `self._mv_keys()` (general path).
 Ref listed_keys(PyObject* self);
+
+// The names of the store's variables as a new list: the listing, made straight from the
+// dictionary where the listing is the dictionary's (variables_dict).
+Ref variable_names(PyObject* self);
 
 // True when `name` is one of the store's variables; `value` receives its value then.
 bool find_variable(PyObject* self, PyObject* name, Ref* value);
