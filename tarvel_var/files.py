@@ -364,6 +364,8 @@ def load(cls: Any, path: str | os.PathLike[str], *, format: str | None = None,
     fmt = format_of(path, format)
     source = os.fspath(path)
     text = decode(read_file(path), source)
+    if fmt == "json" and (store := _json_store(cls, text, source, flags)) is not None:
+        return store
     document = parse(text, fmt, source)
     del text  # a large document's text need not live on beside its store
     return build(cls, document, source, flags)
@@ -373,7 +375,48 @@ def loads(cls: Any, text: str | bytes, *, format: str | None = "json",
           source: str = "<string>", **flags: Any) -> Any:
     """A store from the document in `text`: JSON unless `format` names another, or found
     from the text with `format=None`. `source` names the text in errors."""
+    if format == "json" and isinstance(text, str):
+        if (store := _json_store(cls, text, source, flags)) is not None:
+            return store
     return build(cls, parse(text, format, source), source, flags)
+
+
+def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
+    """The store of a JSON document built by the parser itself, each object made a store as it
+    is read (see tarvel_var._store.json_store): for the public class with no flag but
+    `strict`. None when the general way must load it: another class or flag, a top level
+    that is no object, or a key the store keeps for itself (whose error names its place)."""
+    from . import TarvelVar, _store
+
+    if cls is not TarvelVar or not set(flags) <= {"strict"}:
+        return None
+    import json
+
+    hook = _store.json_strict_store if flags.get("strict") else _store.json_store
+    import gc
+
+    # A parsed document is a tree: the collector, which its many new containers would set off
+    # again and again, could find no cycle in it, and would more than double the time.
+    collecting = gc.isenabled()
+    gc.disable()
+    try:
+        document = json.loads(text, object_pairs_hook=hook)
+    except json.JSONDecodeError as error:
+        raise LoadError(source, f"invalid JSON: {error.msg}", error.lineno, error.colno) from None
+    except _store.DuplicateKeyError as error:
+        raise LoadError(source, f"duplicate key {error.args[0]!r} in one object") from None
+    except _store.NeedsChecking:
+        return None
+    except RecursionError:
+        raise LoadError(source, "the document is nested too deeply") from None
+    except MemoryError:
+        raise LoadError(source, "the document does not fit in memory") from None
+    except ValueError as error:  # an integer beyond the interpreter's digit limit
+        raise LoadError(source, f"invalid JSON: {error}") from None
+    finally:
+        if collecting:
+            gc.enable()
+    return document if type(document) is TarvelVar else None
 
 
 # -- writing ---------------------------------------------------------------------------------

@@ -20,6 +20,11 @@ void write_internal_variables(PyObject* dict, PyObject* reprint, PyObject* inher
     require_status(PyDict_SetItem(dict, n.g_n_s, strict ? Py_True : Py_False));
 }
 
+PyObject* empty_arguments() {
+    static PyObject* tuple = PyTuple_New(0);  // immortal in 3.13; lives as long as the process
+    return tuple;
+}
+
 // Assignment interns the name as setattr() does, without making it immortal.
 Ref attribute_name(PyObject* name) { return tv::intern_attribute_name(name); }
 
@@ -44,10 +49,8 @@ public:
     // A new store set up as the factory sets one up, holding `data`'s entries.
     Ref store_of(PyObject* data) {
         tv::RecursionGuard guard;
-        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
-        Ref store = require(type->tp_new(type, empty_tuple(), nullptr));
+        Ref store = new_fresh_store(strict_);
         Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
-        write_internal_variables(dict.get(), Py_False, Py_False, strict_);
         entries(data, [&](Ref key, Ref value) {
             require_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
         });
@@ -107,15 +110,18 @@ public:
     }
 
 private:
-    static PyObject* empty_tuple() {
-        static PyObject* tuple = PyTuple_New(0);  // immortal in 3.13; lives as long as the process
-        return tuple;
-    }
-
     bool strict_;
 };
 
 }  // namespace
+
+Ref new_fresh_store(bool strict) {
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+    Ref store = require(type->tp_new(type, empty_arguments(), nullptr));
+    Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
+    write_internal_variables(dict.get(), Py_False, Py_False, strict);
+    return store;
+}
 
 bool set_up_fresh_store(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict) {
     if (!class_is_pristine(Py_TYPE(self))) return false;

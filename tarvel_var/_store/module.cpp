@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "contract.hpp"
+#include "json_objects.hpp"
 #include "data.hpp"
 #include "frame/cpython_private.hpp"
 #include "methods.hpp"
@@ -184,7 +185,10 @@ PyMethodDef module_functions[] = {
 };
 
 int exec_module(PyObject* module) {
-    if (!init_names() || !ready_contract_type() || !ready_missing_variable_error(module)) return -1;
+    if (!init_names() || !ready_contract_type() || !ready_missing_variable_error(module) ||
+        !ready_json_objects(module)) {
+        return -1;
+    }
     tv::calibrate_dict_versions();  // repeated reads of an unchanged store rely on it
     return 0;
 }

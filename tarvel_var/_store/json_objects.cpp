@@ -1,0 +1,84 @@
+// Stores made straight from a JSON parser's objects.
+//
+// json.loads calls its `object_pairs_hook` with the (key, value) pairs of each object, innermost
+// first; these hooks make each object the store the constructor would make of it: set up as
+// the store factory sets one up, nested objects already stores, arrays already lists (new ones,
+// which only the parser held, with their objects already stores), names interned where the
+// merge interns them. So loading a JSON document builds its stores in one pass, without the
+// dicts in between. A key written twice in one object raises DuplicateKeyError; a key the store
+// keeps for itself raises NeedsChecking, and the caller loads the document the general way,
+// whose error names the key's place.
+#include "json_objects.hpp"
+
+#include "build.hpp"
+#include "frame/cpython_private.hpp"
+#include "methods.hpp"
+#include "store_access.hpp"
+
+namespace tvs {
+namespace {
+
+tv::StaticRef duplicate_key_error;
+tv::StaticRef needs_checking;
+
+PyObject* object_of(PyObject* pairs, bool strict) {
+    return entry([&] {
+        if (!PyList_CheckExact(pairs)) raise(PyExc_TypeError, "expected the list of an object's pairs");
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+        Ref store = new_fresh_store(strict);
+        Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
+        // The parser made every object here and holds nothing else: no step runs Python code.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs); ++i) {
+            PyObject* pair = PyList_GET_ITEM(pairs, i);
+            PyObject* key = PyTuple_GET_ITEM(pair, 0);
+            PyObject* value = PyTuple_GET_ITEM(pair, 1);
+            if (!PyUnicode_CheckExact(key) ||
+                (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' && is_reserved_name(type, key))) {
+                PyErr_SetObject(needs_checking, key);
+                throw_error();
+            }
+            // a list is written into the dict as it is named, anything else as assignment names it
+            Ref name = PyList_CheckExact(value) ? Ref::borrow(key) : tv::intern_attribute_name(key);
+            PyObject* held = nullptr;
+            const int had = require_status(PyDict_SetDefaultRef(dict.get(), name.get(), value, &held));
+            Ref held_ref = Ref::steal(held);
+            if (had == 1) {
+                PyErr_SetObject(duplicate_key_error, key);
+                throw_error();
+            }
+        }
+        return store.release();
+    });
+}
+
+PyObject* json_store(PyObject*, PyObject* pairs) { return object_of(pairs, false); }
+PyObject* json_strict_store(PyObject*, PyObject* pairs) { return object_of(pairs, true); }
+
+}  // namespace
+
+PyMethodDef json_object_functions[] = {
+    {"json_store", json_store, METH_O,
+     "json_store(pairs, /)\n--\n\nAn object_pairs_hook for json.loads: each object a TarvelVar."},
+    {"json_strict_store", json_strict_store, METH_O,
+     "json_strict_store(pairs, /)\n--\n\nThe same, each object a strict TarvelVar."},
+};
+
+bool ready_json_objects(PyObject* module) {
+    if (!duplicate_key_error) {
+        Ref type = require(PyErr_NewExceptionWithDoc(
+            "tarvel_var._store.DuplicateKeyError",
+            "A key written twice in one object of a document; args[0] is the key.", PyExc_ValueError, nullptr));
+        duplicate_key_error.set(std::move(type));
+        needs_checking.set(require(PyErr_NewExceptionWithDoc(
+            "tarvel_var._store.NeedsChecking",
+            "A document holds a key the store keeps for itself: load it the general way.", nullptr, nullptr)));
+    }
+    for (PyMethodDef& def : json_object_functions) {
+        Ref function = require(PyCFunction_NewEx(&def, nullptr, nullptr));
+        require_status(PyModule_AddObjectRef(module, def.ml_name, function.get()));
+    }
+    return PyModule_AddObjectRef(module, "DuplicateKeyError", duplicate_key_error) == 0 &&
+           PyModule_AddObjectRef(module, "NeedsChecking", needs_checking) == 0;
+}
+
+}  // namespace tvs
