@@ -197,6 +197,25 @@ def reserved_name_check(m: Measured) -> tuple[bool | None, str]:
 
 Target = tuple[str, Callable[[Measured], tuple[bool | None, str]]]
 
+
+def public_row(row: str, floor: str, limit: float, floor_label: str = "") -> Callable[[Measured], tuple[bool | None, str]]:
+    """The public method of a row against the floor's own (dict's, SimpleNamespace's) in the
+    same run, with the row's floor-of-the-mechanism extras named beside it."""
+    def judge(m: Measured) -> tuple[bool | None, str]:
+        ok, detail = ratio_part(row.split("/", 1)[1], m.cell(row, OURS), m.cell(row, floor),
+                                floor_label or floor, limit)
+        for name, cell in m.row(row).get("extras", {}).items():
+            ours = m.cell(row, OURS)
+            if ours and cell:
+                detail += f"; {name}: ours {ours / cell[0]:.2f}x it"
+        return ok, detail
+    return judge
+
+
+def public_load(m: Measured, row: str, floor: str, limit: float, extra: bool) -> tuple[bool | None, str]:
+    other = m.extra(row, floor) if extra else m.cell(row, floor)
+    return ratio_part(row.split("/", 1)[1], m.cell(row, OURS), other, floor, limit)
+
 TARGETS: list[Target] = [
     ("every timed row: faster than every peer", every_row_ahead),
     # Building
@@ -263,6 +282,24 @@ TARGETS: list[Target] = [
      lambda m: ratio_part("ec2", m.cell("map/equal", OURS), m.cell("map/equal", "dict/list"), "dict ==", 3.0)),
     ("dict(s): within 3x of dict(d)",
      lambda m: ratio_part("10 vars", m.cell("map/dict", OURS), m.cell("map/dict", "dict/list"), "dict(d)", 3.0)),
+    # The public methods against dict's own
+    ("clear() of 10,000 variables: within 3x of dict.clear() of the same names",
+     public_row("public/clear", "dict/list", 3.0, "dict.clear()")),
+    ("dict(s): within 3x of dict(d) (the floor: dict() of a mapping proxy, a C mapping)",
+     public_row("public/dict", "dict/list", 3.0, "dict(d)")),
+    ("list(s) and iteration: within 2x of a dict's",
+     lambda m: all_of([public_row(f"public/{op}", "dict/list", 2.0, "dict")(m) for op in ("list", "iterate")])),
+    ("get, get of a missing name, pop with a default, setdefault, update: within 3x of dict's",
+     lambda m: all_of([public_row(f"public/{op}", "dict/list", 3.0, "dict")(m)
+                       for op in ("get_name", "get_missing", "pop_default", "setdefault", "update")])),
+    ('get("$.a.b.c"): within 2x of a chained d.get("a").get("b").get("c")',
+     public_row("public/get_path", "dict/list", 2.0, "chained get")),
+    ('s.x = 1 and s["x"] = 1: within 1.5x of a SimpleNamespace attribute set',
+     lambda m: all_of([public_row(f"public/{op}", "SimpleNamespace", 1.5)(m) for op in ("setattr", "setitem")])),
+    ("TarvelVar.load of the ec2 JSON document: within 1.3x of json.load",
+     lambda m: public_load(m, "public/load_json", "json", 1.3, extra=False)),
+    ("TarvelVar.load of the ec2 document as YAML: within 1.2x of PyYAML's C safe loader",
+     lambda m: public_load(m, "public/load_yaml", "PyYAML C safe loader", 1.2, extra=True)),
 ]
 
 

@@ -11,6 +11,9 @@ Workloads (the number leads each row's label; `--only` takes numbers or names):
   8 memory      peak and kept memory of building each document
   9 mapping     s[name], name in s, len(s), s == t, dict(s)
  10 growth      build and to plain of 1x, 4x, 16x the ec2 document: per-node cost and memory
+ 11 public      the public methods against dict's own (10 vars; clear of 10,000), get by path
+                against chained gets, assignment against SimpleNamespace, load against the
+                parser alone (json.load, PyYAML's C safe loader)
 
 The documents: the EC2 service description that botocore ships (4.6 MB of JSON), 1,000
 made-up records (each with a nested dict and a list of three dicts), a small configuration.
@@ -33,7 +36,7 @@ from systems import System
 from systems.plain_dict import copy_plain
 
 GROUPS = {1: "build", 2: "to plain", 3: "read", 4: "assign", 5: "get", 6: "listings",
-          7: "render", 8: "memory", 9: "mapping", 10: "growth"}
+          7: "render", 8: "memory", 9: "mapping", 10: "growth", 11: "public"}
 DOCUMENTS = ("ec2", "records", "config")
 GROWTH = (1, 4, 16)
 
@@ -385,6 +388,88 @@ def row_growth(ctx: Context, op: str, times: int) -> Row:
     return row
 
 
+# The public methods, each as (label, ours, the floor system, its statement): ours on a store of
+# 10 variables `t`, the floor on a dict of the same ones (SimpleNamespace for assignment).
+PUBLIC_OPERATIONS = {
+    "dict": ("dict(s)", "dict(t)", "dict/list", "dict(t)"),
+    "list": ("list(s)", "list(t)", "dict/list", "list(t)"),
+    "iterate": ("for name in s", "for k in t: pass", "dict/list", "for k in t: pass"),
+    "get_name": ("s.get(name)", 't.get("k5")', "dict/list", 't.get("k5")'),
+    "get_missing": ("s.get(missing)", 't.get("nope")', "dict/list", 't.get("nope")'),
+    "pop_default": ("s.pop(missing, d)", 't.pop("nope", None)', "dict/list", 't.pop("nope", None)'),
+    "setdefault": ("s.setdefault(k, v)", 't.setdefault("k5", 0)', "dict/list", 't.setdefault("k5", 0)'),
+    "update": ("s.update(k=v)", "t.update(k5=1)", "dict/list", "t.update(k5=1)"),
+    "get_path": ('s.get("$.a.b.c")', 't.get("$.a.b.c")', "dict/list", 't.get("a").get("b").get("c")'),
+    "setattr": ("s.x = 1", "t.x = 1", "SimpleNamespace", "t.x = 1"),
+    "setitem": ('s["x"] = 1', 't["x"] = 1', "SimpleNamespace", "t.x = 1"),
+}
+
+
+def row_public(ctx: Context, op: str) -> Row:
+    by_name = {s.name: s for s in ctx.systems}
+    ours = by_name["tarvel_var"]
+    if op == "clear":
+        return row_public_clear(ctx, ours, by_name["dict/list"])
+    if op in ("load_json", "load_yaml"):
+        return row_public_load(ctx, ours, op)
+    label, stmt, floor_name, floor_stmt = PUBLIC_OPERATIONS[op]
+    row = Row(f"public/{op}", 11, f"11 {label} · 10 vars")
+    data = {**flat_store_data(10), "a": {"b": {"c": 1}}} if op == "get_path" else flat_store_data(10)
+    row.cells[ours.name] = case(ours, stmt, t=ours.load(data))
+    floor = by_name[floor_name]
+    row.cells[floor.name] = case(floor, floor_stmt, t=floor.load(data))
+    if op == "dict":  # the mechanism's floor: dict() of a mapping that is not a dict, in C
+        from types import MappingProxyType
+        row.extras["dict(mappingproxy)"] = Case("dict(t)", {"t": MappingProxyType(dict(data))})
+    if op == "get_name":  # the mechanism's floor: fetching a method through a data descriptor
+        row.extras["s.get (the fetch alone)"] = case(ours, "t.get", t=ours.load(data))
+    return row
+
+
+def row_public_clear(ctx: Context, ours: System, floor: System) -> Row:
+    row = Row("public/clear", 11, "11 clear() · 10,000 vars")
+    source = flat_store_data(10_000)
+    interned = {sys.intern(k): v for k, v in source.items()}
+
+    def stores(n: int) -> list[Any]:
+        return [ours.load(source) for _ in range(n)]
+
+    def dicts(n: int, keys: dict[str, Any] = interned) -> list[Any]:
+        return [dict(keys) for _ in range(n)]
+
+    row.cells[ours.name] = Case("t.clear()", {}, ours.names, pool=stores, max_n=8)
+    # the store holds its names interned, as attribute names are; the floor holds the same
+    row.cells[floor.name] = Case("t.clear()", {}, floor.names, pool=dicts, max_n=8)
+    row.extras["dict.clear(), names not interned"] = Case(
+        "t.clear()", {}, pool=lambda n: [dict(source) for _ in range(n)], max_n=8)
+    return row
+
+
+def row_public_load(ctx: Context, ours: System, op: str) -> Row:
+    import tempfile
+
+    folder = Path(ctx.cache or tempfile.mkdtemp())
+    if op == "load_json":
+        path = folder / "ec2.json"
+        path.write_text(ctx.data.ec2_text, encoding="utf-8")
+        row = Row("public/load_json", 11, "11 TarvelVar.load(path) · ec2 JSON")
+        row.cells[ours.name] = Case("TarvelVar.load(p)", {"p": path}, ours.names, keep=True)
+        row.cells["json"] = Case("json.load(open(p, encoding='utf-8'))", {"p": path}, {"json": json}, keep=True)
+        return row
+    import yaml
+
+    path = folder / "ec2.yaml"
+    path.write_text(yaml.dump(json.loads(ctx.data.ec2_text), Dumper=yaml.CSafeDumper), encoding="utf-8")
+    row = Row("public/load_yaml", 11, "11 TarvelVar.load(path) · ec2 YAML")
+    row.cells[ours.name] = Case("TarvelVar.load(p)", {"p": path}, ours.names, keep=True)
+    row.extras["PyYAML C safe loader"] = Case("yaml.load(open(p, encoding='utf-8'), Loader=yaml.CSafeLoader)",
+                                              {"p": path}, {"yaml": yaml}, keep=True)
+    return row
+
+
+PUBLIC_ROWS = ("clear", *PUBLIC_OPERATIONS, "load_json", "load_yaml")
+
+
 def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]:
     """Every row, as (id, workload, maker); a maker builds the row's trees only when called.
     --quick runs the growth rows at 4x only."""
@@ -405,6 +490,7 @@ def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]
              for op in ("getitem", "contains", "len", "equal", "dict")]
     rows += [(f"growth/{op}/{n}", 10, lambda c, op=op, n=n: row_growth(c, op, n))
              for op in ("build", "to_plain", "memory") for n in GROWTH if not quick or n == 4]
+    rows += [(f"public/{op}", 11, lambda c, op=op: row_public(c, op)) for op in PUBLIC_ROWS]
     return rows
 
 
