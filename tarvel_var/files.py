@@ -270,6 +270,7 @@ def _yaml_loader(yaml: Any) -> Any:
         return _YAML_LOADER
     base = yaml.CSafeLoader if _libyaml_is_safe(yaml) else yaml.SafeLoader
     merge_tag = "tag:yaml.org,2002:merge"
+    str_tag = "tag:yaml.org,2002:str"
 
     def refuse(message: str, node: Any) -> None:
         raise yaml.constructor.ConstructorError(None, None, message, node.start_mark)
@@ -284,17 +285,25 @@ def _yaml_loader(yaml: Any) -> Any:
         for key_node, _ in node.value:
             if key_node.tag == merge_tag:
                 continue
-            key = self.construct_object(key_node, deep=True)
+            key = key_of(self, key_node)
             if isinstance(key, str) and key in seen:
                 refuse(f"duplicate key {key!r} in one mapping", key_node)
             if isinstance(key, str):
                 seen.add(key)
         self.flatten_mapping(node)
-        for key_node, _ in node.value:
-            key = self.construct_object(key_node, deep=True)
+        mapping = {}
+        for key_node, value_node in node.value:
+            key = key_of(self, key_node)
             if not isinstance(key, str):
                 refuse(f"keys must be strings, not {kind_of(key, 'yaml')} ({key!r})", key_node)
-        return base.construct_mapping(self, node, deep)
+            mapping[key] = self.construct_object(value_node, deep=deep)
+        return mapping
+
+    def key_of(self: Any, key_node: Any) -> Any:
+        # a plain string key is its text, with nothing to construct
+        if key_node.tag == str_tag and type(key_node) is yaml.ScalarNode:
+            return key_node.value
+        return self.construct_object(key_node, deep=True)
 
     # Made with type() rather than a class statement, so that no class is declared for
     # type checkers that exists only once PyYAML is imported.

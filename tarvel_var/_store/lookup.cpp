@@ -50,13 +50,8 @@ Ref step_into(PyObject* current, PyObject* step) {
         if (!index_of(step, size, index)) return Ref();
         return require(PySequence_GetItem(current, index));
     }
-    if (Ref dict = variables_dict(current); dict && PyUnicode_CheckExact(step) && has_own_get(current, dict.get())) {
-        // keys() is the listing and get() this: answer from the variables
-        if (is_internal_name(step)) return Ref();
-        PyObject* found = nullptr;
-        if (require_status(PyDict_GetItemRef(dict.get(), step, &found)) == 0) return Ref();
-        return Ref::steal(found);
-    }
+    // keys() is the listing and get() this: answer from the variables
+    if (std::optional<Ref> found = get_directly(current, step)) return std::move(*found);
     if (has_own_get(current)) {
         Ref value;
         if (!find_variable(current, step, &value)) return Ref();
@@ -153,13 +148,8 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
         if (!is_path(key)) {
             // `_mv_get` of a plain name, answered from the store's variables when it is
             // var_main's own and the listing is too (nothing on that way can fail)
-            Ref dict = PyUnicode_CheckExact(key) ? variables_dict(self) : Ref();
-            if (dict && has_own_get(self, dict.get())) {
-                PyObject* found = nullptr;
-                if (is_internal_name(key) || require_status(PyDict_GetItemRef(dict.get(), key, &found)) == 0) {
-                    return Py_NewRef(default_value);
-                }
-                return found;
+            if (std::optional<Ref> found = get_directly(self, key)) {
+                return *found ? found->release() : Py_NewRef(default_value);
             }
             return call_store_method(self, names().mv_get, {key, default_value}).release();
         }

@@ -5,6 +5,7 @@
 #include "slots.hpp"
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <cstring>
 
@@ -147,6 +148,27 @@ Ref variables_dict(PyObject* self) {
 }
 
 bool class_is_pristine(PyTypeObject* type) noexcept { return facts_of(type).pristine; }
+
+std::optional<Ref> get_directly(PyObject* obj, PyObject* name) {
+    const Facts facts = facts_of(Py_TYPE(obj));
+    if (!facts.own_listing || !facts.own_get || !PyUnicode_CheckExact(name)) return std::nullopt;
+    Ref dict = require(PyObject_GenericGetDict(obj, nullptr));
+    if (!PyDict_CheckExact(dict.get())) return std::nullopt;
+    if (DictEntry* known = known_state(dict.get())) {
+        if (known->hides_mv_get) return std::nullopt;
+    } else {
+        const std::uint64_t version = tv::dict_version(dict.get());
+        const Names& n = names();
+        if (dict_hides(dict.get(), n.skip) || dict_hides(dict.get(), n.mv_keys)) return std::nullopt;
+        const bool hides_mv_get = dict_hides(dict.get(), n.mv_get);
+        remember_state(dict.get(), version, -1, hides_mv_get);
+        if (hides_mv_get) return std::nullopt;
+    }
+    if (is_internal_name(name)) return Ref();
+    PyObject* found = nullptr;
+    if (require_status(PyDict_GetItemRef(dict.get(), name, &found)) == 0) return Ref();
+    return Ref::steal(found);
+}
 
 Ref removal_dict(PyObject* self) {
     if (!facts_of(Py_TYPE(self)).own_removal) return Ref();

@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <initializer_list>
+#include <optional>
 
 #include "frame/errors.hpp"
 #include "frame/plain_containers.hpp"
@@ -62,6 +63,11 @@ Ref conversion_dict(PyObject* self);
 // its listing: `get` and `keys` are the public class's own, and `_mv_get` is var_main's, not
 // hidden by an instance variable. `dict` is obj's instance dictionary if the caller holds it.
 bool has_own_get(PyObject* obj, PyObject* dict = nullptr);
+
+// obj.get(name) for a plain name `name` answered from the variables, when it is the public
+// class's get over var_main's own `_mv_get` and listing (has_own_get and variables_dict in
+// one): the value, or an empty Ref when there is none. nullopt when get() must be asked.
+std::optional<Ref> get_directly(PyObject* obj, PyObject* name);
 
 // obj.__dict__ when the ordinary lookup gives the instance dictionary itself, an exact dict;
 // empty otherwise.
