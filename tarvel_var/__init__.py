@@ -29,34 +29,26 @@ __all__ = ["MissingVariableError", "TarvelVar", "TarvelVarMain", "to_plain"]
 
 # The views of keys(), values() and items(): the ABCs' mixins give the set operations and
 # comparisons; length, membership and iteration are answered natively from the store.
-class StoreKeys(KeysView[str]):
+class _Listed:
     __slots__ = ()
 
     def __repr__(self) -> str:
-        return f"{type(self).__name__}({list(self)!r})"
-
-    def __reversed__(self) -> Iterator[str]:
-        return reversed(list(self))
-
-
-class StoreValues(ValuesView[Any]):
-    __slots__ = ()
-
-    def __repr__(self) -> str:
-        return f"{type(self).__name__}({list(self)!r})"
+        return f"{type(self).__name__}({list(self)!r})"  # type: ignore[call-overload]
 
     def __reversed__(self) -> Iterator[Any]:
-        return reversed(list(self))
+        return reversed(list(self))  # type: ignore[call-overload]
 
 
-class StoreItems(ItemsView[str, Any]):
+class StoreKeys(_Listed, KeysView[str]):
     __slots__ = ()
 
-    def __repr__(self) -> str:
-        return f"{type(self).__name__}({list(self)!r})"
 
-    def __reversed__(self) -> Iterator[tuple[str, Any]]:
-        return reversed(list(self))
+class StoreValues(_Listed, ValuesView[Any]):
+    __slots__ = ()
+
+
+class StoreItems(_Listed, ItemsView[str, Any]):
+    __slots__ = ()
 
 
 if TYPE_CHECKING:

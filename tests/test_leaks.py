@@ -119,3 +119,48 @@ def test_no_leak(method):
         tracemalloc.stop()
     assert grown < 1024, f"{method}: {grown} bytes kept after 200 rounds"
     assert sys.getrefcount(VALUE) < 50
+
+
+def _json_with_reserved_key():
+    return TarvelVar.loads('{"a": {"b": [{"c": 1}]}, "x": {"_g_n_i": 1}}')
+
+
+# The public class's native paths added for views, copies, assignment, clearing, paths and
+# loading: on success and on error, nothing kept.
+PUBLIC_CALLS = [
+    lambda s: (list(s.keys()), list(s.values()), list(s.items()), s.keys() & {"a"}, ("a", 1) in s.items()),
+    lambda s: (s.copy(), s | {"z": VALUE}, s.__ior__({"z": [VALUE]}), list(reversed(s))),
+    lambda s: (setattr(s, NAME, {"x": [VALUE]}), s.__setitem__("w", (VALUE,)), s.update(q=VALUE, r=1)),
+    lambda s: (s.get("$.d.e[1].f"), s.get("$.d.e.1.f"), s.set("$.d.e[1].f", VALUE), s.to_dict(sort=True)),
+    lambda s: (s.pop("a"), s.__delitem__("v"), s.clear()),
+    lambda s: (TarvelVar.loads('{"a": {"b": [{"c": 1}]}, "k": "' + NAME + '"}'), TarvelVar.loads("{}", strict=True)),
+]
+PUBLIC_ERRORS = [
+    lambda s: s.add(x={"_i_c_u": VALUE}),
+    lambda s: setattr(s, NAME, {"__fspath__": VALUE}),
+    lambda s: s | [VALUE],
+    lambda s: str(outcome_of(lambda: TarvelVar({"port": 1}, strict=True).prot)),
+    lambda s: _json_with_reserved_key(),
+    lambda s: TarvelVar.loads('{"a": 1, "a": 2}'),
+    lambda s: s.set("$.zz.0", VALUE),
+]
+
+
+def outcome_of(call):
+    try:
+        return call()
+    except AttributeError as error:
+        return error
+
+
+def test_the_public_paths_keep_nothing():
+    def run():
+        for call in PUBLIC_CALLS:
+            call(fresh())
+        for call in PUBLIC_ERRORS:
+            try:
+                call(fresh())
+            except (TypeError, ValueError):
+                pass
+
+    assert_no_leak(run, VALUE, NAME, TarvelVar, repeat=100)
