@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "frame/cpython_private.hpp"
-#include "frame/recursion.hpp"
+#include "capi/cpython_private.hpp"
+#include "capi/recursion.hpp"
 #include "store_access.hpp"
 
 namespace tvs {

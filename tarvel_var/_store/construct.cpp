@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "build.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "convert.hpp"
 #include "data.hpp"
 #include "methods.hpp"

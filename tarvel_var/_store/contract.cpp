@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "frame/errors.hpp"
+#include "capi/errors.hpp"
 #include "store_access.hpp"
 
 namespace tvs {

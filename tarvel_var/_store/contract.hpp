@@ -9,7 +9,7 @@
 
 #include <Python.h>
 
-#include "frame/refs.hpp"
+#include "capi/refs.hpp"
 
 namespace tvs {
 

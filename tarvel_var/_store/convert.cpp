@@ -1,7 +1,7 @@
 #include "convert.hpp"
 
-#include "frame/cpython_private.hpp"
-#include "frame/recursion.hpp"
+#include "capi/cpython_private.hpp"
+#include "capi/recursion.hpp"
 #include "store_access.hpp"
 
 namespace tvs {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/recursion.hpp"
+#include "capi/recursion.hpp"
 
 namespace tvs {
 namespace {

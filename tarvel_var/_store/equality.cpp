@@ -1,6 +1,6 @@
 #include "equality.hpp"
 
-#include "frame/recursion.hpp"
+#include "capi/recursion.hpp"
 
 namespace tvs {
 namespace {

@@ -11,7 +11,7 @@
 #include "json_objects.hpp"
 
 #include "build.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "methods.hpp"
 #include "store_access.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-#include "frame/errors.hpp"
+#include "capi/errors.hpp"
 
 namespace tvs {
 

@@ -5,7 +5,7 @@
 #include "contract.hpp"
 #include "json_objects.hpp"
 #include "data.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "methods.hpp"
 #include "missing.hpp"
 #include "slots.hpp"

@@ -1,7 +1,7 @@
 #include "store_access.hpp"
 
-#include "frame/class_cache.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/class_cache.hpp"
+#include "capi/cpython_private.hpp"
 #include "slots.hpp"
 
 #include <array>

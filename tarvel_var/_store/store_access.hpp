@@ -11,8 +11,8 @@
 #include <initializer_list>
 #include <optional>
 
-#include "frame/errors.hpp"
-#include "frame/plain_containers.hpp"
+#include "capi/errors.hpp"
+#include "capi/plain_containers.hpp"
 #include "state.hpp"
 
 namespace tvs {

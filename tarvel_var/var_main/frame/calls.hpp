@@ -12,7 +12,7 @@
 #include <initializer_list>
 #include <optional>
 
-#include "frame/errors.hpp"
+#include "capi/errors.hpp"
 #include "frame/method_spec.hpp"
 #include "frame/runtime.hpp"
 

@@ -6,8 +6,8 @@
 #include <Python.h>
 
 #include "frame/calls.hpp"
-#include "frame/errors.hpp"
-#include "frame/plain_containers.hpp"
+#include "capi/errors.hpp"
+#include "capi/plain_containers.hpp"
 #include "frame/runtime.hpp"
 
 namespace tv {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "frame/arguments.hpp"
-#include "frame/errors.hpp"
-#include "frame/recursion.hpp"
+#include "capi/errors.hpp"
+#include "capi/recursion.hpp"
 #include "frame/runtime.hpp"
 
 namespace tv {

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstddef>
 
-#include "frame/refs.hpp"
+#include "capi/refs.hpp"
 
 namespace tv {
 

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "frame/errors.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/errors.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/function.hpp"
 #include "frame/runtime.hpp"
 #include "frame/type_facts.hpp"

@@ -1,6 +1,6 @@
 #include "frame/runtime.hpp"
 
-#include "frame/refs.hpp"
+#include "capi/refs.hpp"
 
 namespace tv {
 

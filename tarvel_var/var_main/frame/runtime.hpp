@@ -8,7 +8,7 @@
 #include <array>
 
 #include "frame/method_spec.hpp"
-#include "frame/refs.hpp"
+#include "capi/refs.hpp"
 
 namespace tv {
 

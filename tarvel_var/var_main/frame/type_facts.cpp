@@ -1,6 +1,6 @@
 #include "frame/type_facts.hpp"
 
-#include "frame/class_cache.hpp"
+#include "capi/class_cache.hpp"
 #include "frame/runtime.hpp"
 
 namespace tv {

@@ -7,9 +7,9 @@
 
 #include <cstdint>
 
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/method_spec.hpp"
-#include "frame/refs.hpp"
+#include "capi/refs.hpp"
 
 namespace tv {
 

@@ -1,7 +1,7 @@
 // Conversion to plain containers: _mv_to_dict, _to_dict, _list_to_dict.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 

@@ -1,7 +1,7 @@
 // Listing variables: _mv_keys, _mv_values, _mv_items.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 

@@ -1,7 +1,7 @@
 // Path lookup: _mv_get.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"

@@ -6,7 +6,7 @@
 
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "frame/type_facts.hpp"

@@ -2,7 +2,7 @@
 
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/type_facts.hpp"
 
 namespace tv {

@@ -8,7 +8,7 @@
 
 #include <Python.h>
 
-#include "frame/refs.hpp"
+#include "capi/refs.hpp"
 
 namespace tv {
 

@@ -1,7 +1,7 @@
 // Removing variables: _mv_pop, _mv_pops, _mv_clear.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 #include "frame/impls.hpp"
 #include "frame/type_facts.hpp"
 #include "store/selection.hpp"

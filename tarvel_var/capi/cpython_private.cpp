@@ -1,4 +1,4 @@
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 
 namespace tv {
 namespace {

@@ -17,7 +17,7 @@
 
 #include <Python.h>
 
-#include "frame/errors.hpp"
+#include "capi/errors.hpp"
 
 namespace tv {
 
@@ -34,7 +34,7 @@ public:
                             "maximum recursion depth exceeded (native stack nearly exhausted)");
             throw_error();
         }
-        if (Py_EnterRecursiveCall(" in var_main")) throw_error();
+        if (Py_EnterRecursiveCall(" in tarvel_var")) throw_error();
     }
     ~RecursionGuard() { Py_LeaveRecursiveCall(); }
     RecursionGuard(const RecursionGuard&) = delete;

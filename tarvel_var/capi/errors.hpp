@@ -11,7 +11,7 @@
 #include <cassert>
 #include <new>
 
-#include "frame/refs.hpp"
+#include "capi/refs.hpp"
 
 namespace tv {
 
@@ -56,7 +56,7 @@ Result at_boundary(Result failed, Body&& body) noexcept {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "var_main: unexpected C++ exception");
+        PyErr_SetString(PyExc_SystemError, "tarvel_var: unexpected C++ exception");
     }
     return failed;
 }

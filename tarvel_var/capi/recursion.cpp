@@ -1,4 +1,4 @@
-#include "frame/recursion.hpp"
+#include "capi/recursion.hpp"
 
 #include <pthread.h>
 #if defined(__FreeBSD__) || defined(__DragonFly__)

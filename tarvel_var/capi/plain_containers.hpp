@@ -6,8 +6,8 @@
 
 #include <type_traits>
 
-#include "frame/errors.hpp"
-#include "frame/refs.hpp"
+#include "capi/errors.hpp"
+#include "capi/refs.hpp"
 
 namespace tv {
 

@@ -8,11 +8,11 @@
 
 #include <cstdint>
 
-#include "frame/errors.hpp"
-#include "frame/refs.hpp"
+#include "capi/errors.hpp"
+#include "capi/refs.hpp"
 
 #if PY_VERSION_HEX < 0x030D0000 || PY_VERSION_HEX >= 0x030E0000
-#error "var_main relies on private interfaces and struct layouts of CPython 3.13; build it against 3.13"
+#error "tarvel_var relies on private interfaces and struct layouts of CPython 3.13; build it against 3.13"
 #endif
 
 namespace tv {

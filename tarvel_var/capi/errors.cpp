@@ -1,4 +1,4 @@
-#include "frame/errors.hpp"
+#include "capi/errors.hpp"
 
 #include <cstdarg>
 

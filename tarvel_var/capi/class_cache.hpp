@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/cpython_private.hpp"
+#include "capi/cpython_private.hpp"
 
 namespace tv {
 
