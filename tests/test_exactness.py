@@ -9,9 +9,8 @@ import pytest
 from hypothesis import given, strategies as st
 
 from tarvel_var import TarvelVar, TarvelVarMain as T
-from conftest import assert_no_leak, new_main_store
+from conftest import INTERNAL, assert_no_leak, new_main_store
 
-INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
 
 
 def is_store(x):

@@ -4,7 +4,7 @@ from collections import OrderedDict
 
 import pytest
 
-from conftest import added, assert_no_leak, new_main_store
+from conftest import added, assert_no_leak, new_main_store, outcome
 from tarvel_var import TarvelVar, TarvelVarMain
 
 # Classes that merely bear the type name by which the conversion recognises a store.
@@ -17,12 +17,6 @@ Sub = type("Sub", (TarvelVar,), {})
 DictSub = type("DictSub", (dict,), {})
 KWARGS = "Argument 'kwargs' has incorrect type (expected dict, got {})"
 
-
-def outcome(call):
-    try:
-        return call()
-    except Exception as error:
-        return type(error), str(error)
 
 
 def test_mapping_decision_table(store):

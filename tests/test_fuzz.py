@@ -9,10 +9,9 @@ import sys
 from hypothesis import strategies as st
 from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, invariant, precondition, rule
 
-from conftest import merged
+from conftest import INTERNAL, merged
 from tarvel_var import TarvelVar, TarvelVarMain
 
-INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
 
 # Exceptions a Python program can provoke on purpose, by their documented messages.
 DOCUMENTED = {

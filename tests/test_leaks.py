@@ -7,7 +7,7 @@ import tracemalloc
 import pytest
 
 from tarvel_var import TarvelVar, TarvelVarMain
-from conftest import assert_no_leak
+from conftest import assert_no_leak, outcome
 
 
 class Boom(Exception):
@@ -139,18 +139,11 @@ PUBLIC_ERRORS = [
     lambda s: s.add(x={"_i_c_u": VALUE}),
     lambda s: setattr(s, NAME, {"__fspath__": VALUE}),
     lambda s: s | [VALUE],
-    lambda s: str(outcome_of(lambda: TarvelVar({"port": 1}, strict=True).prot)),
+    lambda s: str(outcome(lambda: TarvelVar({"port": 1}, strict=True).prot)),
     lambda s: _json_with_reserved_key(),
     lambda s: TarvelVar.loads('{"a": 1, "a": 2}'),
     lambda s: s.set("$.zz.0", VALUE),
 ]
-
-
-def outcome_of(call):
-    try:
-        return call()
-    except AttributeError as error:
-        return error
 
 
 def test_the_public_paths_keep_nothing():

@@ -3,7 +3,7 @@ with the general paths that consult the overridable methods."""
 
 from hypothesis import given, settings, strategies as st
 
-from conftest import merged
+from conftest import GeneralPath, merged
 from tarvel_var import TarvelVar, TarvelVarMain
 
 # Names starting with "_" could shadow methods or internal variables: tested elsewhere.
@@ -15,16 +15,6 @@ json_like = st.recursive(
     max_leaves=25,
 )
 documents = st.dictionaries(names, json_like, max_size=6)
-
-
-class GeneralPath(TarvelVar):
-    """Overrides that change nothing but force every call through attribute lookup."""
-
-    def _skip(self):
-        return super()._skip()
-
-    def _mv_keys(self):
-        return super()._mv_keys()
 
 
 def build(cls, doc):

@@ -5,9 +5,9 @@ under it: every operation ends in a Python exception or a consistent result, nev
 
 import pytest
 
+from conftest import INTERNAL
 from tarvel_var import TarvelVar, TarvelVarMain
 
-INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
 CHANGED = "dictionary changed size during iteration"
 
 

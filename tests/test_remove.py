@@ -2,10 +2,9 @@
 
 import pytest
 
-from conftest import assert_no_leak, new_main_store
+from conftest import INTERNAL, assert_no_leak, new_main_store, outcome
 from tarvel_var import TarvelVar
 
-INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
 Name = type("Name", (str,), {})
 
 
@@ -15,12 +14,6 @@ def filled(store=None, names="abc"):
         store._mv_set(name, i)
     return store
 
-
-def outcome(call):
-    try:
-        return call()
-    except Exception as error:
-        return type(error), str(error)
 
 
 @pytest.mark.parametrize("store", [TarvelVar(), new_main_store(reprint=True)])

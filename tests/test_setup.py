@@ -6,9 +6,8 @@ import pytest
 
 import tarvel_var
 from tarvel_var import TarvelVar, TarvelVarMain as T
-from conftest import assert_no_leak, new_main_store
+from conftest import INTERNAL, assert_no_leak, new_main_store
 
-INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
 
 
 class Boom:

@@ -6,9 +6,9 @@ import sys
 import threading
 import time
 
+from conftest import INTERNAL
 from tarvel_var import TarvelVar, TarvelVarMain
 
-INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
 SECONDS = 2.5
 
 
