@@ -16,7 +16,7 @@ import yaml
 STRESS = pytest.mark.stress
 
 import tarvel_var
-from tarvel_var import TarvelVar, files, paths
+from tarvel_var import TarvelVar, files, formats, paths
 from tarvel_var.files import DumpError, LoadError, MissingExtraError
 
 # Nested lists of sections are what TOML writers most often get wrong ([[a.b]] inside
@@ -204,7 +204,7 @@ def test_bad_documents_raise_a_clear_load_error(tmp_path, name, content, message
 def test_yaml_aliases_that_expand_beyond_the_limit_are_refused(monkeypatch):
     lines = ["a0: &a0 [x, x, x, x, x, x, x, x, x, x]"]
     lines += [f"a{n}: &a{n} [{', '.join([f'*a{n - 1}'] * 10)}]" for n in range(1, 8)]
-    monkeypatch.setattr(files, "YAML_EXPANSION_LIMIT", 100_000)
+    monkeypatch.setattr(formats, "YAML_EXPANSION_LIMIT", 100_000)
     with pytest.raises(LoadError, match="aliases expand to more than 100,000 values"):
         TarvelVar.loads("\n".join(lines), format="yaml")
     small = TarvelVar.loads("base: &b {x: 1}\nuse: *b\nmore:\n  <<: *b\n  y: 2\n", format="yaml")
@@ -336,13 +336,13 @@ def test_a_refused_value_leaves_the_old_file_as_it_was(tmp_path):
 @pytest.fixture(params=["libyaml", "pure"])
 def yaml_parser(request, monkeypatch):
     """Each YAML reader: libyaml where PyYAML has it, and PyYAML's own parser."""
-    if request.param == "libyaml" and not files._libyaml_is_safe(yaml):
+    if request.param == "libyaml" and not formats._libyaml_is_safe(yaml):
         pytest.skip("PyYAML is built without libyaml 0.2.5 or later")
-    monkeypatch.setattr(files, "_YAML_LOADER", None)
+    monkeypatch.setattr(formats, "_YAML_LOADER", None)
     if request.param == "pure":
-        monkeypatch.setattr(files, "_libyaml_is_safe", lambda module: False)
+        monkeypatch.setattr(formats, "_libyaml_is_safe", lambda module: False)
     yield request.param
-    files._YAML_LOADER = None
+    formats._YAML_LOADER = None
 
 
 @pytest.mark.parametrize("text, expected", [
