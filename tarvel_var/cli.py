@@ -17,12 +17,13 @@ from __future__ import annotations
 
 import os
 import sys
-from typing import TYPE_CHECKING, Any, NoReturn
+from typing import TYPE_CHECKING, Any, NamedTuple, NoReturn
 
 from . import files, paths
 
 if TYPE_CHECKING:
     import argparse
+    from collections.abc import Callable
 
 EXAMPLES = """\
 examples:
@@ -51,6 +52,88 @@ class OutputError(Exception):
         super().__init__(error.strerror or str(error))
 
 
+class Option(NamedTuple):
+    """One option of the command line, which both of its parsers read.
+
+    `kind` says what it does: "show" prints (its value, if it takes one, goes with it),
+    "edit" changes the store, "flag" sets `dest` to True, "value" sets `dest` to its value,
+    "each" adds its value to the list `dest`. `check` turns a value's text into the value, or
+    returns None for text the option does not take."""
+    spellings: tuple[str, ...]
+    kind: str
+    dest: str
+    help: str
+    group: str = ""
+    metavar: str | None = None
+    check: Callable[[str], Any] | None = None
+    refusal: str = ""  # what argparse says of a value `check` refuses, with {text!r}
+
+
+def _format_name(text: str) -> str | None:
+    return text if text in files.FORMATS else None
+
+
+def _spaces(text: str) -> int | None:
+    return int(text) if text.isascii() and text.isdigit() and int(text) <= 32 else None
+
+
+CHANGES = "changes: the environment first, then --set, --merge and --del in the order given"
+OUTPUT = "output, printed in the order given"
+STYLE = "how values are printed"
+
+OPTIONS = [
+    Option(("--format",), "value", "format", "how to parse the document (default: by the file's "
+           "extension; for standard input or another extension, the first of JSON, TOML and YAML "
+           "that reads it)", metavar="{json,toml,yaml}", check=_format_name,
+           refusal="invalid format {text!r} (choose from json, toml, yaml)"),
+    Option(("--env",), "each", "env", "merge the variables PREFIX_NAME and PREFIX_SECTION__NAME "
+           "(values as JSON, else text; names lower-cased), e.g. APP_DB__PORT=5433", CHANGES, "PREFIX"),
+    Option(("--set",), "edit", "set", "assign a JSON value to a variable or a \"$.\" path, making "
+           "sections as needed, e.g. --set port=8081 --set '$.db.port=5433'", CHANGES, "PATH=JSON"),
+    Option(("--merge",), "edit", "merge", 'merge a JSON object into the store, e.g. --merge '
+           '\'{"db": {"user": "x"}}\'', CHANGES, "JSON"),
+    Option(("--del",), "edit", "del", "remove a variable or the value at a \"$.\" path, e.g. "
+           "--del '$.db.password'", CHANGES, "PATH"),
+    Option(("--get",), "show", "get", "a variable by name or by \"$.\" path (list items by index: "
+           "'$.servers.0.host'), as JSON; --keys, --items, --paths and --sort after it apply to "
+           "what it selected", OUTPUT, "PATH"),
+    Option(("--keys",), "show", "keys", "the variable names, as a JSON list", OUTPUT),
+    Option(("--paths",), "show", "paths", "the \"$.\" path of every leaf value, one per line (as "
+           "jq's paths)", OUTPUT),
+    Option(("--items",), "show", "items", "the [name, value] pairs, as a JSON list", OUTPUT),
+    Option(("--params",), "show", "params", "the parameter string, e.g. a=1&b='x'", OUTPUT),
+    Option(("--string",), "show", "string", 'the quoted listing, e.g. "a": "1", "b": "\'x\'"', OUTPUT),
+    Option(("--repr",), "show", "repr", "the representation, e.g. TarvelVar(a=1, b='x')", OUTPUT),
+    Option(("--dict",), "show", "dict", "the whole store as a JSON object (the default output)", OUTPUT),
+    Option(("--to",), "show", "to", "the whole store as a json, toml or yaml document (toml and yaml "
+           "need the extras of those names)", OUTPUT, "FORMAT", _format_name,
+           "invalid format {text!r} (choose from json, toml, yaml)"),
+    Option(("--default",), "value", "default", "what --get prints for a missing path (JSON, or else "
+           "the text itself)", STYLE, "VALUE"),
+    Option(("-e", "--exit-status"), "flag", "exit_status", "exit with status 1 when a --get finds "
+           "nothing or null, like jq -e", STYLE),
+    Option(("--raw",), "flag", "raw", "print string values without JSON quotes, like jq -r", STYLE),
+    Option(("--sort",), "flag", "sort", "with --dict: order the top-level names; with --to: every "
+           "level", STYLE),
+    Option(("--indent",), "value", "indent", "indent JSON by N spaces (default: 2 on a terminal, else "
+           "one line)", STYLE, "N", _spaces,
+           "expected a number of spaces from 0 to 32, not {text!r}"),
+    Option(("-c", "--compact"), "flag", "compact", "print JSON on one line, also on a terminal", STYLE),
+    Option(("--allow-nan",), "flag", "allow_nan", "write NaN and infinities as NaN, Infinity (not "
+           "JSON) instead of refusing them", STYLE),
+]
+SPELLINGS = {spelling: option for option in OPTIONS for spelling in option.spellings}
+
+
+def defaults() -> dict[str, Any]:
+    """Every destination as it is before any option is read."""
+    found: dict[str, Any] = {"file": None, "edits": None, "shows": None}
+    for option in OPTIONS:
+        if option.kind in ("flag", "value", "each"):
+            found[option.dest] = False if option.kind == "flag" else None
+    return found
+
+
 def build_parser() -> argparse.ArgumentParser:
     import argparse
 
@@ -64,143 +147,77 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("file", nargs="?", help="document to load: a path, or - for standard "
                         "input (default: the sample configuration shipped with the package)")
-    parser.add_argument("--format", choices=files.FORMATS,
-                        help="how to parse the document (default: by the file's extension; "
-                        "for standard input or another extension, the first of JSON, TOML "
-                        "and YAML that reads it)")
-    edits = parser.add_argument_group(
-        "changes: the environment first, then --set and --merge in the order given")
-    edits.add_argument("--env", metavar="PREFIX", action="append",
-                       help="merge the variables PREFIX_NAME and PREFIX_SECTION__NAME (values "
-                       "as JSON, else text; names lower-cased), e.g. APP_DB__PORT=5433")
-    edits.add_argument("--set", dest="edits", action="append", metavar="PATH=JSON",
-                       type=lambda text: ("set", text),
-                       help="assign a JSON value to a variable or a \"$.\" path, making "
-                       "sections as needed, e.g. --set port=8081 --set '$.db.port=5433'")
-    edits.add_argument("--merge", dest="edits", action="append", metavar="JSON",
-                       type=lambda text: ("merge", text),
-                       help='merge a JSON object into the store, e.g. --merge \'{"db": {"user": "x"}}\'')
-    edits.add_argument("--del", dest="edits", action="append", metavar="PATH",
-                       type=lambda text: ("del", text),
-                       help="remove a variable or the value at a \"$.\" path, e.g. --del '$.db.password'")
-    shows = parser.add_argument_group("output, printed in the order given")
-    shows.add_argument("--get", dest="shows", action="append", metavar="PATH",
-                       type=lambda text: ("get", text),
-                       help="a variable by name or by \"$.\" path (list items by index: "
-                       "'$.servers.0.host'), as JSON; --keys, --items, --paths and --sort "
-                       "after it apply to what it selected")
-    for flag, help_text in [
-        ("keys", "the variable names, as a JSON list"),
-        ("paths", "the \"$.\" path of every leaf value, one per line (as jq's paths)"),
-        ("items", "the [name, value] pairs, as a JSON list"),
-        ("params", "the parameter string, e.g. a=1&b='x'"),
-        ("string", 'the quoted listing, e.g. "a": "1", "b": "\'x\'"'),
-        ("repr", "the representation, e.g. TarvelVar(a=1, b='x')"),
-        ("dict", "the whole store as a JSON object (the default output)"),
-    ]:
-        shows.add_argument(f"--{flag}", dest="shows", action="append_const", const=(flag, None),
-                           help=help_text)
-    shows.add_argument("--to", dest="shows", action="append", metavar="FORMAT",
-                       type=_format_show, help="the whole store as a json, toml or yaml "
-                       "document (toml and yaml need the extras of those names)")
-    style = parser.add_argument_group("how values are printed")
-    style.add_argument("--default", metavar="VALUE",
-                       help="what --get prints for a missing path (JSON, or else the text itself)")
-    style.add_argument("-e", "--exit-status", action="store_true",
-                       help="exit with status 1 when a --get finds nothing or null, like jq -e")
-    style.add_argument("--raw", action="store_true",
-                       help="print string values without JSON quotes, like jq -r")
-    style.add_argument("--sort", action="store_true",
-                       help="with --dict: order the top-level names; with --to: every level")
-    style.add_argument("--indent", type=_indent, metavar="N",
-                       help="indent JSON by N spaces (default: 2 on a terminal, else one line)")
-    style.add_argument("-c", "--compact", action="store_true",
-                       help="print JSON on one line, also on a terminal")
-    style.add_argument("--allow-nan", action="store_true",
-                       help="write NaN and infinities as NaN, Infinity (not JSON) instead of "
-                       "refusing them")
+    groups: dict[str, Any] = {"": parser}
+    for option in OPTIONS:
+        if option.group not in groups:
+            groups[option.group] = parser.add_argument_group(option.group)
+        _add_to(groups[option.group], option)
     return parser
 
 
-# Plain flags and options that take a value, as build_parser defines them. quick_parse reads
-# argument lists made only of these, exactly spelled, without argparse: importing and
-# building the parser takes longer than reading a small document. Anything else (--help,
-# abbreviations, --opt=value, a value that starts with "-", a bad value) goes to argparse,
-# which then parses or reports it as it always has.
-QUICK_FLAGS = {"--keys": ("shows", ("keys", None)), "--items": ("shows", ("items", None)),
-               "--paths": ("shows", ("paths", None)),
-               "--params": ("shows", ("params", None)), "--string": ("shows", ("string", None)),
-               "--repr": ("shows", ("repr", None)), "--dict": ("shows", ("dict", None)),
-               "-e": ("exit_status", True), "--exit-status": ("exit_status", True),
-               "--raw": ("raw", True), "--sort": ("sort", True), "-c": ("compact", True),
-               "--compact": ("compact", True), "--allow-nan": ("allow_nan", True)}
-QUICK_VALUES = {"--get": "get", "--set": "set", "--merge": "merge", "--del": "del", "--env": "env",
-                "--default": "default", "--format": "format", "--indent": "indent",
-                "--to": "to"}
+def _add_to(group: Any, option: Option) -> None:
+    import argparse
 
+    def typed(text: str, option: Option = option) -> Any:
+        value = option.check(text) if option.check is not None else text
+        if value is None:
+            raise argparse.ArgumentTypeError(option.refusal.format(text=text))
+        return (option.dest, value) if option.kind in ("show", "edit") else value
+
+    if option.kind == "flag":
+        group.add_argument(*option.spellings, dest=option.dest, action="store_true", help=option.help)
+    elif option.kind == "show" and option.metavar is None:
+        group.add_argument(*option.spellings, dest="shows", action="append_const",
+                           const=(option.dest, None), help=option.help)
+    else:
+        dest = {"show": "shows", "edit": "edits"}.get(option.kind, option.dest)
+        action = "store" if option.kind == "value" else "append"
+        group.add_argument(*option.spellings, dest=dest, action=action, metavar=option.metavar,
+                           type=typed, help=option.help)
+
+
+# quick_parse reads argument lists made only of the options above, exactly spelled, without
+# argparse: importing and building the parser takes longer than reading a small document.
+# Anything else (--help, abbreviations, --opt=value, a value that starts with "-", a bad
+# value) goes to argparse, which then parses or reports it as it always has.
 
 def quick_parse(argv: list[str]) -> Any:
     """The options in `argv` as build_parser would read them, or None to let it read them."""
     from types import SimpleNamespace
 
-    options = SimpleNamespace(file=None, format=None, env=None, edits=None, shows=None,
-                              default=None, exit_status=False, raw=False, sort=False,
-                              indent=None, compact=False, allow_nan=False)
+    options = SimpleNamespace(**defaults())
     seen_file = False
     position = 0
     while position < len(argv):
         word = argv[position]
         position += 1
-        if word in QUICK_FLAGS:
-            name, value = QUICK_FLAGS[word]
-            if name == "shows":
-                options.shows = (options.shows or []) + [value]
-            else:
-                setattr(options, name, value)
-        elif word in QUICK_VALUES:
-            if position == len(argv) or argv[position].startswith("-"):
-                return None
-            value, kind = argv[position], QUICK_VALUES[word]
-            position += 1
-            if kind in ("get", "to"):
-                if kind == "to" and value not in files.FORMATS:
-                    return None
-                options.shows = (options.shows or []) + [(kind, value)]
-            elif kind in ("set", "merge", "del"):
-                options.edits = (options.edits or []) + [(kind, value)]
-            elif kind == "env":
-                options.env = (options.env or []) + [value]
-            elif kind == "format":
-                if value not in files.FORMATS:
-                    return None
-                options.format = value
-            elif kind == "indent":
-                if not (value.isascii() and value.isdigit()) or int(value) > 32:
-                    return None
-                options.indent = int(value)
-            else:
-                options.default = value
-        elif (word == "-" or not word.startswith("-")) and not seen_file:
-            options.file, seen_file = word, True
-        else:
+        option = SPELLINGS.get(word)
+        if option is None:
+            if (word == "-" or not word.startswith("-")) and not seen_file:
+                options.file, seen_file = word, True
+                continue
             return None
+        if option.kind == "flag":
+            setattr(options, option.dest, True)
+            continue
+        if option.kind == "show" and option.metavar is None:
+            options.shows = (options.shows or []) + [(option.dest, None)]
+            continue
+        if position == len(argv) or argv[position].startswith("-"):
+            return None
+        text = argv[position]
+        position += 1
+        value = option.check(text) if option.check is not None else text
+        if value is None:
+            return None
+        if option.kind in ("show", "edit"):
+            dest = "shows" if option.kind == "show" else "edits"
+            setattr(options, dest, (getattr(options, dest) or []) + [(option.dest, value)])
+        elif option.kind == "each":
+            options.env = (options.env or []) + [value]
+        else:
+            setattr(options, option.dest, value)
     return options
-
-
-def _format_show(text: str) -> tuple[str, str]:
-    import argparse
-
-    if text not in files.FORMATS:
-        raise argparse.ArgumentTypeError(f"invalid format {text!r} (choose from json, toml, yaml)")
-    return ("to", text)
-
-
-def _indent(text: str) -> int:
-    import argparse
-
-    if not (text.isascii() and text.isdigit()) or int(text) > 32:
-        raise argparse.ArgumentTypeError(f"expected a number of spaces from 0 to 32, not {text!r}")
-    return int(text)
 
 
 # -- loading ---------------------------------------------------------------------------------
