@@ -12,17 +12,16 @@ from collections.abc import ItemsView, KeysView, Mapping, MutableMapping, Values
 from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
-from ._store import MissingVariableError, bind as _bind_native_methods
-from . import paths as _paths
-from .files import _StoreMethod, install as _install_files, to_plain
+from ._store import MissingVariableError, bind as _bind_native_methods, public_method as _public_method
+from . import files, paths
+from .files import to_plain
 
 if TYPE_CHECKING:
     import os
-    from collections.abc import Iterable, Iterator
+    from collections.abc import Callable, Iterable, Iterator
     from typing import Self, TypeVar, overload
 
     _T = TypeVar("_T")
-    _Store = TypeVar("_Store", bound="TarvelVar")
 
 __all__ = ["MissingVariableError", "TarvelVar", "TarvelVarMain", "to_plain"]
 
@@ -102,7 +101,6 @@ class TarvelVar(_StoreBase):
         def update(self, other: Any = (), /, **entries: Any) -> None: ...
         def clear(self) -> None: ...
         def to_dict(self, sort: bool = False) -> dict[str, Any]: ...
-        def set(self, path: str, value: Any, /) -> None: ...
         def copy(self) -> Self: ...
         def __reversed__(self) -> Iterator[str]: ...
         def __or__(self, other: Mapping[str, Any], /) -> Self: ...
@@ -110,20 +108,62 @@ class TarvelVar(_StoreBase):
         def merge(self, data: Mapping[str, Any], /) -> None: ...
         __hash__: None  # type: ignore[assignment]
 
-        @classmethod
-        def load(cls: type[_Store], path: str | os.PathLike[str], *, format: str | None = None,
-                 **flags: Any) -> _Store: ...
-        @classmethod
-        def loads(cls: type[_Store], text: str | bytes, *, format: str | None = "json",
-                  source: str = "<string>", **flags: Any) -> _Store: ...
-        @classmethod
-        def from_env(cls: type[_Store], prefix: str, *, sep: str = "__",
-                     environ: Mapping[str, str] | None = None, lower: bool = True,
-                     **flags: Any) -> _Store: ...
-        def dump(self, path: str | os.PathLike[str], *, format: str | None = None,
-                 indent: int | None = 2, sort: bool = False, allow_nan: bool = False) -> None: ...
-        def dumps(self, format: str = "json", *, indent: int | None = 2, sort: bool = False,
-                  allow_nan: bool = False) -> str: ...
+    # -- what is written in Python, over the modules that do the work -----------------------
+
+    @classmethod
+    def load(cls, path: str | os.PathLike[str], *, format: str | None = None,
+             **flags: Any) -> Self:
+        """A store from the file at `path`: JSON, TOML or YAML, by the extension unless
+        `format` names it. `flags` go to the constructor."""
+        return files.load(cls, path, format=format, **flags)  # type: ignore[no-any-return]
+
+    @classmethod
+    def loads(cls, text: str | bytes, *, format: str | None = "json", source: str = "<string>",
+              **flags: Any) -> Self:
+        """A store from the document in `text`: JSON unless `format` names another, or found
+        from the text with `format=None`. `source` names the text in errors."""
+        return files.loads(cls, text, format=format, source=source, **flags)  # type: ignore[no-any-return]
+
+    @classmethod
+    def from_env(cls, prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
+                 lower: bool = True, **flags: Any) -> Self:
+        """A store of the settings in the environment variables named `PREFIX_...`: the
+        separator splits a name into sections, names are lower-cased unless `lower=False`,
+        and values are read as JSON where they are JSON. `environ` defaults to os.environ,
+        `flags` go to the constructor."""
+        from .environment import from_env
+
+        return from_env(cls, prefix, sep=sep, environ=environ, lower=lower, **flags)  # type: ignore[no-any-return]
+
+    @_public_method
+    def dump(self, path: str | os.PathLike[str], *, format: str | None = None,
+             indent: int | None = 2, sort: bool = False, allow_nan: bool = False,
+             default: Callable[[Any], Any] | None = None) -> None:
+        """Writes the store to `path` in the format of its extension (or `format`), replacing
+        the file whole or not at all; the other arguments are those of dumps()."""
+        files.dump(self, path, format=format, indent=indent, sort=sort, allow_nan=allow_nan,
+                   default=default)
+
+    @_public_method
+    def dumps(self, format: str = "json", *, indent: int | None = 2, sort: bool = False,
+              allow_nan: bool = False, default: Callable[[Any], Any] | None = None) -> str:
+        """The store as a JSON, TOML or YAML document. `indent=None` writes JSON on one line;
+        `sort` orders keys at every level; `allow_nan` lets JSON carry NaN and infinities;
+        `default`, as for json.dumps, gives a JSON value for one that JSON has no form for."""
+        return files.dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan,
+                           default=default)
+
+    @_public_method
+    def set(self, path: str, value: Any, /) -> None:
+        """Sets the value at the "$." `path` (`"$.db.hosts.0.port"`, `"$.db.hosts[0].port"`),
+        making the sections that are missing on the way and stepping into lists by index (the
+        item must exist), or the variable `path` when it is a plain name. The names and the
+        value are checked first, as item assignment checks them; a step through a value that
+        is no section or list raises PathError."""
+        if path.startswith("$"):
+            paths.assign(self, path, value)
+        else:
+            self[path] = value
 
 
 _bind_native_methods(TarvelVar, TarvelVarMain, Mapping, (StoreKeys, StoreValues, StoreItems))
@@ -141,20 +181,3 @@ def _settle_shared_keys() -> None:
 
 
 _settle_shared_keys()
-_install_files(TarvelVar)
-
-
-def _set(self: TarvelVar, path: str, value: Any, /) -> None:
-    """Sets the value at the "$." `path` (`"$.db.hosts.0.port"`, `"$.db.hosts[0].port"`),
-    making the sections that are missing on the way and stepping into lists by index (the
-    item must exist), or the variable `path` when it is a plain name. The names and the value
-    are checked first, as item assignment checks them; a step through a value that is no
-    section or list raises PathError."""
-    if path.startswith("$"):
-        _paths.assign(self, path, value)
-    else:
-        self[path] = value
-
-
-_set.__name__, _set.__qualname__ = "set", "TarvelVar.set"
-TarvelVar.set = _StoreMethod(_set, "set")  # type: ignore[method-assign,assignment]

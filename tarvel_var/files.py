@@ -3,8 +3,7 @@
 `load` and `loads` make a store of a document, `dump` and `dumps` write one, and
 `write_atomically` replaces a file whole or not at all. The formats themselves (parsing,
 rendering, their errors) are `formats`'s; their names are taken in here too, where they have
-always been found. `install(cls)` attaches these to the store class as `load`, `loads`,
-`from_env` (class methods) and `dump`, `dumps` (methods).
+always been found. The store class's `load`, `loads`, `dump` and `dumps` are these.
 """
 
 from __future__ import annotations
@@ -25,7 +24,7 @@ from .formats import (  # noqa: F401 - the names this module has always offered
 
 __all__ = [
     "DumpError", "DuplicateKey", "LoadError", "MissingExtraError", "dump", "dumps", "format_of",
-    "install", "iso_time", "load", "loads", "parse", "render", "to_plain", "unique_pairs",
+    "iso_time", "load", "loads", "parse", "render", "to_plain", "unique_pairs",
 ]
 
 
@@ -233,66 +232,3 @@ def _new_file_beside(folder: str, name: str) -> tuple[int, str]:
         except FileExistsError:
             continue
     raise FileExistsError(errno_of("EEXIST"), "no unused temporary name", folder)
-
-
-def install(cls: type) -> None:
-    """Attaches `load`, `loads`, `from_env` (class methods) and `dump`, `dumps` (methods)."""
-    from . import environment
-
-    def load_(klass: Any, path: str | os.PathLike[str], *, format: str | None = None,
-              **flags: Any) -> Any:
-        return load(klass, path, format=format, **flags)
-
-    def loads_(klass: Any, text: str | bytes, *, format: str | None = "json",
-               source: str = "<string>", **flags: Any) -> Any:
-        return loads(klass, text, format=format, source=source, **flags)
-
-    def from_env_(klass: Any, prefix: str, *, sep: str = "__",
-                  environ: Any = None, lower: bool = True, **flags: Any) -> Any:
-        return environment.from_env(klass, prefix, sep=sep, environ=environ, lower=lower,
-                                    **flags)
-
-    def dump_(self: Any, path: str | os.PathLike[str], *, format: str | None = None,
-              indent: int | None = 2, sort: bool = False, allow_nan: bool = False,
-              default: Callable[[Any], Any] | None = None) -> None:
-        dump(self, path, format=format, indent=indent, sort=sort, allow_nan=allow_nan,
-             default=default)
-
-    def dumps_(self: Any, format: str = "json", *, indent: int | None = 2, sort: bool = False,
-               allow_nan: bool = False, default: Callable[[Any], Any] | None = None) -> str:
-        return dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan,
-                     default=default)
-
-    methods: dict[str, tuple[Callable[..., Any], Callable[..., Any], bool]] = {
-        "load": (load_, load, True), "loads": (loads_, loads, True),
-        "from_env": (from_env_, environment.from_env, True),
-        "dump": (dump_, dump, False), "dumps": (dumps_, dumps, False)}
-    for name, (method, documented, of_class) in methods.items():
-        method.__doc__ = documented.__doc__
-        method.__name__ = name
-        method.__qualname__ = f"{cls.__name__}.{name}"
-        method.__module__ = cls.__module__
-        setattr(cls, name, classmethod(method) if of_class else _StoreMethod(method, name))
-
-
-class _StoreMethod(property):
-    """A method that stays reachable beside a variable of the same name, as the store's other
-    public methods do: as a data descriptor it wins over the instance dictionary, while the
-    variable stays in the store (read it as an item). Assigning or deleting through it writes
-    the variable. Through the class it is callable with the store first."""
-
-    def __init__(self, method: Callable[..., Any], name: str) -> None:
-        def set_variable(obj: Any, value: Any) -> None:
-            obj.__dict__[name] = value
-
-        def delete_variable(obj: Any) -> None:
-            try:
-                del obj.__dict__[name]
-            except KeyError:
-                raise AttributeError(name) from None
-
-        super().__init__(method.__get__, set_variable, delete_variable, method.__doc__)
-        self.__wrapped__ = method
-
-    def __call__(self, obj: Any, /, *args: Any, **kwargs: Any) -> Any:
-        return self.__wrapped__(obj, *args, **kwargs)

@@ -11,7 +11,7 @@ namespace {
 struct ContractObject {
     PyObject_HEAD
     PyObject* name;
-    PyObject* method;  // a method descriptor of the class
+    PyObject* method;  // a method descriptor of the class, or a function written in Python
     PyObject* doc;
 };
 
@@ -141,6 +141,15 @@ bool ready_contract_type() {
     if (contract_type != nullptr) return true;
     contract_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&contract_spec));
     return contract_type != nullptr;
+}
+
+tv::Ref new_contract_function(PyObject* function) {
+    if (Py_TYPE(function)->tp_descr_get == nullptr) {
+        raise(PyExc_TypeError, "public_method() takes a function, not %.200s", Py_TYPE(function)->tp_name);
+    }
+    tv::Ref name = require(PyObject_GetAttrString(function, "__name__"));
+    tv::Ref doc = require(PyObject_GetAttrString(function, "__doc__"));
+    return new_contract(name.get(), function, doc.get());
 }
 
 tv::Ref new_contract_method(PyObject* cls, PyMethodDef* def) {

@@ -174,7 +174,14 @@ PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+PyObject* public_method(PyObject*, PyObject* function) {
+    return tv::at_boundary<PyObject*>(nullptr, [&] { return new_contract_function(function).release(); });
+}
+
 PyMethodDef module_functions[] = {
+    {"public_method", as_cfunction(public_method), METH_O,
+     "public_method(function, /)\n--\n\nDeclares a public method of the store class written in Python: "
+     "it stays reachable beside a variable of its name, as the native public methods do."},
     {"check", as_cfunction(check), kFast,
      "check(store, data, /)\n--\n\nRaises what store.merge(data) would raise for its keys, changing nothing."},
     {"bind", as_cfunction(bind), kFast,
