@@ -1,9 +1,10 @@
-// The type slots of the public class, set to C functions directly. Setting `__getitem__` and
-// the other protocol methods on the class makes the interpreter's slots look the method up
-// and call it on every `s[k]`, `k in s`, `len(s)`, `s == t` and `TarvelVar()`; these call the
+// The type slots of the public class, set to C functions directly (through
+// tv::write_slots, where the reason is written down). Setting `__getitem__` and the other
+// protocol methods on the class makes the interpreter's slots look the method up and call it
+// on every `s[k]`, `k in s`, `len(s)`, `s == t`, `s.x = v` and `TarvelVar()`; these call the
 // same C functions without that detour. The methods stay on the class (for introspection and
-// explicit calls), and a subclass that defines its own gets the interpreter's slot for it, as
-// usual; assigning one of them on the class later resets its slot the same way.
+// explicit calls).
+#include "capi/cpython_private.hpp"
 #include "methods.hpp"
 #include "slots.hpp"
 #include "store_access.hpp"
@@ -80,18 +81,18 @@ int init_slot(PyObject* self, PyObject* args, PyObject* kwargs) {
 setattrofunc direct_setattr_slot() { return setattr_slot; }
 
 void install_direct_slots(PyObject* cls) {
-    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
-    type->tp_as_mapping->mp_subscript = getitem;
-    type->tp_as_mapping->mp_ass_subscript = assign_slot;
-    type->tp_as_mapping->mp_length = length_slot;
-    type->tp_as_sequence->sq_length = length_slot;
-    type->tp_as_sequence->sq_contains = contains_slot;
-    type->tp_iter = iter_slot;
-    type->tp_richcompare = richcompare_slot;
-    type->tp_init = init_slot;
-    type->tp_setattro = setattr_slot;
-    type->tp_as_number->nb_or = or_op;
-    type->tp_as_number->nb_inplace_or = ior_op;
+    tv::SlotWrites writes;
+    writes.subscript = getitem;
+    writes.assign_item = assign_slot;
+    writes.length = length_slot;
+    writes.contains = contains_slot;
+    writes.iterate = iter_slot;
+    writes.compare = richcompare_slot;
+    writes.init = init_slot;
+    writes.set_attribute = setattr_slot;
+    writes.bitwise_or = or_op;
+    writes.inplace_or = ior_op;
+    tv::write_slots(reinterpret_cast<PyTypeObject*>(cls), writes);
 }
 
 }  // namespace tvs

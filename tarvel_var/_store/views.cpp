@@ -7,6 +7,7 @@
 // is laid out as MappingView's: the object header, then the `_mapping` slot holding the store.
 #include "views.hpp"
 
+#include "capi/cpython_private.hpp"
 #include "methods.hpp"
 #include "store_access.hpp"
 
@@ -83,11 +84,11 @@ PyObject* items_iterate(PyObject* view) {
 }
 
 void point_slots(PyTypeObject* type, getiterfunc iterate_view, objobjproc contain) {
-    type->tp_iter = iterate_view;
-    type->tp_as_sequence->sq_length = view_length;
-    type->tp_as_mapping->mp_length = view_length;
-    if (contain != nullptr) type->tp_as_sequence->sq_contains = contain;
-    PyType_Modified(type);
+    tv::SlotWrites writes;
+    writes.iterate = iterate_view;
+    writes.length = view_length;
+    writes.contains = contain;
+    tv::write_slots(type, writes);
 }
 
 }  // namespace
@@ -98,12 +99,11 @@ void bind_views(PyObject* keys_type, PyObject* values_type, PyObject* items_type
     for (PyObject* type : types) {
         if (!PyType_Check(type)) raise(PyExc_TypeError, "bind() takes the three view classes");
         PyObject* slot = class_attribute(reinterpret_cast<PyTypeObject*>(type), slot_name.get());
-        if (slot == nullptr || Py_TYPE(slot) != &PyMemberDescr_Type ||
-            reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
-                static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(PyObject*))) {
+        const Py_ssize_t offset = slot != nullptr ? tv::member_slot_offset(slot) : -1;
+        if (offset < 0 || reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
+                              static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(PyObject*))) {
             raise(PyExc_TypeError, "the view classes must be laid out as MappingView");
         }
-        const Py_ssize_t offset = reinterpret_cast<PyMemberDescrObject*>(slot)->d_member->offset;
         if (view_types.store_offset != 0 && offset != view_types.store_offset) {
             raise(PyExc_TypeError, "the view classes must be laid out as MappingView");
         }

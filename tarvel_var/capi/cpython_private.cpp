@@ -86,4 +86,28 @@ Ref intern_attribute_name(PyObject* name) {
     return Ref::steal(interned);
 }
 
+Py_ssize_t member_slot_offset(PyObject* descriptor) noexcept {
+    if (Py_TYPE(descriptor) != &PyMemberDescr_Type) return -1;
+    const PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member;
+    return member->type == Py_T_OBJECT_EX ? member->offset : -1;
+}
+
+void write_slots(PyTypeObject* type, const SlotWrites& writes) noexcept {
+    auto put = [](auto& slot, auto value) {
+        if (value != nullptr) slot = value;
+    };
+    put(type->tp_as_mapping->mp_subscript, writes.subscript);
+    put(type->tp_as_mapping->mp_ass_subscript, writes.assign_item);
+    put(type->tp_as_mapping->mp_length, writes.length);
+    put(type->tp_as_sequence->sq_length, writes.length);
+    put(type->tp_as_sequence->sq_contains, writes.contains);
+    put(type->tp_iter, writes.iterate);
+    put(type->tp_richcompare, writes.compare);
+    put(type->tp_init, writes.init);
+    put(type->tp_setattro, writes.set_attribute);
+    put(type->tp_as_number->nb_or, writes.bitwise_or);
+    put(type->tp_as_number->nb_inplace_or, writes.inplace_or);
+    PyType_Modified(type);
+}
+
 }  // namespace tv

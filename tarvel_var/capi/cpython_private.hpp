@@ -72,6 +72,35 @@ bool dict_versions_trusted() noexcept;
 std::uint64_t dict_version(PyObject* dict) noexcept;
 void calibrate_dict_versions() noexcept;
 
+// The protocol slots of a class the package made with a class statement, pointed at C
+// functions directly; a null member leaves its slot as it is.
+// Why not public: a class made by Python gets slots that look its dunder methods up and call
+// them on every `s[k]`, `len(s)`, `s.x = v`; the public way to get direct slots is a type made
+// from a PyType_Spec, which cannot have the core class as its base with a Python class body.
+// Writing the slots of a heap type after it is made relies on the layout of PyTypeObject and
+// on the interpreter's reading them at each use; PyType_Modified() then drops what it cached.
+// A subclass that defines one of the dunder methods gets the interpreter's slot for it again,
+// as does assigning the method on the class.
+struct SlotWrites {
+    binaryfunc subscript = nullptr;       // mp_subscript
+    objobjargproc assign_item = nullptr;  // mp_ass_subscript
+    lenfunc length = nullptr;             // mp_length and sq_length
+    objobjproc contains = nullptr;        // sq_contains
+    getiterfunc iterate = nullptr;        // tp_iter
+    richcmpfunc compare = nullptr;        // tp_richcompare
+    initproc init = nullptr;              // tp_init
+    setattrofunc set_attribute = nullptr; // tp_setattro
+    binaryfunc bitwise_or = nullptr;      // nb_or
+    binaryfunc inplace_or = nullptr;      // nb_inplace_or
+};
+void write_slots(PyTypeObject* type, const SlotWrites& writes) noexcept;
+
+// Where the instance slot that a `__slots__` member descriptor reads lies in an object, or -1
+// when `descriptor` is not such a descriptor of an object reference.
+// Why unstable: the offset is a field of PyMemberDescrObject (cpython/descrobject.h); reading
+// the slot through the descriptor on every view would cost a lookup and a call per use.
+Py_ssize_t member_slot_offset(PyObject* descriptor) noexcept;
+
 // The interpreter's string builder, released if the rendering unwinds. It yields the same
 // string as joining the pieces with str.join, without a list of pieces.
 // Why private: the public PyUnicodeWriter API arrives in 3.14.
