@@ -37,7 +37,7 @@ def value_of(text: str, variable: str = "the value") -> Any:
     twice in one object is refused (EnvError naming `variable`), as in files."""
     import json  # here, not above: `import tarvel_var` loads this module
 
-    from .files import DuplicateKey, unique_pairs
+    from .formats import DuplicateKey, unique_pairs
 
     try:
         return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite,

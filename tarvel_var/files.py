@@ -73,13 +73,13 @@ def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
     is read (see tarvel_var._store.json_store): for the public class with no flag but
     `strict`. None when the general way must load it: another class or flag, a top level
     that is no object, or a key the store keeps for itself (whose error names its place)."""
-    from . import TarvelVar, _store
+    from ._store import DuplicateKeyError, NeedsChecking, json_store, json_strict_store, public_class
 
-    if cls is not TarvelVar or not set(flags) <= {"strict"}:
+    if cls is not public_class() or not set(flags) <= {"strict"}:
         return None
     import json
 
-    hook = _store.json_strict_store if flags.get("strict") else _store.json_store
+    hook = json_strict_store if flags.get("strict") else json_store
     import gc
 
     # A parsed document is a tree: the collector, which its many new containers would set off
@@ -90,9 +90,9 @@ def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
         document = json.loads(text, object_pairs_hook=hook)
     except json.JSONDecodeError as error:
         raise LoadError(source, f"invalid JSON: {error.msg}", error.lineno, error.colno) from None
-    except _store.DuplicateKeyError as error:
+    except DuplicateKeyError as error:
         raise LoadError(source, f"duplicate key {error.args[0]!r} in one object") from None
-    except _store.NeedsChecking:
+    except NeedsChecking:
         return None
     except RecursionError:
         raise LoadError(source, "the document is nested too deeply") from None
@@ -103,7 +103,7 @@ def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
     finally:
         if collecting:
             gc.enable()
-    return document if type(document) is TarvelVar else None
+    return document if type(document) is cls else None
 
 
 # -- writing ---------------------------------------------------------------------------------

@@ -72,7 +72,7 @@ def lookup(root: Any, path: str, default: Any = MISSING) -> Any:
 
 
 def _describe(value: Any) -> str:
-    from .files import kind_of
+    from .formats import kind_of
 
     return "a store" if isinstance(value, TarvelVarMain) else kind_of(value)
 

@@ -178,7 +178,13 @@ PyObject* public_method(PyObject*, PyObject* function) {
     return tv::at_boundary<PyObject*>(nullptr, [&] { return new_contract_function(function).release(); });
 }
 
+PyObject* public_class(PyObject*, PyObject*) {
+    return Py_NewRef(state.public_cls != nullptr ? state.public_cls : Py_None);
+}
+
 PyMethodDef module_functions[] = {
+    {"public_class", as_cfunction(public_class), METH_NOARGS,
+     "public_class()\n--\n\nThe class bind() put the native methods on (None before)."},
     {"public_method", as_cfunction(public_method), METH_O,
      "public_method(function, /)\n--\n\nDeclares a public method of the store class written in Python: "
      "it stays reachable beside a variable of its name, as the native public methods do."},
