@@ -67,7 +67,7 @@ public:
             // a key the public class refuses: the checking path raises the error
             if (!PyUnicode_CheckExact(key) ||
                 (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' &&
-                 is_reserved_name(reinterpret_cast<PyTypeObject*>(state.public_cls), key))) {
+                 is_reserved_name(reinterpret_cast<PyTypeObject*>(state.public_cls.get()), key))) {
                 throw Ineligible{};
             }
             if (PyDict_CheckExact(value)) {
@@ -116,7 +116,7 @@ private:
 }  // namespace
 
 Ref new_fresh_store(bool strict) {
-    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
     Ref store = require(type->tp_new(type, empty_arguments(), nullptr));
     Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
     write_internal_variables(dict.get(), Py_False, Py_False, strict);
@@ -140,7 +140,7 @@ bool fill_fresh_store(PyObject* self, PyObject* data) {
     Ref factory_ref = Ref::steal(factory);
     // the nested stores the merge would make: those of the factory the store holds
     if (factory != state.public_cls && factory != state.strict_factory) return false;
-    for (PyObject* name : {names().g_n_r, names().g_n_i, names().g_n_s}) {
+    for (PyObject* name : std::initializer_list<PyObject*>{names().g_n_r, names().g_n_i, names().g_n_s}) {
         if (require_status(PyDict_Contains(dict.get(), name)) == 0) return false;
     }
     return build_directly(self, data, factory == state.strict_factory);

@@ -249,7 +249,7 @@ PyObject* setattr_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 // parse for every nested store.
 PyObject* strict_store(PyObject*, PyObject*) {
     return entry([&] {
-        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
         Ref no_args = require(PyTuple_New(0));
         Ref store = require(type->tp_new(type, no_args.get(), nullptr));
         set_up(store.get(), Py_False, Py_False, true);

@@ -32,7 +32,7 @@ public:
         if (t == &PyDict_Type) return Kind::Mapping;
         if (t == &PyList_Type || t == &PyTuple_Type) return Kind::Sequence;
         if (is_plain_scalar(obj)) return Kind::Other;
-        if (PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(state.public_cls)) ||
+        if (PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(state.public_cls.get())) ||
             (is_store(obj) && is_store_by_name(obj))) {
             return Kind::Store;
         }

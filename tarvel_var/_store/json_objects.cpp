@@ -24,7 +24,7 @@ tv::StaticRef needs_checking;
 PyObject* object_of(PyObject* pairs, bool strict) {
     return entry([&] {
         if (!PyList_CheckExact(pairs)) raise(PyExc_TypeError, "expected the list of an object's pairs");
-        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls);
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
         Ref store = new_fresh_store(strict);
         Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
         // The parser made every object here and holds nothing else: no step runs Python code.

@@ -116,22 +116,21 @@ void set_class_attribute(PyObject* cls, const char* name, PyObject* value) {
 void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject* mapping_abc) {
     PyTypeObject* main_type = reinterpret_cast<PyTypeObject*>(main_cls);
     Ref getattr_name = require(PyUnicode_InternFromString("__getattr__"));
-    state.main_getattr = Py_XNewRef(class_attribute(main_type, getattr_name.get()));
-    state.main_setattr = Py_XNewRef(class_attribute(main_type, names().dunder_setattr));
-    state.main_dict_descriptor = Py_XNewRef(class_attribute(main_type, names().dunder_dict));
-    state.object_getattribute =
-        Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_getattribute));
-    state.object_delattr = Py_XNewRef(class_attribute(&PyBaseObject_Type, names().dunder_delattr));
+    state.main_getattr.set(Ref::borrow(class_attribute(main_type, getattr_name.get())));
+    state.main_setattr.set(Ref::borrow(class_attribute(main_type, names().dunder_setattr)));
+    state.main_dict_descriptor.set(Ref::borrow(class_attribute(main_type, names().dunder_dict)));
+    state.object_getattribute.set(Ref::borrow(class_attribute(&PyBaseObject_Type, names().dunder_getattribute)));
+    state.object_delattr.set(Ref::borrow(class_attribute(&PyBaseObject_Type, names().dunder_delattr)));
     if (class_attribute(main_type, names().skip) == nullptr || state.main_getattr == nullptr ||
         state.main_setattr == nullptr ||
         state.main_dict_descriptor == nullptr || state.object_getattribute == nullptr) {
         raise(PyExc_SystemError, "TarvelVarMain is not laid out as expected");
     }
     state.main_getattro = main_type->tp_getattro;
-    state.main_cls = Py_NewRef(main_cls);
-    state.public_cls = Py_NewRef(cls);
-    state.mapping_abc = Py_NewRef(mapping_abc);
-    state.strict_factory = require(PyObject_GetAttrString(module, "strict_store")).release();
+    state.main_cls.set(Ref::borrow(main_cls));
+    state.public_cls.set(Ref::borrow(cls));
+    state.mapping_abc.set(Ref::borrow(mapping_abc));
+    state.strict_factory.set(require(PyObject_GetAttrString(module, "strict_store")));
 }
 
 PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
@@ -152,10 +151,10 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
             set_class_attribute(cls, def->ml_name, new_contract_method(cls, def).get());
         }
         bind_views(PyTuple_GET_ITEM(args[3], 0), PyTuple_GET_ITEM(args[3], 1), PyTuple_GET_ITEM(args[3], 2));
-        state.get_method = require(PyObject_GetAttrString(cls, "get")).release();
-        state.add_method = require(PyObject_GetAttrString(cls, "add")).release();
-        state.keys_method = require(PyObject_GetAttrString(cls, "keys")).release();
-        state.setattr_method = require(PyObject_GetAttrString(cls, "__setattr__")).release();
+        state.get_method.set(require(PyObject_GetAttrString(cls, "get")));
+        state.add_method.set(require(PyObject_GetAttrString(cls, "add")));
+        state.keys_method.set(require(PyObject_GetAttrString(cls, "keys")));
+        state.setattr_method.set(require(PyObject_GetAttrString(cls, "__setattr__")));
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
         install_direct_slots(cls);
         state.init_slot = reinterpret_cast<PyTypeObject*>(cls)->tp_init;
@@ -179,7 +178,7 @@ PyObject* public_method(PyObject*, PyObject* function) {
 }
 
 PyObject* public_class(PyObject*, PyObject*) {
-    return Py_NewRef(state.public_cls != nullptr ? state.public_cls : Py_None);
+    return Py_NewRef(state.public_cls ? state.public_cls.get() : Py_None);
 }
 
 PyMethodDef module_functions[] = {

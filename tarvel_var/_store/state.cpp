@@ -8,7 +8,7 @@ State state;
 
 bool init_names() {
     Names& n = state.names;
-    const std::pair<PyObject**, const char*> table[] = {
+    const std::pair<StaticRef*, const char*> table[] = {
         {&n.i_c_u, "_i_c_u"}, {&n.g_n_r, "_g_n_r"}, {&n.g_n_i, "_g_n_i"}, {&n.g_n_s, "_g_n_s"},
         {&n.skip, "_skip"}, {&n.set_class, "_set_class"}, {&n.mv_add, "_mv_add"},
         {&n.mv_set, "_mv_set"}, {&n.mv_pop, "_mv_pop"}, {&n.mv_clear, "_mv_clear"},
@@ -20,7 +20,10 @@ bool init_names() {
         {&n.keys, "keys"}, {&n.get, "get"}, {&n.dot, "."},
     };
     for (const auto& [slot, text] : table) {
-        if (*slot == nullptr && (*slot = PyUnicode_InternFromString(text)) == nullptr) return false;
+        if (*slot) continue;
+        PyObject* name = PyUnicode_InternFromString(text);
+        if (name == nullptr) return false;
+        slot->set(tv::Ref::steal(name));
     }
     return true;
 }

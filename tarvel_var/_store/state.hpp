@@ -6,52 +6,56 @@
 
 #include <Python.h>
 
+#include "capi/refs.hpp"
+
 namespace tvs {
 
+using tv::StaticRef;
+
 struct Names {
-    PyObject* i_c_u;
-    PyObject* g_n_r;
-    PyObject* g_n_i;
-    PyObject* g_n_s;
-    PyObject* skip;
-    PyObject* set_class;
-    PyObject* mv_add;
-    PyObject* mv_set;
-    PyObject* set_dict;
-    PyObject* set_list;
-    PyObject* set_attr;
-    PyObject* dunder_setattr;
-    PyObject* dunder_delattr;
-    PyObject* add;
-    PyObject* mv_pop;
-    PyObject* mv_clear;
-    PyObject* mv_get;
-    PyObject* mv_keys;
-    PyObject* mv_to_dict;
-    PyObject* to_dict;
-    PyObject* list_to_dict;
-    PyObject* dunder_dict;
-    PyObject* dunder_getattribute;
-    PyObject* keys;
-    PyObject* get;
-    PyObject* dot;
+    StaticRef i_c_u;
+    StaticRef g_n_r;
+    StaticRef g_n_i;
+    StaticRef g_n_s;
+    StaticRef skip;
+    StaticRef set_class;
+    StaticRef mv_add;
+    StaticRef mv_set;
+    StaticRef set_dict;
+    StaticRef set_list;
+    StaticRef set_attr;
+    StaticRef dunder_setattr;
+    StaticRef dunder_delattr;
+    StaticRef add;
+    StaticRef mv_pop;
+    StaticRef mv_clear;
+    StaticRef mv_get;
+    StaticRef mv_keys;
+    StaticRef mv_to_dict;
+    StaticRef to_dict;
+    StaticRef list_to_dict;
+    StaticRef dunder_dict;
+    StaticRef dunder_getattribute;
+    StaticRef keys;
+    StaticRef get;
+    StaticRef dot;
 };
 
 struct State {
-    Names names{};
-    PyObject* main_cls = nullptr;        // var_main.TarvelVarMain
-    PyObject* public_cls = nullptr;      // tarvel_var.TarvelVar
-    PyObject* mapping_abc = nullptr;     // collections.abc.Mapping
-    PyObject* main_getattr = nullptr;    // TarvelVarMain.__getattr__
-    PyObject* main_setattr = nullptr;    // TarvelVarMain.__setattr__
-    PyObject* setattr_method = nullptr;  // the class's `__setattr__` as bind() put it
-    PyObject* main_dict_descriptor = nullptr;
-    PyObject* object_getattribute = nullptr;
-    PyObject* object_delattr = nullptr;
-    PyObject* strict_factory = nullptr;  // tarvel_var._store.strict_store
-    PyObject* get_method = nullptr;      // the class's `get` and `keys` as bind() put them
-    PyObject* keys_method = nullptr;
-    PyObject* add_method = nullptr;      // the class's `add` as bind() put it
+    Names names;
+    StaticRef main_cls;        // var_main.TarvelVarMain
+    StaticRef public_cls;      // tarvel_var.TarvelVar
+    StaticRef mapping_abc;     // collections.abc.Mapping
+    StaticRef main_getattr;    // TarvelVarMain.__getattr__
+    StaticRef main_setattr;    // TarvelVarMain.__setattr__
+    StaticRef setattr_method;  // the class's `__setattr__` as bind() put it
+    StaticRef main_dict_descriptor;
+    StaticRef object_getattribute;
+    StaticRef object_delattr;
+    StaticRef strict_factory;  // tarvel_var._store.strict_store
+    StaticRef get_method;      // the class's `get` and `keys` as bind() put them
+    StaticRef keys_method;
+    StaticRef add_method;      // the class's `add` as bind() put it
     getattrofunc main_getattro = nullptr;
     initproc init_slot = nullptr;          // the class's tp_init as bind() set it
     bool bound = false;

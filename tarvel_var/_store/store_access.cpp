@@ -11,10 +11,6 @@
 
 namespace tvs {
 
-PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
-    return tv::class_attribute(type, name);
-}
-
 namespace {
 
 // What a store's class does with lookup, per state of the class.
@@ -33,7 +29,7 @@ struct Facts {
 };
 
 bool is_main_method(PyTypeObject* type, PyObject* name) noexcept {
-    PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls), name);
+    PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls.get()), name);
     return own != nullptr && class_attribute(type, name) == own;
 }
 
@@ -55,10 +51,10 @@ Facts compute(PyTypeObject* type) noexcept {
                      type->tp_init == state.init_slot && type->tp_setattro == direct_setattr_slot() &&
                      class_attribute(type, n.dunder_setattr) == state.setattr_method &&
                      class_attribute(type, n.add) == state.add_method;
-    for (PyObject* name : {n.mv_add, n.set_dict, n.set_list, n.mv_set, n.set_attr, n.set_class, n.skip}) {
+    for (PyObject* name : std::initializer_list<PyObject*>{n.mv_add, n.set_dict, n.set_list, n.mv_set, n.set_attr, n.set_class, n.skip}) {
         facts.pristine = facts.pristine && is_main_method(type, name);
     }
-    for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+    for (PyObject* name : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
         facts.pristine = facts.pristine && class_attribute(type, name) == nullptr;
     }
     facts.own_removal = facts.pristine && is_main_method(type, n.mv_pop) && is_main_method(type, n.mv_clear) &&
@@ -184,7 +180,7 @@ Ref conversion_dict(PyObject* self) {
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get())) return Ref();
     const Names& n = names();
-    for (PyObject* name : {n.skip, n.mv_to_dict, n.to_dict, n.list_to_dict}) {
+    for (PyObject* name : std::initializer_list<PyObject*>{n.skip, n.mv_to_dict, n.to_dict, n.list_to_dict}) {
         if (dict_hides(dict.get(), name)) return Ref();
     }
     return dict;
@@ -212,7 +208,7 @@ bool is_internal_name(PyObject* name) noexcept {
     const Names& n = names();
     if (name == n.i_c_u || name == n.g_n_r || name == n.g_n_i || name == n.g_n_s) return true;
     if (PyUnicode_GET_LENGTH(name) != 6 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
-    for (PyObject* internal : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+    for (PyObject* internal : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
         if (PyUnicode_Compare(name, internal) == 0) return true;
     }
     return false;
@@ -277,7 +273,7 @@ Py_ssize_t count_variables(PyObject* self) {
         const std::uint64_t version = tv::dict_version(dict.get());
         Py_ssize_t internal = 0;
         const Names& n = names();
-        for (PyObject* name : {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
+        for (PyObject* name : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
             internal += require_status(PyDict_Contains(dict.get(), name));
         }
         const bool hides_mv_get = dict_hides(dict.get(), names().mv_get);
@@ -304,7 +300,7 @@ bool is_store_by_name(PyObject* obj) noexcept {
 
 bool is_store(PyObject* obj) noexcept {
     return state.main_cls != nullptr &&
-           PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(state.main_cls));
+           PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(state.main_cls.get()));
 }
 
 void raise_key_error(PyObject* key) {

@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <optional>
 
+#include "capi/cpython_private.hpp"
 #include "capi/errors.hpp"
 #include "capi/plain_containers.hpp"
 #include "state.hpp"
@@ -29,7 +30,7 @@ using tv::walk_dict;
 
 // The attribute `name` along the MRO of `type`, as instance lookup finds it, without invoking
 // descriptors; borrowed, nullptr when absent. Runs no Python code.
-PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept;
+using tv::class_attribute;
 
 // self.__dict__ as the ordinary lookup gives it.
 Ref instance_dict(PyObject* self);
