@@ -7,7 +7,6 @@
 #include <array>
 #include <optional>
 #include <cstdint>
-#include <cstring>
 
 namespace tvs {
 
@@ -288,14 +287,7 @@ Py_ssize_t count_variables(PyObject* self) {
 
 bool is_store_by_name(PyObject* obj) noexcept {
     PyTypeObject* type = Py_TYPE(obj);
-    if (reinterpret_cast<PyObject*>(type) == state.public_cls) return true;
-    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {
-        PyObject* name = reinterpret_cast<PyHeapTypeObject*>(type)->ht_name;
-        return PyUnicode_CompareWithASCIIString(name, "TarvelVar") == 0;
-    }
-    // a static type's __name__ is what follows the last dot of tp_name
-    const char* name = std::strrchr(type->tp_name, '.');
-    return std::strcmp(name != nullptr ? name + 1 : type->tp_name, "TarvelVar") == 0;
+    return reinterpret_cast<PyObject*>(type) == state.public_cls || tv::is_named_tarvel_var(type);
 }
 
 bool is_store(PyObject* obj) noexcept {

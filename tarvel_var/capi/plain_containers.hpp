@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <cstring>
 #include <type_traits>
 
 #include "capi/errors.hpp"
@@ -29,6 +30,19 @@ inline bool is_plain_scalar(PyObject* obj) noexcept {
     PyTypeObject* type = Py_TYPE(obj);
     return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
            type == &PyBool_Type || obj == Py_None;
+}
+
+// A class whose __name__ is exactly "TarvelVar": how both modules recognise a nested store.
+// Reads the name without looking it up (a heap type's ht_name, a static type's tp_name after
+// its last dot), so it runs no code.
+inline bool is_named_tarvel_var(PyTypeObject* type) noexcept {
+    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {
+        PyObject* name = reinterpret_cast<PyHeapTypeObject*>(type)->ht_name;
+        return PyUnicode_Check(name) && PyUnicode_EqualToUTF8(name, "TarvelVar");
+    }
+    const char* full = type->tp_name;
+    const char* dot = std::strrchr(full, '.');
+    return std::strcmp(dot == nullptr ? full : dot + 1, "TarvelVar") == 0;
 }
 
 [[noreturn]] inline void raise_dict_changed_size() {

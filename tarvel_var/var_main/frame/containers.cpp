@@ -1,6 +1,6 @@
 #include "frame/containers.hpp"
 
-#include <cstring>
+#include "capi/plain_containers.hpp"
 
 namespace tv {
 
@@ -37,14 +37,7 @@ bool is_nested_store(PyObject* obj) noexcept {
                                   &PyType_Type}) {
         if (type == builtin) return false;
     }
-    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) {
-        PyObject* name = reinterpret_cast<PyHeapTypeObject*>(type)->ht_name;
-        return PyUnicode_Check(name) && PyUnicode_EqualToUTF8(name, "TarvelVar");
-    }
-    // A static type's __name__ is the part of tp_name after the last dot.
-    const char* full = type->tp_name;
-    const char* dot = std::strrchr(full, '.');
-    return std::strcmp(dot == nullptr ? full : dot + 1, "TarvelVar") == 0;
+    return is_named_tarvel_var(type);
 }
 
 }  // namespace tv
