@@ -30,15 +30,12 @@ Ref attribute_name(PyObject* name) { return tv::intern_attribute_name(name); }
 
 struct Ineligible {};  // the general path must build this data; nothing has been changed
 
-// A value that is not an exact dict, list, tuple or set and yet more than a value to hold as
-// it is: a dict or sequence of a subclass, or any other Mapping, which the public class
-// converts to a dict first. The Mapping test can run Python code.
-bool needs_checking(PyObject* value) {
-    PyTypeObject* type = Py_TYPE(value);
-    if (is_plain_scalar(value) || type == &PyBytes_Type || type == &PyFrozenSet_Type || is_store(value)) {
-        return false;
-    }
-    if (PyDict_Check(value) || is_sequence_value(value)) return true;
+// A value that is not an exact dict, list, tuple or set (Kind::Dict, Kind::List) and yet more
+// than a value to hold as it is: a dict or sequence of a subclass, or any other Mapping, which
+// the public class converts to a dict first. The Mapping test can run Python code.
+bool needs_checking(PyObject* value, Kind kind) {
+    if (kind == Kind::Scalar || kind == Kind::Atom || is_store(value)) return false;
+    if (kind == Kind::DictSubclass || kind == Kind::ListSubclass) return true;
     return require_status(PyObject_IsInstance(value, state.mapping_abc)) == 1;
 }
 
@@ -70,11 +67,12 @@ public:
                  is_reserved_name(reinterpret_cast<PyTypeObject*>(state.public_cls.get()), key))) {
                 throw Ineligible{};
             }
-            if (PyDict_CheckExact(value)) {
+            const Kind kind = classify(value);
+            if (kind == Kind::Dict) {
                 put(attribute_name(key), store_of(value));  // registered by assignment
-            } else if (PyList_CheckExact(value) || PyTuple_CheckExact(value) || PySet_CheckExact(value)) {
+            } else if (kind == Kind::List) {
                 put(Ref::borrow(key), list_of(value));      // written into the dict as it is named
-            } else if (needs_checking(value)) {
+            } else if (needs_checking(value, kind)) {
                 throw Ineligible{};
             } else {
                 put(attribute_name(key), Ref::borrow(value));
@@ -94,12 +92,12 @@ public:
             if (PySequence_Fast_GET_SIZE(items.get()) != size) throw Ineligible{};
             Ref element = Ref::borrow(PySequence_Fast_ITEMS(items.get())[i]);
             Ref converted;
-            if (PyDict_CheckExact(element.get())) {
+            const Kind kind = classify(element.get());
+            if (kind == Kind::Dict) {
                 converted = store_of(element.get());
-            } else if (PyList_CheckExact(element.get()) || PyTuple_CheckExact(element.get()) ||
-                       PySet_CheckExact(element.get())) {
+            } else if (kind == Kind::List) {
                 converted = list_of(element.get());
-            } else if (needs_checking(element.get())) {
+            } else if (needs_checking(element.get(), kind)) {
                 throw Ineligible{};
             } else {
                 converted = std::move(element);

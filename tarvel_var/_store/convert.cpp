@@ -36,15 +36,15 @@ public:
     // The converted form of a nested store or a sequence; empty for any other value, which
     // the result holds as it is.
     Ref value(PyObject* obj) {
-        PyTypeObject* type = Py_TYPE(obj);
-        if (is_plain_scalar(obj) || type == &PyDict_Type) return Ref();
+        const Kind kind = classify(obj);
+        if (kind == Kind::Scalar || kind == Kind::Atom || kind == Kind::Dict) return Ref();
+        if (kind == Kind::List) return list(obj);
         if (is_store_by_name(obj)) {
             Ref dict = plain_instance_dict(obj);
             if (!dict) throw GiveUp{};
             return mapping(dict.get());
         }
-        if (type == &PyList_Type || type == &PyTuple_Type || type == &PySet_Type) return list(obj);
-        if (is_sequence_value(obj)) throw GiveUp{};
+        if (kind == Kind::ListSubclass) throw GiveUp{};
         return Ref();
     }
 

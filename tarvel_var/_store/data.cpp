@@ -24,17 +24,18 @@ public:
     Preparer(PyTypeObject* store_type, bool copying) : type_(store_type), copying_(copying) {}
 
     Ref value(PyObject* obj) {
-        PyTypeObject* t = Py_TYPE(obj);
-        if (is_plain_scalar(obj)) return Ref::borrow(obj);
-        if (t == &PyDict_Type) return dict(obj);
-        if (is_store(obj) || is_store_by_name(obj)) return Ref::borrow(obj);  // held as the object it is
-        if (t == &PyList_Type || t == &PyTuple_Type || t == &PySet_Type) return sequence(obj);
-        if (PyBytes_Check(obj) || PyFrozenSet_Check(obj) || PyComplex_Check(obj)) return Ref::borrow(obj);
-        if (is_sequence_value(obj) || PyDict_Check(obj)) {
-            code_may_run();
-            return PyDict_Check(obj) ? mapping(obj) : sequence(obj);
+        const Kind kind = classify(obj);
+        switch (kind) {
+            case Kind::Scalar:
+            case Kind::Atom: return Ref::borrow(obj);
+            case Kind::Dict: return dict(obj);
+            case Kind::List: return sequence(obj);
+            default: break;
         }
+        if (is_store(obj) || is_store_by_name(obj)) return Ref::borrow(obj);  // held as the object it is
         code_may_run();
+        if (kind == Kind::DictSubclass) return mapping(obj);
+        if (kind == Kind::ListSubclass) return sequence(obj);
         if (require_status(PyObject_IsInstance(obj, state.mapping_abc))) return mapping(obj);
         return Ref::borrow(obj);
     }

@@ -5,7 +5,8 @@
 namespace tvs {
 namespace {
 
-enum class Kind { Store, Mapping, Sequence, Other };
+// How the comparison treats a value.
+enum class Shape { Store, Mapping, Sequence, Other };
 
 class Comparer {
 public:
@@ -14,36 +15,39 @@ public:
         if (is_plain_scalar(a) && is_plain_scalar(b)) {
             return require_status(PyObject_RichCompareBool(a, b, Py_EQ)) == 1;
         }
-        const Kind ka = kind(a), kb = kind(b);
-        const bool a_map = ka == Kind::Store || ka == Kind::Mapping;
-        const bool b_map = kb == Kind::Store || kb == Kind::Mapping;
+        const Shape ka = kind(a), kb = kind(b);
+        const bool a_map = ka == Shape::Store || ka == Shape::Mapping;
+        const bool b_map = kb == Shape::Store || kb == Shape::Mapping;
         if (a_map && b_map) return mappings_equal(a, ka, b, kb);
-        if (ka == Kind::Sequence && kb == Kind::Sequence) return sequences_equal(a, b);
+        if (ka == Shape::Sequence && kb == Shape::Sequence) return sequences_equal(a, b);
         code_may_have_run_ = true;
-        if (ka == Kind::Store || kb == Kind::Store) {
+        if (ka == Shape::Store || kb == Shape::Store) {
             Ref plain_a = plain(a, ka), plain_b = plain(b, kb);
             return require_status(PyObject_RichCompareBool(plain_a.get(), plain_b.get(), Py_EQ)) == 1;
         }
         return require_status(PyObject_RichCompareBool(a, b, Py_EQ)) == 1;
     }
 
-    Kind kind(PyObject* obj) {
-        PyTypeObject* t = Py_TYPE(obj);
-        if (t == &PyDict_Type) return Kind::Mapping;
-        if (t == &PyList_Type || t == &PyTuple_Type) return Kind::Sequence;
-        if (is_plain_scalar(obj)) return Kind::Other;
+    Shape kind(PyObject* obj) {
+        const Kind kind = classify(obj);
+        switch (kind) {
+            case Kind::Dict: return Shape::Mapping;
+            case Kind::List: return Shape::Sequence;
+            case Kind::Scalar:
+            case Kind::Atom: return Shape::Other;
+            default: break;
+        }
         if (PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(state.public_cls.get())) ||
             (is_store(obj) && is_store_by_name(obj))) {
-            return Kind::Store;
+            return Shape::Store;
         }
-        if (is_sequence_value(obj)) return Kind::Sequence;
-        if (PyDict_Check(obj)) return Kind::Mapping;
-        if (PyBytes_Check(obj) || PyFrozenSet_Check(obj) || PyComplex_Check(obj)) return Kind::Other;
+        if (kind == Kind::ListSubclass) return Shape::Sequence;
+        if (kind == Kind::DictSubclass) return Shape::Mapping;
         code_may_have_run_ = true;  // an ABC's instance check can run code
-        return require_status(PyObject_IsInstance(obj, state.mapping_abc)) ? Kind::Mapping : Kind::Other;
+        return require_status(PyObject_IsInstance(obj, state.mapping_abc)) ? Shape::Mapping : Shape::Other;
     }
 
-    bool mappings_equal(PyObject* a, Kind ka, PyObject* b, Kind kb) {
+    bool mappings_equal(PyObject* a, Shape ka, PyObject* b, Shape kb) {
         tv::RecursionGuard guard;
         if (size(a, ka) != size(b, kb)) return false;
         bool equal_so_far = true;
@@ -55,7 +59,7 @@ public:
             }
             return equal_so_far;
         };
-        if (ka == Kind::Store) {
+        if (ka == Shape::Store) {
             for_each_variable(a, visit);
         } else if (PyDict_CheckExact(a)) {
             walk_dict(a, visit);
@@ -87,8 +91,8 @@ public:
     }
 
 private:
-    Py_ssize_t size(PyObject* obj, Kind k) {
-        if (k == Kind::Store) {
+    Py_ssize_t size(PyObject* obj, Shape k) {
+        if (k == Shape::Store) {
             code_may_have_run_ = true;
             return count_variables(obj);
         }
@@ -100,14 +104,14 @@ private:
     }
 
     // other = b[key] when b holds key.
-    bool lookup(PyObject* b, Kind kb, PyObject* key, Ref& b_dict, Ref& other) {
+    bool lookup(PyObject* b, Shape kb, PyObject* key, Ref& b_dict, Ref& other) {
         PyObject* found = nullptr;
         if (PyDict_CheckExact(b)) {
             if (require_status(PyDict_GetItemRef(b, key, &found)) == 0) return false;
             other = Ref::steal(found);
             return true;
         }
-        if (kb == Kind::Store) {
+        if (kb == Shape::Store) {
             if (code_may_have_run_ || !b_dict) {
                 code_may_have_run_ = false;
                 b_dict = variables_dict(b);
@@ -128,8 +132,8 @@ private:
         return true;
     }
 
-    Ref plain(PyObject* obj, Kind k) {
-        if (k == Kind::Store) return call_store_method(obj, names().mv_to_dict, {});
+    Ref plain(PyObject* obj, Shape k) {
+        if (k == Shape::Store) return call_store_method(obj, names().mv_to_dict, {});
         return Ref::borrow(obj);
     }
 
@@ -145,13 +149,13 @@ private:
 
 bool is_comparable_mapping(PyObject* other) {
     Comparer comparer;
-    const Kind k = comparer.kind(other);
-    return k == Kind::Store || k == Kind::Mapping;
+    const Shape k = comparer.kind(other);
+    return k == Shape::Store || k == Shape::Mapping;
 }
 
 bool store_equals(PyObject* self, PyObject* other) {
     Comparer comparer;
-    return comparer.mappings_equal(self, Kind::Store, other, comparer.kind(other));
+    return comparer.mappings_equal(self, Shape::Store, other, comparer.kind(other));
 }
 
 }  // namespace tvs

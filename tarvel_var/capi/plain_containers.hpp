@@ -32,6 +32,28 @@ inline bool is_plain_scalar(PyObject* obj) noexcept {
            type == &PyBool_Type || obj == Py_None;
 }
 
+// What a value is, read from its type alone (no Python code runs). The public class's walks
+// (checking data, building, comparing, converting) all start from this answer:
+//  - Scalar: is_plain_scalar; Atom: bytes, frozenset or complex, subclasses included, which hold
+//    nothing a store converts;
+//  - Dict and List: an exact dict; an exact list, tuple or set (what a store converts itself);
+//  - DictSubclass and ListSubclass: a subclass of one of those, which the public class converts
+//    after asking for its items (which may run code);
+//  - Other: anything else. It may be a store (each walk has its own notion of which stores it
+//    takes) or another Mapping, which only an instance check, which can run code, can tell.
+enum class Kind { Scalar, Atom, Dict, List, DictSubclass, ListSubclass, Other };
+
+inline Kind classify(PyObject* obj) noexcept {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (is_plain_scalar(obj)) return Kind::Scalar;
+    if (type == &PyDict_Type) return Kind::Dict;
+    if (type == &PyList_Type || type == &PyTuple_Type || type == &PySet_Type) return Kind::List;
+    if (PyBytes_Check(obj) || PyFrozenSet_Check(obj) || PyComplex_Check(obj)) return Kind::Atom;
+    if (is_sequence_value(obj)) return Kind::ListSubclass;
+    if (PyDict_Check(obj)) return Kind::DictSubclass;
+    return Kind::Other;
+}
+
 // A class whose __name__ is exactly "TarvelVar": how both modules recognise a nested store.
 // Reads the name without looking it up (a heap type's ht_name, a static type's tp_name after
 // its last dot), so it runs no code.
