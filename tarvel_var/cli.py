@@ -113,8 +113,8 @@ OPTIONS = [
     Option(("-e", "--exit-status"), "flag", "exit_status", "exit with status 1 when a --get finds "
            "nothing or null, like jq -e", STYLE),
     Option(("--raw",), "flag", "raw", "print string values without JSON quotes, like jq -r", STYLE),
-    Option(("--sort",), "flag", "sort", "with --dict: order the top-level names; with --to: every "
-           "level", STYLE),
+    Option(("--sort",), "flag", "sort", "order names: with --dict the top level's, with --to and "
+           "--get every level's; --keys and --items list theirs in order", STYLE),
     Option(("--indent",), "value", "indent", "indent JSON by N spaces (default: 2 on a terminal, else "
            "one line)", STYLE, "N", _spaces,
            "expected a number of spaces from 0 to 32, not {text!r}"),
