@@ -9,7 +9,7 @@ from collections.abc import Mapping
 import pytest
 
 from conftest import outcome
-from tarvel_var import TarvelVar
+from tarvel_var import TarvelVar, _store
 
 
 def shifty(action):
@@ -161,3 +161,12 @@ def test_a_store_of_any_class_merges_by_content(source):
     assert base.to_dict() == {"db": {"host": "h", "port": 2}}
     copied = TarvelVar(source)
     assert copied == source and copied.db is not source.db and type(copied.db) is TarvelVar
+
+
+@pytest.mark.parametrize("call", [
+    lambda: _store.json_store([1]), lambda: _store.json_store([("a",)]), lambda: _store.json_store({"a": 1}),
+    lambda: _store.public_method(1), lambda: _store.check(TarvelVar(), [1]),
+    lambda: _store.bind(TarvelVar, TarvelVar, dict, ()),
+])
+def test_the_native_module_functions_refuse_what_they_cannot_take(call):
+    assert outcome(call)[0] in (TypeError, RuntimeError)

@@ -366,6 +366,12 @@ def test_views_are_live_set_like_and_in_order():
     assert list(reversed(store)) == ["z", "b", "a"]
     del store.a
     assert "a" not in keys and list(items)[0] == ("b", store.b)
+    for view in (keys, values, items):  # a view without its store raises, never crashes
+        del view._mapping
+        for use in (len, list, lambda v: ("b", 1) in v):
+            assert outcome(lambda: use(view))[0] is AttributeError
+        view._mapping = {"not": "a store"}
+        assert outcome(lambda: list(view))[0] is AttributeError
 
 
 def test_copy_is_deep_and_or_is_a_copy_updated():

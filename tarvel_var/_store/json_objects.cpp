@@ -30,6 +30,9 @@ PyObject* object_of(PyObject* pairs, bool strict) {
         // The parser made every object here and holds nothing else: no step runs Python code.
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs); ++i) {
             PyObject* pair = PyList_GET_ITEM(pairs, i);
+            if (!PyTuple_CheckExact(pair) || PyTuple_GET_SIZE(pair) != 2) {
+                raise(PyExc_TypeError, "expected (key, value) pairs, not %.200s", Py_TYPE(pair)->tp_name);
+            }
             PyObject* key = PyTuple_GET_ITEM(pair, 0);
             PyObject* value = PyTuple_GET_ITEM(pair, 1);
             if (!PyUnicode_CheckExact(key) ||

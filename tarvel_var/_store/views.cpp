@@ -22,8 +22,15 @@ struct ViewTypes {
 };
 ViewTypes view_types;
 
-PyObject* store_of(PyObject* view) {
-    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(view) + view_types.store_offset);
+// The store a view shows, held; a view whose `_mapping` was deleted raises as MappingView's
+// own methods would.
+Ref store_of(PyObject* view) {
+    PyObject* store = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(view) + view_types.store_offset);
+    if (store == nullptr) {
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '_mapping'", Py_TYPE(view)->tp_name);
+        throw_error();
+    }
+    return Ref::borrow(store);
 }
 
 PyObject* new_view(PyTypeObject* type, PyObject* store) {
@@ -37,22 +44,18 @@ PyObject* new_view(PyTypeObject* type, PyObject* store) {
 }
 
 Py_ssize_t view_length(PyObject* view) {
-    Ref store = Ref::borrow(store_of(view));
-    if (!store) return 0;
-    return tv::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(store.get()); });
+    return tv::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(store_of(view).get()); });
 }
 
 int keys_contain(PyObject* view, PyObject* key) {
-    Ref store = Ref::borrow(store_of(view));
-    if (!store) return 0;
-    return tv::at_boundary<int>(-1, [&] { return find_variable(store.get(), key, nullptr) ? 1 : 0; });
+    return tv::at_boundary<int>(-1, [&] { return find_variable(store_of(view).get(), key, nullptr) ? 1 : 0; });
 }
 
 // (name, value) in items(): the store holds `name`, and its value is `value` or equal to it.
 int items_contain(PyObject* view, PyObject* item) {
-    Ref store = Ref::borrow(store_of(view));
-    if (!store || !PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) return 0;
     return tv::at_boundary<int>(-1, [&] {
+        Ref store = store_of(view);
+        if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) return 0;
         Ref value;
         if (!find_variable(store.get(), PyTuple_GET_ITEM(item, 0), &value)) return 0;
         return require_status(PyObject_RichCompareBool(value.get(), PyTuple_GET_ITEM(item, 1), Py_EQ));
@@ -61,26 +64,26 @@ int items_contain(PyObject* view, PyObject* item) {
 
 // Iteration walks a list made when it starts, as iter(store) does: changes made while it runs
 // are not seen, and cannot break it.
-PyObject* iterate_list(PyObject* list) {
-    if (list == nullptr) return nullptr;
-    PyObject* iterator = PyObject_GetIter(list);
-    Py_DECREF(list);
-    return iterator;
+template <class List>
+PyObject* iterate_over(PyObject* view, List&& list_of) {
+    return entry([&] {
+        Ref store = store_of(view);
+        Ref list = Ref::steal(list_of(store.get()));
+        if (!list) throw_error();
+        return PyObject_GetIter(list.get());
+    });
 }
 
 PyObject* keys_iterate(PyObject* view) {
-    Ref store = Ref::borrow(store_of(view));
-    return iterate(store.get(), nullptr);
+    return entry([&] { return PyObject_GetIter(variable_names(store_of(view).get()).get()); });
 }
 
 PyObject* values_iterate(PyObject* view) {
-    Ref store = Ref::borrow(store_of(view));
-    return iterate_list(values(store.get(), nullptr));
+    return iterate_over(view, [](PyObject* store) { return values(store, nullptr); });
 }
 
 PyObject* items_iterate(PyObject* view) {
-    Ref store = Ref::borrow(store_of(view));
-    return iterate_list(items(store.get(), nullptr));
+    return iterate_over(view, [](PyObject* store) { return items(store, nullptr); });
 }
 
 void point_slots(PyTypeObject* type, getiterfunc iterate_view, objobjproc contain) {
