@@ -485,3 +485,31 @@ def test_clear_releases_values_once_the_store_is_cleared_and_set_up():
     holder.__dict__["_skip"] = lambda: []  # the listing is hidden: the store's own clear runs,
     holder.clear()                         # and removes all it lists, the internals included
     assert vars(holder) == {}
+
+
+json_values = st.recursive(leaves | st.floats(allow_nan=False, allow_infinity=False),
+                           lambda inner: st.lists(inner, max_size=3) | st.dictionaries(names, inner, max_size=3),
+                           max_leaves=15)
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.dictionaries(names | st.sampled_from(["_g_n_i", "__x__", "keys"]), json_values, max_size=5), st.booleans())
+def test_loading_json_in_the_parsers_pass_matches_building_from_dicts(doc, strict):
+    import json
+
+    text = json.dumps(doc)
+    general = outcome(lambda: TarvelVar(json.loads(text), strict=strict))
+    loaded = outcome(lambda: TarvelVar.loads(text, strict=strict))
+    if isinstance(general, tuple):  # a key the store refuses: the same refusal, naming the source
+        assert loaded[0].__name__ == "LoadError" and general[1] in loaded[1]
+    else:
+        assert structure(loaded) == structure(general) and loaded.to_dict() == doc
+
+
+def structure(value):
+    """shape(), without the names' identities: two parses of one text make distinct strings."""
+    if isinstance(value, TarvelVarMain):
+        return type(value).__name__, [(key, structure(item)) for key, item in vars(value).items()]
+    if isinstance(value, list):
+        return list, [structure(item) for item in value]
+    return value
