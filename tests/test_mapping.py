@@ -513,3 +513,20 @@ def structure(value):
     if isinstance(value, list):
         return list, [structure(item) for item in value]
     return value
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda s: TarvelVar({}, 1), "TarvelVar() takes at most 1 positional argument (2 given)"),
+    (lambda s: TarvelVar(data={}), "TarvelVar() got some positional-only arguments passed as keyword arguments: 'data'"),
+    (lambda s: TarvelVar(zz=1), "TarvelVar() got an unexpected keyword argument 'zz'"),
+    (lambda s: s.get(), "get() missing required argument 'key'"),
+    (lambda s: s.get(1, 2, 3), "get() takes at most 2 arguments (3 given)"),
+    (lambda s: s.get("a", key="a"), "get() got multiple values for argument 'key'"),
+    (lambda s: s.to_dict(True, sort=True), "to_dict() got multiple values for argument 'sort'"),
+    (lambda s: s.pop(), "pop() takes at least 1 argument (0 given)"),
+    (lambda s: s.pop(1, 2, 3), "pop() takes at most 2 arguments (3 given)"),
+    (lambda s: s.setdefault(), "setdefault() takes at least 1 argument (0 given)"),
+    (lambda s: s.__setitem__("a"), "__setitem__() takes exactly 2 arguments (1 given)"),
+])
+def test_the_declared_parameters_parse_with_cpythons_words(call, message):
+    assert outcome(lambda: call(TarvelVar({"a": 1}))) == (TypeError, message)

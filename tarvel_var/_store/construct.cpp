@@ -12,39 +12,6 @@
 namespace tvs {
 namespace {
 
-struct InitOptions {
-    PyObject* data = Py_None;
-    PyObject* reprint = Py_False;
-    PyObject* inherit = Py_False;
-    PyObject* strict = Py_False;
-};
-
-InitOptions parse_init(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    InitOptions options;
-    if (nargs > 1) {
-        raise(PyExc_TypeError, "TarvelVar() takes at most 1 positional argument (%zd given)", nargs);
-    }
-    if (nargs == 1) options.data = args[0];
-    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    for (Py_ssize_t i = 0; i < nkw; ++i) {
-        PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
-        PyObject* value = args[nargs + i];
-        if (PyUnicode_CompareWithASCIIString(keyword, "reprint") == 0) {
-            options.reprint = value;
-        } else if (PyUnicode_CompareWithASCIIString(keyword, "inherit") == 0) {
-            options.inherit = value;
-        } else if (PyUnicode_CompareWithASCIIString(keyword, "strict") == 0) {
-            options.strict = value;
-        } else if (PyUnicode_CompareWithASCIIString(keyword, "data") == 0) {
-            raise(PyExc_TypeError, "TarvelVar() got some positional-only arguments passed as keyword "
-                                   "arguments: 'data'");
-        } else {
-            raise(PyExc_TypeError, "TarvelVar() got an unexpected keyword argument '%U'", keyword);
-        }
-    }
-    return options;
-}
-
 bool is_strict(PyObject* self) {
     Ref dict = instance_dict(self);
     if (!PyDict_Check(dict.get())) return false;
@@ -77,26 +44,23 @@ void fill(PyObject* self, PyObject* prepared) {
 
 }  // namespace
 
-PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return entry([&] {
-        const InitOptions options = parse_init(args, nargs, kwnames);
-        const bool strict = tv::truth(options.strict);
-        if (PyDict_CheckExact(options.data) && is_fresh(self)) {
-            // Plain data is checked while it is built; anything the direct build does not
-            // take (a key to refuse, a mapping to convert) goes the general way, on a store
-            // that holds nothing yet.
-            set_up(self, options.reprint, options.inherit, strict);
-            if (build_directly(self, options.data, strict)) return Py_NewRef(Py_None);
-            Ref prepared = prepare_data(Py_TYPE(self), options.data, "TarvelVar()");
-            fill(self, prepared.get());
-            return Py_NewRef(Py_None);
-        }
-        Ref prepared;
-        if (options.data != Py_None) prepared = prepare_data(Py_TYPE(self), options.data, "TarvelVar()");
-        set_up(self, options.reprint, options.inherit, strict);
-        if (prepared) fill(self, prepared.get());
-        return Py_NewRef(Py_None);
-    });
+Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict_flag) {
+    const bool strict = tv::truth(strict_flag);
+    if (PyDict_CheckExact(data) && is_fresh(self)) {
+        // Plain data is checked while it is built; anything the direct build does not take (a
+        // key to refuse, a mapping to convert) goes the general way, on a store that holds
+        // nothing yet.
+        set_up(self, reprint, inherit, strict);
+        if (build_directly(self, data, strict)) return tv::none();
+        Ref prepared = prepare_data(Py_TYPE(self), data, "TarvelVar()");
+        fill(self, prepared.get());
+        return tv::none();
+    }
+    Ref prepared;
+    if (data != Py_None) prepared = prepare_data(Py_TYPE(self), data, "TarvelVar()");
+    set_up(self, reprint, inherit, strict);
+    if (prepared) fill(self, prepared.get());
+    return tv::none();
 }
 
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -133,26 +97,12 @@ PyObject* merge(PyObject* self, PyObject* data) {
     });
 }
 
-PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return entry([&] {
-        PyObject* sort = Py_False;
-        const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-        if (nargs > 1) raise(PyExc_TypeError, "to_dict() takes at most 1 argument (%zd given)", nargs);
-        if (nargs == 1) sort = args[0];
-        for (Py_ssize_t i = 0; i < nkw; ++i) {
-            PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
-            if (PyUnicode_CompareWithASCIIString(keyword, "sort") != 0) {
-                raise(PyExc_TypeError, "to_dict() got an unexpected keyword argument '%U'", keyword);
-            }
-            if (nargs == 1) raise(PyExc_TypeError, "to_dict() got multiple values for argument 'sort'");
-            sort = args[nargs + i];
-        }
-        // the truth of `sort` is taken once; the public to_dict sorts every level, as dumps does
-        PyObject* ordered = tv::truth(sort) ? Py_True : Py_False;
-        if (Ref plain = convert_directly(self, ordered)) return plain.release();
-        Ref plain = call_store_method(self, names().mv_to_dict, {ordered});
-        return (ordered == Py_True ? sorted_at_every_level(plain.get()) : plain).release();
-    });
+Ref to_dict_impl(PyObject* self, PyObject* sort) {
+    // the truth of `sort` is taken once; the public to_dict sorts every level, as dumps does
+    PyObject* ordered = tv::truth(sort) ? Py_True : Py_False;
+    if (Ref plain = convert_directly(self, ordered)) return plain;
+    Ref plain = call_store_method(self, names().mv_to_dict, {ordered});
+    return ordered == Py_True ? sorted_at_every_level(plain.get()) : plain;
 }
 
 PyObject* getattr_hook(PyObject* self, PyObject* name) {

@@ -114,56 +114,25 @@ bool is_path(PyObject* key) {
 
 }  // namespace
 
-PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    // get(key, default=None), either also by keyword, as `_mv_get` takes them
-    PyObject* bound[2] = {nullptr, Py_None};
-    if (nargs > 2) {
-        PyErr_Format(PyExc_TypeError, "get() takes at most 2 arguments (%zd given)", nargs);
-        return nullptr;
+Ref get_impl(PyObject* self, PyObject* key, PyObject* default_value) {
+    if (!is_path(key)) {
+        // `_mv_get` of a plain name, answered from the store's variables when it is var_main's
+        // own and the listing is too (nothing on that way can fail)
+        if (std::optional<Ref> found = get_directly(self, key)) {
+            return *found ? std::move(*found) : Ref::borrow(default_value);
+        }
+        return call_store_method(self, names().mv_get, {key, default_value});
     }
-    for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = args[i];
-    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    for (Py_ssize_t i = 0; i < nkw; ++i) {
-        PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
-        const int slot = PyUnicode_CompareWithASCIIString(keyword, "key") == 0       ? 0
-                         : PyUnicode_CompareWithASCIIString(keyword, "default") == 0 ? 1
-                                                                                     : -1;
-        if (slot < 0) {
-            PyErr_Format(PyExc_TypeError, "get() got an unexpected keyword argument '%U'", keyword);
-            return nullptr;
-        }
-        if (slot < nargs) {
-            PyErr_Format(PyExc_TypeError, "get() got multiple values for argument '%U'", keyword);
-            return nullptr;
-        }
-        bound[slot] = args[nargs + i];
+    try {
+        if (Ref found = walk(self, key)) return found;
+        return Ref::borrow(default_value);
+    } catch (const tv::PyErrorSet&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
     }
-    if (bound[0] == nullptr) {
-        PyErr_SetString(PyExc_TypeError, "get() missing required argument 'key'");
-        return nullptr;
-    }
-    PyObject* key = bound[0];
-    PyObject* default_value = bound[1];
-    return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (!is_path(key)) {
-            // `_mv_get` of a plain name, answered from the store's variables when it is
-            // var_main's own and the listing is too (nothing on that way can fail)
-            if (std::optional<Ref> found = get_directly(self, key)) {
-                return *found ? found->release() : Py_NewRef(default_value);
-            }
-            return call_store_method(self, names().mv_get, {key, default_value}).release();
-        }
-        try {
-            if (Ref found = walk(self, key)) return found.release();
-            return Py_NewRef(default_value);
-        } catch (const tv::PyErrorSet&) {
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-        }
-        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw tv::PyErrorSet{};
-        PyErr_Clear();
-        return Py_NewRef(default_value);
-    });
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw tv::PyErrorSet{};
+    PyErr_Clear();
+    return Ref::borrow(default_value);
 }
 
 }  // namespace tvs

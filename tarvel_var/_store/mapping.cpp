@@ -132,33 +132,15 @@ void collect_entries(PyObject* self, PyObject* other, PyObject* into) {
     }
 }
 
-bool check_count(const char* function, Py_ssize_t nargs, Py_ssize_t low, Py_ssize_t high) {
-    if (nargs >= low && nargs <= high) return true;
-    if (low == high) {
-        PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd argument%s (%zd given)", function,
-                     low, low == 1 ? "" : "s", nargs);
-    } else if (nargs < low) {
-        PyErr_Format(PyExc_TypeError, "%s() takes at least %zd argument%s (%zd given)", function,
-                     low, low == 1 ? "" : "s", nargs);
-    } else {
-        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd argument%s (%zd given)", function,
-                     high, high == 1 ? "" : "s", nargs);
-    }
-    return false;
-}
-
 }  // namespace
 
 PyObject* getitem(PyObject* self, PyObject* key) {
     return entry([&] { return variable_or_key_error(self, key).release(); });
 }
 
-PyObject* setitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-    if (!check_count("__setitem__", nargs, 2, 2)) return nullptr;
-    return entry([&] {
-        assign(self, args[0], args[1]);
-        return Py_NewRef(Py_None);
-    });
+Ref setitem_impl(PyObject* self, PyObject* key, PyObject* value) {
+    assign(self, key, value);
+    return tv::none();
 }
 
 PyObject* delitem(PyObject* self, PyObject* key) {
@@ -209,17 +191,14 @@ PyObject* items(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-    if (!check_count("pop", nargs, 1, 2)) return nullptr;
-    return entry([&]() -> PyObject* {
-        Ref value;
-        if (!find_variable(self, args[0], &value)) {
-            if (nargs == 2) return Py_NewRef(args[1]);
-            raise_key_error(args[0]);
-        }
-        remove(self, args[0]);
-        return value.release();
-    });
+Ref pop_impl(PyObject* self, PyObject* key, PyObject* default_value) {
+    Ref value;
+    if (!find_variable(self, key, &value)) {
+        if (default_value != nullptr) return Ref::borrow(default_value);
+        raise_key_error(key);
+    }
+    remove(self, key);
+    return value;
 }
 
 PyObject* popitem(PyObject* self, PyObject*) {
@@ -235,15 +214,12 @@ PyObject* popitem(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* setdefault(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-    if (!check_count("setdefault", nargs, 1, 2)) return nullptr;
-    return entry([&]() -> PyObject* {
-        Ref value;
-        if (find_variable(self, args[0], &value)) return value.release();
-        assign(self, args[0], nargs == 2 ? args[1] : Py_None);
-        // what the store holds now: a dict default has become a nested store
-        return variable_or_key_error(self, args[0]).release();
-    });
+Ref setdefault_impl(PyObject* self, PyObject* key, PyObject* default_value) {
+    Ref value;
+    if (find_variable(self, key, &value)) return value;
+    assign(self, key, default_value);
+    // what the store holds now: a dict default has become a nested store
+    return variable_or_key_error(self, key);
 }
 
 // update() of entries that need no checking (plain names, values with nothing inside), on a

@@ -1,12 +1,17 @@
-// The methods of the public class written here, as C functions of the method table in
-// module.cpp. Each is an entry point from the interpreter and keeps C++ exceptions inside.
+// The methods of the public class written here. The ones whose arguments the table in
+// method_table.cpp parses are bodies of checked, named arguments (`_impl`, returning a new
+// reference or throwing); the others are entry points from the interpreter themselves and keep
+// C++ exceptions inside.
 #pragma once
 
 #include <Python.h>
 
 #include "capi/errors.hpp"
+#include "capi/refs.hpp"
 
 namespace tvs {
+
+using tv::Ref;
 
 // Runs the body of a method that returns an object, in the C-API convention.
 template <class Body>
@@ -16,16 +21,16 @@ PyObject* entry(Body&& body) {
 
 // mapping.cpp: the mapping protocol over the store's variables
 PyObject* getitem(PyObject* self, PyObject* key);
-PyObject* setitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+Ref setitem_impl(PyObject* self, PyObject* key, PyObject* value);
 PyObject* delitem(PyObject* self, PyObject* key);
 PyObject* length(PyObject* self, PyObject*);
 PyObject* contains(PyObject* self, PyObject* key);
 PyObject* iterate(PyObject* self, PyObject*);
 PyObject* values(PyObject* self, PyObject*);
 PyObject* items(PyObject* self, PyObject*);
-PyObject* pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+Ref pop_impl(PyObject* self, PyObject* key, PyObject* default_value);  // default: nullptr if none
 PyObject* popitem(PyObject* self, PyObject*);
-PyObject* setdefault(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+Ref setdefault_impl(PyObject* self, PyObject* key, PyObject* default_value);
 PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* clear(PyObject* self, PyObject*);
 PyObject* reversed_keys(PyObject* self, PyObject*);
@@ -34,15 +39,15 @@ PyObject* or_op(PyObject* left, PyObject* right);
 PyObject* ior_op(PyObject* self, PyObject* other);
 
 // lookup.cpp: get() by name or by "$." path, with steps into lists
-PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+Ref get_impl(PyObject* self, PyObject* key, PyObject* default_value);
 PyObject* equals(PyObject* self, PyObject* other);
 PyObject* not_equals(PyObject* self, PyObject* other);
 
 // construct.cpp: making, filling and reading stores
-PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict);
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* merge(PyObject* self, PyObject* data);
-PyObject* to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+Ref to_dict_impl(PyObject* self, PyObject* sort);
 PyObject* getattr_hook(PyObject* self, PyObject* name);
 PyObject* setattr_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 void assign_attribute(PyObject* self, PyObject* name, PyObject* value);

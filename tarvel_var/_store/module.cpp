@@ -6,6 +6,7 @@
 #include "json_objects.hpp"
 #include "data.hpp"
 #include "capi/cpython_private.hpp"
+#include "method_table.hpp"
 #include "methods.hpp"
 #include "missing.hpp"
 #include "slots.hpp"
@@ -16,98 +17,11 @@ namespace tvs {
 namespace {
 
 constexpr int kFast = METH_FASTCALL;
-constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
-constexpr int kVarKw = METH_VARARGS | METH_KEYWORDS;
 
 template <class F>
 PyCFunction as_cfunction(F function) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
-
-// The protocol methods, found by the interpreter on the class.
-PyMethodDef protocol_methods[] = {
-    {"__init__", as_cfunction(init), kFastKw,
-     "__init__($self, data=None, /, *, reprint=False, inherit=False, strict=False)\n--\n\n"
-     "Makes a store of `data`, a mapping (a store gives its content). `data` is checked whole "
-     "first: a key that is not a str, or that the store keeps for itself, is refused (TypeError, "
-     "ValueError) before anything is stored. `strict` makes missing attributes raise, here and "
-     "in every nested store made in this one."},
-    {"__getattr__", as_cfunction(getattr_hook), METH_O,
-     "__getattr__($self, name, /)\n--\n\n"
-     "A missing attribute: AttributeError in a strict store and for dunder names, else what the "
-     "store's reprint flag says (the name, or None)."},
-    {"__setattr__", as_cfunction(setattr_method), kFast,
-     "__setattr__($self, name, value, /)\n--\n\nSets the variable `name`, converting `value` as item "
-     "assignment does (any mapping becomes a nested store); the name is not checked."},
-    {"__getitem__", as_cfunction(getitem), METH_O,
-     "__getitem__($self, key, /)\n--\n\nThe variable `key`; KeyError when there is none."},
-    {"__setitem__", as_cfunction(setitem), kFast,
-     "__setitem__($self, key, value, /)\n--\n\nSets the variable `key` as attribute assignment does; "
-     "a refused key or value leaves the store as it was."},
-    {"__delitem__", as_cfunction(delitem), METH_O,
-     "__delitem__($self, key, /)\n--\n\nRemoves the variable `key`; KeyError when there is none."},
-    {"__len__", as_cfunction(length), METH_NOARGS, "__len__($self, /)\n--\n\nThe number of variables."},
-    {"__contains__", as_cfunction(contains), METH_O,
-     "__contains__($self, key, /)\n--\n\nWhether the store has the variable `key`."},
-    {"__iter__", as_cfunction(iterate), METH_NOARGS,
-     "__iter__($self, /)\n--\n\nThe variable names, in the store's order."},
-    {"__eq__", as_cfunction(equals), METH_O,
-     "__eq__($self, other, /)\n--\n\nEquality by content with a store or any mapping."},
-    {"__ne__", as_cfunction(not_equals), METH_O, "__ne__($self, other, /)\n--\n\nThe inverse of ==."},
-    {"__reversed__", as_cfunction(reversed_keys), METH_NOARGS,
-     "__reversed__($self, /)\n--\n\nThe variable names, last first."},
-    {"__or__", as_cfunction(or_op), METH_O,
-     "__or__($self, other, /)\n--\n\nA copy of the store (see copy()) updated with the mapping `other`."},
-    {"__ior__", as_cfunction(ior_op), METH_O,
-     "__ior__($self, other, /)\n--\n\nupdate(other), and the store itself."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-// The public methods, which stay reachable beside a variable of the same name.
-PyMethodDef public_methods[] = {
-    {"add", as_cfunction(add), kVarKw,
-     "add($self, /, **entries)\n--\n\nMerges the keyword arguments into the store."},
-    {"keys", as_cfunction(keys_view), METH_NOARGS,
-     "keys($self, /)\n--\n\nA set-like view of the names of the variables, in the store's order."},
-    {"values", as_cfunction(values_view), METH_NOARGS,
-     "values($self, /)\n--\n\nA view of the values of the variables, in the store's order."},
-    {"items", as_cfunction(items_view), METH_NOARGS,
-     "items($self, /)\n--\n\nA set-like view of the (name, value) pairs of the variables, in the "
-     "store's order."},
-    {"pop", as_cfunction(pop), kFast,
-     "pop($self, key, /, *default)\n--\n\n"
-     "Removes the variable `key` and returns its value; `default` (or KeyError) when there is none."},
-    {"popitem", as_cfunction(popitem), METH_NOARGS,
-     "popitem($self, /)\n--\n\nRemoves the last variable and returns its (name, value) pair."},
-    {"setdefault", as_cfunction(setdefault), kFast,
-     "setdefault($self, key, default=None, /)\n--\n\n"
-     "The variable `key`, set first to `default` when missing (converted as assignment converts)."},
-    {"update", as_cfunction(update), kVarKw,
-     "update($self, other=(), /, **entries)\n--\n\n"
-     "Sets each entry as item assignment does (replacing, not merging). Every entry is checked "
-     "before the first is set; an error while setting leaves the entries set before it."},
-    {"copy", as_cfunction(copy_store), METH_NOARGS,
-     "copy($self, /)\n--\n\nA deep copy of the store, as copy.deepcopy makes one: its nested stores, lists "
-     "and values are copies too, and it keeps the store's flags. (A dict's copy() is shallow; "
-     "a configuration's copy is meant to be changed without changing the original.)"},
-    {"clear", as_cfunction(clear), METH_NOARGS,
-     "clear($self, /)\n--\n\nRemoves every variable; the store stays set up."},
-    {"to_dict", as_cfunction(to_dict), kFastKw,
-     "to_dict($self, /, sort=False)\n--\n\n"
-     "The store as plain dicts and lists; `sort` orders the names of every dict, at every level."},
-    {"get", as_cfunction(get), kFastKw,
-     "get($self, /, key, default=None)\n--\n\n"
-     "The variable `key`, or the value at the \"$.\" path `key`, or `default`. A path steps into "
-     "stores and dicts by name and into lists by index (negative from the end): "
-     "`get(\"$.servers.0.host\")`, also written `get(\"$.servers[0].host\")`. Any error on the way "
-     "gives `default`."},
-    {"merge", as_cfunction(merge), METH_O,
-     "merge($self, data, /)\n--\n\n"
-     "Merges a mapping in: dicts into nested stores, lists onto the lists held, the rest "
-     "replacing. `data` is checked whole before the store changes; an error raised while "
-     "merging (by a value's own code, say) leaves the entries merged before it."},
-    {nullptr, nullptr, 0, nullptr},
-};
 
 void set_class_attribute(PyObject* cls, const char* name, PyObject* value) {
     require_status(PyObject_SetAttrString(cls, name, value));
@@ -143,11 +57,11 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         if (state.bound) raise(PyExc_RuntimeError, "the public class is already bound");
         PyObject* cls = args[0];
         record_state(module, cls, args[1], args[2]);
-        for (PyMethodDef* def = protocol_methods; def->ml_name != nullptr; ++def) {
+        for (PyMethodDef* def = protocol_method_table(); def->ml_name != nullptr; ++def) {
             Ref method = require(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls), def));
             set_class_attribute(cls, def->ml_name, method.get());
         }
-        for (PyMethodDef* def = public_methods; def->ml_name != nullptr; ++def) {
+        for (PyMethodDef* def = public_method_table(); def->ml_name != nullptr; ++def) {
             set_class_attribute(cls, def->ml_name, new_contract_method(cls, def).get());
         }
         bind_views(PyTuple_GET_ITEM(args[3], 0), PyTuple_GET_ITEM(args[3], 1), PyTuple_GET_ITEM(args[3], 2));

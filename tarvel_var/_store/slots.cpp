@@ -5,6 +5,7 @@
 // same C functions without that detour. The methods stay on the class (for introspection and
 // explicit calls).
 #include "capi/cpython_private.hpp"
+#include "method_table.hpp"
 #include "methods.hpp"
 #include "slots.hpp"
 #include "store_access.hpp"
@@ -21,14 +22,14 @@ int contains_slot(PyObject* self, PyObject* key) {
 }
 
 int assign_slot(PyObject* self, PyObject* key, PyObject* value) {
-    Ref result;
     if (value == nullptr) {
-        result = Ref::steal(delitem(self, key));
-    } else {
-        PyObject* args[] = {key, value};
-        result = Ref::steal(setitem(self, args, 2));
+        Ref result = Ref::steal(delitem(self, key));
+        return result ? 0 : -1;
     }
-    return result ? 0 : -1;
+    return tv::at_boundary<int>(-1, [&] {
+        setitem_impl(self, key, value);
+        return 0;
+    });
 }
 
 PyObject* iter_slot(PyObject* self) { return iterate(self, nullptr); }
@@ -49,33 +50,6 @@ PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) {
     return Py_NewRef(Py_NotImplemented);
 }
 
-int init_slot(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return tv::at_boundary<int>(-1, [&] {
-        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-        Ref result;
-        if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-            result = Ref::steal(init(self, &PyTuple_GET_ITEM(args, 0), nargs, nullptr));
-        } else {
-            // the positional arguments, then the keyword values in the order of their names
-            Ref stack = require(PyList_New(0));
-            for (Py_ssize_t i = 0; i < nargs; ++i) {
-                require_status(PyList_Append(stack.get(), PyTuple_GET_ITEM(args, i)));
-            }
-            Ref kwnames = require(PyTuple_New(PyDict_GET_SIZE(kwargs)));
-            Py_ssize_t pos = 0, index = 0;
-            PyObject* key = nullptr;
-            PyObject* value = nullptr;
-            while (PyDict_Next(kwargs, &pos, &key, &value)) {
-                PyTuple_SET_ITEM(kwnames.get(), index++, Py_NewRef(key));
-                require_status(PyList_Append(stack.get(), value));
-            }
-            result = Ref::steal(init(self, PySequence_Fast_ITEMS(stack.get()), nargs, kwnames.get()));
-        }
-        if (!result) throw_error();
-        return 0;
-    });
-}
-
 }  // namespace
 
 setattrofunc direct_setattr_slot() { return setattr_slot; }
@@ -88,7 +62,7 @@ void install_direct_slots(PyObject* cls) {
     writes.contains = contains_slot;
     writes.iterate = iter_slot;
     writes.compare = richcompare_slot;
-    writes.init = init_slot;
+    writes.init = init_from_tuple;
     writes.set_attribute = setattr_slot;
     writes.bitwise_or = or_op;
     writes.inplace_or = ior_op;
