@@ -7,7 +7,7 @@
 #include "capi/recursion.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 // What the store factory's set-up writes: the four internal variables, in their order, into
@@ -26,7 +26,7 @@ PyObject* empty_arguments() {
 }
 
 // Assignment interns the name as setattr() does, without making it immortal.
-Ref attribute_name(PyObject* name) { return tv::intern_attribute_name(name); }
+Ref attribute_name(PyObject* name) { return capi::intern_attribute_name(name); }
 
 struct Ineligible {};  // the general path must build this data; nothing has been changed
 
@@ -45,7 +45,7 @@ public:
 
     // A new store set up as the factory sets one up, holding `data`'s entries.
     Ref store_of(PyObject* data) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref store = new_fresh_store(strict_);
         Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
         entries(data, [&](Ref key, Ref value) {
@@ -60,7 +60,7 @@ public:
     // hooks, a thread switch inside them).
     template <class Put>
     void entries(PyObject* data, Put&& put) {
-        tv::walk_dict(data, [&](PyObject* key, PyObject* value) {
+        capi::walk_dict(data, [&](PyObject* key, PyObject* value) {
             // a key the public class refuses: the checking path raises the error
             if (!PyUnicode_CheckExact(key) ||
                 (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' &&
@@ -84,7 +84,7 @@ public:
     // (by code an element's instance check runs) is left to the general path, which takes it
     // as it is then.
     Ref list_of(PyObject* sequence) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref items = PySet_CheckExact(sequence) ? require(PySequence_List(sequence)) : Ref::borrow(sequence);
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
         Ref result = require(PyList_New(size));
@@ -170,4 +170,4 @@ bool build_directly(PyObject* self, PyObject* data, bool strict) {
     return true;
 }
 
-}  // namespace tvs
+}  // namespace store

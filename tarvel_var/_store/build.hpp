@@ -19,7 +19,7 @@
 
 #include "capi/refs.hpp"
 
-namespace tvs {
+namespace store {
 
 // Fills the fresh store `self` with `data` directly and returns true, or returns false,
 // having changed nothing, when the general path must do it: the data holds something that
@@ -30,7 +30,7 @@ bool build_directly(PyObject* self, PyObject* data, bool strict);
 // What the store's merge makes of one value, an exact dict (a nested store) or an exact list,
 // tuple or set (a converted list), built directly; empty when the general path must make it.
 // For a store of the class itself whose factory is the class's (strict: the strict one).
-tv::Ref build_value(PyObject* value, bool strict);
+capi::Ref build_value(PyObject* value, bool strict);
 
 // The same for `add(**data)` on a store that holds only its internal variables, as the store
 // factory makes it: the nested stores are made as its factory (the class, or the strict
@@ -44,6 +44,6 @@ bool set_up_fresh_store(PyObject* self, PyObject* reprint, PyObject* inherit, bo
 
 // A new store of the class itself, set up as its factory (strict: the strict factory) sets up
 // the stores it makes, holding nothing else.
-tv::Ref new_fresh_store(bool strict);
+capi::Ref new_fresh_store(bool strict);
 
-}  // namespace tvs
+}  // namespace store

@@ -9,7 +9,7 @@
 #include "methods.hpp"
 #include "missing.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 bool is_strict(PyObject* self) {
@@ -18,7 +18,7 @@ bool is_strict(PyObject* self) {
     PyObject* flag = nullptr;
     if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_s, &flag)) == 0) return false;
     Ref flag_ref = Ref::steal(flag);
-    return tv::truth(flag_ref.get());
+    return capi::truth(flag_ref.get());
 }
 
 // What the constructor does before it takes in data.
@@ -45,22 +45,22 @@ void fill(PyObject* self, PyObject* prepared) {
 }  // namespace
 
 Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict_flag) {
-    const bool strict = tv::truth(strict_flag);
+    const bool strict = capi::truth(strict_flag);
     if (PyDict_CheckExact(data) && is_fresh(self)) {
         // Plain data is checked while it is built; anything the direct build does not take (a
         // key to refuse, a mapping to convert) goes the general way, on a store that holds
         // nothing yet.
         set_up(self, reprint, inherit, strict);
-        if (build_directly(self, data, strict)) return tv::none();
+        if (build_directly(self, data, strict)) return capi::none();
         Ref prepared = prepare_data(Py_TYPE(self), data, "TarvelVar()");
         fill(self, prepared.get());
-        return tv::none();
+        return capi::none();
     }
     Ref prepared;
     if (data != Py_None) prepared = prepare_data(Py_TYPE(self), data, "TarvelVar()");
     set_up(self, reprint, inherit, strict);
     if (prepared) fill(self, prepared.get());
-    return tv::none();
+    return capi::none();
 }
 
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -99,7 +99,7 @@ PyObject* merge(PyObject* self, PyObject* data) {
 
 Ref to_dict_impl(PyObject* self, PyObject* sort) {
     // the truth of `sort` is taken once; the public to_dict sorts every level, as dumps does
-    PyObject* ordered = tv::truth(sort) ? Py_True : Py_False;
+    PyObject* ordered = capi::truth(sort) ? Py_True : Py_False;
     if (Ref plain = convert_directly(self, ordered)) return plain;
     Ref plain = call_store_method(self, names().mv_to_dict, {ordered});
     return ordered == Py_True ? sorted_at_every_level(plain.get()) : plain;
@@ -124,7 +124,7 @@ bool holds_inherit_flag(PyObject* self) {
     PyObject* flag = nullptr;
     if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_i, &flag)) == 0) return false;
     Ref flag_ref = Ref::steal(flag);
-    return tv::truth(flag_ref.get());
+    return capi::truth(flag_ref.get());
 }
 
 }  // namespace
@@ -165,7 +165,7 @@ bool assign_directly(PyObject* self, PyObject* name, PyObject* value) {
     Ref built = build_value(value, factory == state.strict_factory);
     if (!built) return false;
     // a nested store is registered as the merge registers it, under the interned name
-    Ref key = is_dict ? tv::intern_attribute_name(name) : Ref::borrow(name);
+    Ref key = is_dict ? capi::intern_attribute_name(name) : Ref::borrow(name);
     require_status(PyDict_SetItem(dict.get(), key.get(), built.get()));
     return true;
 }
@@ -207,4 +207,4 @@ PyObject* strict_store(PyObject*, PyObject*) {
     });
 }
 
-}  // namespace tvs
+}  // namespace store

@@ -5,7 +5,7 @@
 #include "capi/errors.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 struct ContractObject {
@@ -25,7 +25,7 @@ PyObject* contract_get(PyObject* self, PyObject* obj, PyObject* type) {
 
 int contract_set(PyObject* self, PyObject* obj, PyObject* value) {
     ContractObject* c = as_contract(self);
-    return tv::at_boundary<int>(-1, [&] {
+    return capi::at_boundary<int>(-1, [&] {
         Ref dict = instance_dict(obj);
         if (value != nullptr) return require_status(PyObject_SetItem(dict.get(), c->name, value));
         if (PyObject_DelItem(dict.get(), c->name) < 0) {
@@ -44,9 +44,9 @@ PyObject* contract_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     PyObject* obj = PyTuple_GET_ITEM(args, 0);
-    tv::Ref bound = tv::Ref::steal(contract_get(self, obj, reinterpret_cast<PyObject*>(Py_TYPE(obj))));
+    capi::Ref bound = capi::Ref::steal(contract_get(self, obj, reinterpret_cast<PyObject*>(Py_TYPE(obj))));
     if (!bound) return nullptr;
-    tv::Ref rest = tv::Ref::steal(PyTuple_GetSlice(args, 1, PY_SSIZE_T_MAX));
+    capi::Ref rest = capi::Ref::steal(PyTuple_GetSlice(args, 1, PY_SSIZE_T_MAX));
     if (!rest) return nullptr;
     return PyObject_Call(bound.get(), rest.get(), kwargs);
 }
@@ -83,7 +83,7 @@ void contract_dealloc(PyObject* self) {
 // inspect.signature() of the descriptor read through the class: the method's own, so that
 // `TarvelVar.merge` shows (self, data, /) rather than the call's (*args, **kwargs).
 PyObject* contract_signature(PyObject* self, void*) {
-    return tv::at_boundary<PyObject*>(nullptr, [&] {
+    return capi::at_boundary<PyObject*>(nullptr, [&] {
         Ref inspect = require(PyImport_ImportModule("inspect"));
         return require(PyObject_CallMethod(inspect.get(), "signature", "O", as_contract(self)->method))
             .release();
@@ -125,14 +125,14 @@ PyType_Spec contract_spec = {
 
 PyTypeObject* contract_type = nullptr;
 
-tv::Ref new_contract(PyObject* name, PyObject* method, PyObject* doc) {
+capi::Ref new_contract(PyObject* name, PyObject* method, PyObject* doc) {
     ContractObject* c = PyObject_GC_New(ContractObject, contract_type);
     if (c == nullptr) throw_error();
     c->name = Py_NewRef(name);
     c->method = Py_NewRef(method);
     c->doc = Py_NewRef(doc);
     PyObject_GC_Track(c);
-    return tv::Ref::steal(reinterpret_cast<PyObject*>(c));
+    return capi::Ref::steal(reinterpret_cast<PyObject*>(c));
 }
 
 }  // namespace
@@ -143,20 +143,20 @@ bool ready_contract_type() {
     return contract_type != nullptr;
 }
 
-tv::Ref new_contract_function(PyObject* function) {
+capi::Ref new_contract_function(PyObject* function) {
     if (Py_TYPE(function)->tp_descr_get == nullptr) {
         raise(PyExc_TypeError, "public_method() takes a function, not %.200s", Py_TYPE(function)->tp_name);
     }
-    tv::Ref name = require(PyObject_GetAttrString(function, "__name__"));
-    tv::Ref doc = require(PyObject_GetAttrString(function, "__doc__"));
+    capi::Ref name = require(PyObject_GetAttrString(function, "__name__"));
+    capi::Ref doc = require(PyObject_GetAttrString(function, "__doc__"));
     return new_contract(name.get(), function, doc.get());
 }
 
-tv::Ref new_contract_method(PyObject* cls, PyMethodDef* def) {
-    tv::Ref method = require(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls), def));
-    tv::Ref name = require(PyUnicode_FromString(def->ml_name));
-    tv::Ref doc = require(PyObject_GetAttrString(method.get(), "__doc__"));
+capi::Ref new_contract_method(PyObject* cls, PyMethodDef* def) {
+    capi::Ref method = require(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls), def));
+    capi::Ref name = require(PyUnicode_FromString(def->ml_name));
+    capi::Ref doc = require(PyObject_GetAttrString(method.get(), "__doc__"));
     return new_contract(name.get(), method.get(), doc.get());
 }
 
-}  // namespace tvs
+}  // namespace store

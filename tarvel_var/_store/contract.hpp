@@ -11,16 +11,16 @@
 
 #include "capi/refs.hpp"
 
-namespace tvs {
+namespace store {
 
 // Readies the type; false with an exception set.
 bool ready_contract_type();
 
 // A descriptor for the C function `def` of the class `cls`.
-tv::Ref new_contract_method(PyObject* cls, PyMethodDef* def);
+capi::Ref new_contract_method(PyObject* cls, PyMethodDef* def);
 
 // A descriptor for a method written in Python (a function, which binds as methods do): the
 // class body declares such methods with the decorator `public_method`.
-tv::Ref new_contract_function(PyObject* function);
+capi::Ref new_contract_function(PyObject* function);
 
-}  // namespace tvs
+}  // namespace store

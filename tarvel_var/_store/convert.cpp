@@ -4,7 +4,7 @@
 #include "capi/recursion.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 struct GiveUp {};
@@ -16,7 +16,7 @@ public:
     // converted values keeps every name in its place, and is much cheaper than inserting
     // each name anew.
     Ref mapping(PyObject* dict) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref out = require(PyDict_Copy(dict));
         Py_ssize_t pos = 0;
         PyObject* key = nullptr;
@@ -49,7 +49,7 @@ public:
     }
 
     Ref list(PyObject* sequence) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref items = Py_TYPE(sequence) == &PySet_Type ? require(PySequence_List(sequence))
                                                      : Ref::borrow(sequence);
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
@@ -68,10 +68,10 @@ public:
 // New dicts in the order of their keys at every level, and new lists of what they hold.
 Ref sorted_at_every_level(PyObject* value) {
     if (PyDict_Check(value)) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref keys = require(PyDict_Keys(value));
         require_status(PyList_Sort(keys.get()));  // keys are distinct: values are never compared
-        Ref out = tv::new_presized_dict(PyList_GET_SIZE(keys.get()));
+        Ref out = capi::new_presized_dict(PyList_GET_SIZE(keys.get()));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
             Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
             PyObject* found = nullptr;
@@ -82,7 +82,7 @@ Ref sorted_at_every_level(PyObject* value) {
         return out;
     }
     if (PyList_Check(value)) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref out = require(PyList_New(0));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(value); ++i) {
             Ref item = Ref::borrow(PyList_GET_ITEM(value, i));
@@ -102,7 +102,7 @@ Ref convert_directly(PyObject* self, PyObject* sort) {
     } catch (const GiveUp&) {
         return Ref();
     }
-    return tv::truth(sort) ? sorted_at_every_level(out.get()) : out;
+    return capi::truth(sort) ? sorted_at_every_level(out.get()) : out;
 }
 
-}  // namespace tvs
+}  // namespace store

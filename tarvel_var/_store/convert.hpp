@@ -13,13 +13,13 @@
 
 #include "capi/refs.hpp"
 
-namespace tvs {
+namespace store {
 
 // The plain dict of `self`, sorted at every level when `sort` (True or False) is true; empty
 // when the store's own conversion must make it.
-tv::Ref convert_directly(PyObject* self, PyObject* sort);
+capi::Ref convert_directly(PyObject* self, PyObject* sort);
 
 // `value` (plain data) with every dict in it made anew in the order of its keys.
-tv::Ref sorted_at_every_level(PyObject* value);
+capi::Ref sorted_at_every_level(PyObject* value);
 
-}  // namespace tvs
+}  // namespace store

@@ -5,7 +5,7 @@
 
 #include "capi/recursion.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 // Checks data and gives it in the form the store's methods take, in one of two passes.
@@ -42,7 +42,7 @@ public:
 
     // An exact dict: itself (first pass), or a new dict of its checked entries.
     Ref dict(PyObject* source) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref out = copying_ ? require(PyDict_New()) : Ref();
         walk_dict(source, [&](PyObject* raw_key, PyObject* raw_value) {
             Ref key = checked_key(raw_key);
@@ -55,7 +55,7 @@ public:
 
     // Any other mapping: a new dict of its items, in their order (second pass only).
     Ref mapping(PyObject* source) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref items = require(PyMapping_Items(source));  // may be a list the mapping keeps
         Ref out = require(PyDict_New());
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
@@ -73,7 +73,7 @@ public:
 
     // A list, set or tuple: itself (first pass), or a new list of its checked elements.
     Ref sequence(PyObject* source) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref items = Ref::borrow(source);
         if (!PyList_CheckExact(source) && !PyTuple_CheckExact(source)) {
             items = require(PySequence_List(source));  // one pass over a set or a subclass
@@ -196,4 +196,4 @@ Ref prepare_key(PyTypeObject* store_type, PyObject* key) {
     return in_two_passes(store_type, [&](Preparer& preparer) { return preparer.checked_key(key); });
 }
 
-}  // namespace tvs
+}  // namespace store

@@ -14,7 +14,7 @@
 
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 
 // `data` for the constructor or merge(): a Mapping (a store by its content). `function` names
 // the callable in the error for anything else ("TarvelVar()", "merge()").
@@ -30,4 +30,4 @@ Ref prepare_value(PyTypeObject* store_type, PyObject* key, PyObject* value);
 // A key for item assignment or update(): an exact str that is not reserved.
 Ref prepare_key(PyTypeObject* store_type, PyObject* key);
 
-}  // namespace tvs
+}  // namespace store

@@ -2,7 +2,7 @@
 
 #include "capi/recursion.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 // How the comparison treats a value.
@@ -48,7 +48,7 @@ public:
     }
 
     bool mappings_equal(PyObject* a, Shape ka, PyObject* b, Shape kb) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         if (size(a, ka) != size(b, kb)) return false;
         bool equal_so_far = true;
         Ref b_dict;  // b's variables read straight off its dictionary, while nothing has run
@@ -77,7 +77,7 @@ public:
     }
 
     bool sequences_equal(PyObject* a, PyObject* b) {
-        tv::RecursionGuard guard;
+        capi::RecursionGuard guard;
         Ref list_a = as_list_or_tuple(a), list_b = as_list_or_tuple(b);
         for (Py_ssize_t i = 0;; ++i) {
             const Py_ssize_t size_a = PySequence_Fast_GET_SIZE(list_a.get());
@@ -158,4 +158,4 @@ bool store_equals(PyObject* self, PyObject* other) {
     return comparer.mappings_equal(self, Shape::Store, other, comparer.kind(other));
 }
 
-}  // namespace tvs
+}  // namespace store

@@ -8,7 +8,7 @@
 
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 
 // Whether `other` is something a store compares with by content: a store or a Mapping.
 bool is_comparable_mapping(PyObject* other);
@@ -16,4 +16,4 @@ bool is_comparable_mapping(PyObject* other);
 // Content equality of the store `self` with a store or Mapping `other`.
 bool store_equals(PyObject* self, PyObject* other);
 
-}  // namespace tvs
+}  // namespace store

@@ -15,11 +15,11 @@
 #include "methods.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
-tv::StaticRef duplicate_key_error;
-tv::StaticRef needs_checking;
+capi::StaticRef duplicate_key_error;
+capi::StaticRef needs_checking;
 
 PyObject* object_of(PyObject* pairs, bool strict) {
     return entry([&] {
@@ -41,7 +41,7 @@ PyObject* object_of(PyObject* pairs, bool strict) {
                 throw_error();
             }
             // a list is written into the dict as it is named, anything else as assignment names it
-            Ref name = PyList_CheckExact(value) ? Ref::borrow(key) : tv::intern_attribute_name(key);
+            Ref name = PyList_CheckExact(value) ? Ref::borrow(key) : capi::intern_attribute_name(key);
             PyObject* held = nullptr;
             const int had = require_status(PyDict_SetDefaultRef(dict.get(), name.get(), value, &held));
             Ref held_ref = Ref::steal(held);
@@ -84,4 +84,4 @@ bool ready_json_objects(PyObject* module) {
            PyModule_AddObjectRef(module, "NeedsChecking", needs_checking) == 0;
 }
 
-}  // namespace tvs
+}  // namespace store

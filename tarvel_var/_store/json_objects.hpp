@@ -3,10 +3,10 @@
 
 #include <Python.h>
 
-namespace tvs {
+namespace store {
 
 // Adds json_store, json_strict_store, DuplicateKeyError and NeedsChecking to the module;
 // false with an exception set.
 bool ready_json_objects(PyObject* module);
 
-}  // namespace tvs
+}  // namespace store

@@ -13,7 +13,7 @@
 #include "methods.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 // The step as an index into a sequence of `size`, when it is a whole number in range.
@@ -40,7 +40,7 @@ Ref step_into(PyObject* current, PyObject* step) {
     if (PyDict_CheckExact(current)) {
         PyObject* found = nullptr;
         if (require_status(PyDict_Contains(current, step)) == 0) return Ref();
-        if (require_status(PyDict_GetItemRef(current, step, &found)) == 0) return tv::none();
+        if (require_status(PyDict_GetItemRef(current, step, &found)) == 0) return capi::none();
         return Ref::steal(found);
     }
     if (PyList_Check(current) || PyTuple_Check(current)) {
@@ -126,13 +126,13 @@ Ref get_impl(PyObject* self, PyObject* key, PyObject* default_value) {
     try {
         if (Ref found = walk(self, key)) return found;
         return Ref::borrow(default_value);
-    } catch (const tv::PyErrorSet&) {
+    } catch (const capi::PyErrorSet&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     }
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw tv::PyErrorSet{};
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw capi::PyErrorSet{};
     PyErr_Clear();
     return Ref::borrow(default_value);
 }
 
-}  // namespace tvs
+}  // namespace store

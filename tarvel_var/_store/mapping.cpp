@@ -6,7 +6,7 @@
 #include "methods.hpp"
 #include "slots.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 // `name` as a variable name: an exact str (a str subclass gives its exact str).
@@ -140,7 +140,7 @@ PyObject* getitem(PyObject* self, PyObject* key) {
 
 Ref setitem_impl(PyObject* self, PyObject* key, PyObject* value) {
     assign(self, key, value);
-    return tv::none();
+    return capi::none();
 }
 
 PyObject* delitem(PyObject* self, PyObject* key) {
@@ -332,4 +332,4 @@ PyObject* not_equals(PyObject* self, PyObject* other) {
     });
 }
 
-}  // namespace tvs
+}  // namespace store

@@ -13,10 +13,10 @@
 #include "methods.hpp"
 #include "views.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
-using tv::Parameter;
+using capi::Parameter;
 constexpr Parameter::Kind kPositional = Parameter::PositionalOnly;
 constexpr Parameter::Kind kEither = Parameter::PositionalOrKeyword;
 constexpr Parameter::Kind kKeyword = Parameter::KeywordOnly;
@@ -53,7 +53,7 @@ PyObject* parsed(const char* name, const std::array<Parameter, N>& params, PyObj
                  Py_ssize_t nargs, PyObject* kwnames, Body body) {
     std::array<PyObject*, N> bound;
     if (!bind_positionally(params, args, nargs, kwnames, bound) &&
-        !tv::bind_parameters(name, params, args, nargs, kwnames, bound.data())) {
+        !capi::bind_parameters(name, params, args, nargs, kwnames, bound.data())) {
         return nullptr;
     }
     return entry([&] {
@@ -187,7 +187,7 @@ PyMethodDef* definitions(std::span<const Declaration> declarations) {
     auto* table = new PyMethodDef[declarations.size() + 1]();
     for (std::size_t i = 0; i < declarations.size(); ++i) {
         const Declaration& d = declarations[i];
-        docstrings.push_back(tv::method_docstring(d.name, d.params, d.summary));
+        docstrings.push_back(capi::method_docstring(d.name, d.params, d.summary));
         table[i] = PyMethodDef{d.name, d.function, d.flags, docstrings.back().c_str()};
     }
     return table;
@@ -210,13 +210,13 @@ int init_from_tuple(PyObject* self, PyObject* args, PyObject* kwargs) {
     const bool no_keywords = kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0;
     if (!(no_keywords && bind_positionally(init_params, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args),
                                            nullptr, bound)) &&
-        !tv::bind_parameters("TarvelVar", init_params, args, kwargs, bound.data())) {
+        !capi::bind_parameters("TarvelVar", init_params, args, kwargs, bound.data())) {
         return -1;
     }
-    return tv::at_boundary<int>(-1, [&] {
+    return capi::at_boundary<int>(-1, [&] {
         init_impl(self, bound[0], bound[1], bound[2], bound[3]);
         return 0;
     });
 }
 
-}  // namespace tvs
+}  // namespace store

@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-namespace tvs {
+namespace store {
 
 // The interpreter's method definitions, made from the declarations, null-terminated: the
 // protocol methods, and the public ones that stay reachable beside variables of their names.
@@ -14,4 +14,4 @@ PyMethodDef* public_method_table();
 // same declaration as the method.
 int init_from_tuple(PyObject* self, PyObject* args, PyObject* kwargs);
 
-}  // namespace tvs
+}  // namespace store

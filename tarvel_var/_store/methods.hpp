@@ -9,14 +9,14 @@
 #include "capi/errors.hpp"
 #include "capi/refs.hpp"
 
-namespace tvs {
+namespace store {
 
-using tv::Ref;
+using capi::Ref;
 
 // Runs the body of a method that returns an object, in the C-API convention.
 template <class Body>
 PyObject* entry(Body&& body) {
-    return tv::at_boundary<PyObject*>(nullptr, body);
+    return capi::at_boundary<PyObject*>(nullptr, body);
 }
 
 // mapping.cpp: the mapping protocol over the store's variables
@@ -53,4 +53,4 @@ PyObject* setattr_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 void assign_attribute(PyObject* self, PyObject* name, PyObject* value);
 PyObject* strict_store(PyObject* module, PyObject*);
 
-}  // namespace tvs
+}  // namespace store

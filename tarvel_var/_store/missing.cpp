@@ -2,10 +2,10 @@
 
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
-tv::StaticRef missing_variable_error;  // the type
+capi::StaticRef missing_variable_error;  // the type
 
 // The store's variables closest to the missing name (difflib's measure, as get_close_matches),
 // quoted and joined; empty when there are none.
@@ -31,12 +31,12 @@ Ref closest_names(PyObject* self) {
 // is still there to ask and has any close enough. Showing an error must not fail: should the
 // store's listing raise, the message is shown alone.
 PyObject* missing_variable_str(PyObject* self) {
-    return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+    return capi::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
         Ref message = require(reinterpret_cast<PyTypeObject*>(PyExc_AttributeError)->tp_str(self));
         Ref joined;
         try {
             joined = closest_names(self);
-        } catch (const tv::PyErrorSet&) {
+        } catch (const capi::PyErrorSet&) {
             if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
             PyErr_Clear();
         }
@@ -82,4 +82,4 @@ void raise_missing_attribute(PyObject* self, PyObject* name, bool strict) {
     throw_error();
 }
 
-}  // namespace tvs
+}  // namespace store

@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-namespace tvs {
+namespace store {
 
 // Readies tarvel_var.MissingVariableError; false with an exception set.
 bool ready_missing_variable_error(PyObject* module);
@@ -14,4 +14,4 @@ bool ready_missing_variable_error(PyObject* module);
 // getattr() with a default, which never ask, pay nothing for it.
 [[noreturn]] void raise_missing_attribute(PyObject* self, PyObject* name, bool strict);
 
-}  // namespace tvs
+}  // namespace store

@@ -13,7 +13,7 @@
 #include "views.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 constexpr int kFast = METH_FASTCALL;
@@ -48,7 +48,7 @@ void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject*
 }
 
 PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
-    return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+    return capi::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
         if (nargs != 4 || !PyType_Check(args[0]) || !PyType_Check(args[1]) || !PyTuple_Check(args[3]) ||
             PyTuple_GET_SIZE(args[3]) != 3) {
             raise(PyExc_TypeError, "bind(cls, main_cls, mapping_abc, views) takes two classes, an ABC "
@@ -80,7 +80,7 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
 // check(store, data): raises what merge() would raise for `data` on `store`, changing nothing;
 // for edits made in steps (setting by path) that must be refused before the first step.
 PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    return tv::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+    return capi::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
         if (nargs != 2) raise(PyExc_TypeError, "check(store, data) takes 2 arguments (%zd given)", nargs);
         prepare_data(Py_TYPE(args[0]), args[1], "check()");
         return Py_NewRef(Py_None);
@@ -88,7 +88,7 @@ PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyObject* public_method(PyObject*, PyObject* function) {
-    return tv::at_boundary<PyObject*>(nullptr, [&] { return new_contract_function(function).release(); });
+    return capi::at_boundary<PyObject*>(nullptr, [&] { return new_contract_function(function).release(); });
 }
 
 PyObject* public_class(PyObject*, PyObject*) {
@@ -115,7 +115,7 @@ int exec_module(PyObject* module) {
         !ready_json_objects(module)) {
         return -1;
     }
-    tv::calibrate_dict_versions();  // repeated reads of an unchanged store rely on it
+    capi::calibrate_dict_versions();  // repeated reads of an unchanged store rely on it
     return 0;
 }
 
@@ -141,6 +141,6 @@ PyModuleDef module_def = {
 };
 
 }  // namespace
-}  // namespace tvs
+}  // namespace store
 
-PyMODINIT_FUNC PyInit__store(void) { return PyModuleDef_Init(&tvs::module_def); }
+PyMODINIT_FUNC PyInit__store(void) { return PyModuleDef_Init(&store::module_def); }

@@ -1,5 +1,5 @@
 // The type slots of the public class, set to C functions directly (through
-// tv::write_slots, where the reason is written down). Setting `__getitem__` and the other
+// capi::write_slots, where the reason is written down). Setting `__getitem__` and the other
 // protocol methods on the class makes the interpreter's slots look the method up and call it
 // on every `s[k]`, `k in s`, `len(s)`, `s == t`, `s.x = v` and `TarvelVar()`; these call the
 // same C functions without that detour. The methods stay on the class (for introspection and
@@ -10,15 +10,15 @@
 #include "slots.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 Py_ssize_t length_slot(PyObject* self) {
-    return tv::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(self); });
+    return capi::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(self); });
 }
 
 int contains_slot(PyObject* self, PyObject* key) {
-    return tv::at_boundary<int>(-1, [&] { return find_variable(self, key, nullptr) ? 1 : 0; });
+    return capi::at_boundary<int>(-1, [&] { return find_variable(self, key, nullptr) ? 1 : 0; });
 }
 
 int assign_slot(PyObject* self, PyObject* key, PyObject* value) {
@@ -26,7 +26,7 @@ int assign_slot(PyObject* self, PyObject* key, PyObject* value) {
         Ref result = Ref::steal(delitem(self, key));
         return result ? 0 : -1;
     }
-    return tv::at_boundary<int>(-1, [&] {
+    return capi::at_boundary<int>(-1, [&] {
         setitem_impl(self, key, value);
         return 0;
     });
@@ -38,7 +38,7 @@ PyObject* iter_slot(PyObject* self) { return iterate(self, nullptr); }
 int setattr_slot(PyObject* self, PyObject* name, PyObject* value) {
     if (value == nullptr) return PyObject_GenericSetAttr(self, name, nullptr);
     if (!PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);  // its error
-    return tv::at_boundary<int>(-1, [&] {
+    return capi::at_boundary<int>(-1, [&] {
         assign_attribute(self, name, value);
         return 0;
     });
@@ -55,7 +55,7 @@ PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) {
 setattrofunc direct_setattr_slot() { return setattr_slot; }
 
 void install_direct_slots(PyObject* cls) {
-    tv::SlotWrites writes;
+    capi::SlotWrites writes;
     writes.subscript = getitem;
     writes.assign_item = assign_slot;
     writes.length = length_slot;
@@ -66,7 +66,7 @@ void install_direct_slots(PyObject* cls) {
     writes.set_attribute = setattr_slot;
     writes.bitwise_or = or_op;
     writes.inplace_or = ior_op;
-    tv::write_slots(reinterpret_cast<PyTypeObject*>(cls), writes);
+    capi::write_slots(reinterpret_cast<PyTypeObject*>(cls), writes);
 }
 
-}  // namespace tvs
+}  // namespace store

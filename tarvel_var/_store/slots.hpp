@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-namespace tvs {
+namespace store {
 
 // Points the class's protocol slots at the C functions of its methods; after bind() has put
 // the methods on the class.
@@ -12,4 +12,4 @@ void install_direct_slots(PyObject* cls);
 // The attribute-assignment slot it installs.
 setattrofunc direct_setattr_slot();
 
-}  // namespace tvs
+}  // namespace store

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace tvs {
+namespace store {
 
 State state;
 
@@ -23,9 +23,9 @@ bool init_names() {
         if (*slot) continue;
         PyObject* name = PyUnicode_InternFromString(text);
         if (name == nullptr) return false;
-        slot->set(tv::Ref::steal(name));
+        slot->set(capi::Ref::steal(name));
     }
     return true;
 }
 
-}  // namespace tvs
+}  // namespace store

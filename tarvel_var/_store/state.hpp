@@ -8,9 +8,9 @@
 
 #include "capi/refs.hpp"
 
-namespace tvs {
+namespace store {
 
-using tv::StaticRef;
+using capi::StaticRef;
 
 struct Names {
     StaticRef i_c_u;
@@ -67,4 +67,4 @@ inline const Names& names() { return state.names; }
 // Interns the names; false with an exception set.
 bool init_names();
 
-}  // namespace tvs
+}  // namespace store

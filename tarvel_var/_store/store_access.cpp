@@ -8,7 +8,7 @@
 #include <optional>
 #include <cstdint>
 
-namespace tvs {
+namespace store {
 
 namespace {
 
@@ -61,7 +61,7 @@ Facts compute(PyTypeObject* type) noexcept {
     return facts;
 }
 
-tv::ClassCache<Facts, 8> facts_cache;
+capi::ClassCache<Facts, 8> facts_cache;
 
 Facts facts_of(PyTypeObject* type) noexcept { return facts_cache.get(type, compute); }
 
@@ -112,16 +112,16 @@ struct DictEntry {
 std::array<DictEntry, 64> dict_cache;
 
 DictEntry* known_state(PyObject* dict) noexcept {
-    if (!tv::dict_versions_trusted()) return nullptr;
+    if (!capi::dict_versions_trusted()) return nullptr;
     DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
-    if (entry.dict == dict && entry.version == tv::dict_version(dict)) return &entry;
+    if (entry.dict == dict && entry.version == capi::dict_version(dict)) return &entry;
     return nullptr;
 }
 
 // `version` is the one read before finding out: a lookup may run code that changes the dict,
 // and then the record simply never matches.
 void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal, bool hides_mv_get) noexcept {
-    if (!tv::dict_versions_trusted()) return;
+    if (!capi::dict_versions_trusted()) return;
     DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
     entry.dict = dict;
     entry.version = version;
@@ -136,7 +136,7 @@ Ref variables_dict(PyObject* self) {
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get())) return Ref();
     if (known_state(dict.get()) != nullptr) return dict;
-    const std::uint64_t version = tv::dict_version(dict.get());
+    const std::uint64_t version = capi::dict_version(dict.get());
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
     remember_state(dict.get(), version, -1, dict_hides(dict.get(), names().mv_get));
     return dict;
@@ -152,7 +152,7 @@ std::optional<Ref> get_directly(PyObject* obj, PyObject* name) {
     if (DictEntry* known = known_state(dict.get())) {
         if (known->hides_mv_get) return std::nullopt;
     } else {
-        const std::uint64_t version = tv::dict_version(dict.get());
+        const std::uint64_t version = capi::dict_version(dict.get());
         const Names& n = names();
         if (dict_hides(dict.get(), n.skip) || dict_hides(dict.get(), n.mv_keys)) return std::nullopt;
         const bool hides_mv_get = dict_hides(dict.get(), n.mv_get);
@@ -269,7 +269,7 @@ Py_ssize_t count_variables(PyObject* self) {
             return PyDict_GET_SIZE(dict.get()) - known->internal;
         }
         // An entry equal to an internal name is one entry: a dict holds one per equal key.
-        const std::uint64_t version = tv::dict_version(dict.get());
+        const std::uint64_t version = capi::dict_version(dict.get());
         Py_ssize_t internal = 0;
         const Names& n = names();
         for (PyObject* name : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
@@ -287,7 +287,7 @@ Py_ssize_t count_variables(PyObject* self) {
 
 bool is_store_by_name(PyObject* obj) noexcept {
     PyTypeObject* type = Py_TYPE(obj);
-    return reinterpret_cast<PyObject*>(type) == state.public_cls || tv::is_named_tarvel_var(type);
+    return reinterpret_cast<PyObject*>(type) == state.public_cls || capi::is_named_tarvel_var(type);
 }
 
 bool is_store(PyObject* obj) noexcept {
@@ -302,9 +302,9 @@ void raise_key_error(PyObject* key) {
 }
 
 
-}  // namespace tvs
+}  // namespace store
 
-namespace tvs {
+namespace store {
 
 bool is_reserved_name(PyTypeObject* type, PyObject* name) {
     if (PyUnicode_GET_LENGTH(name) == 0 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
@@ -317,4 +317,4 @@ bool is_dunder_name(PyObject* name) noexcept {
            PyUnicode_READ_CHAR(name, length - 1) == '_' && PyUnicode_READ_CHAR(name, length - 2) == '_';
 }
 
-}  // namespace tvs
+}  // namespace store

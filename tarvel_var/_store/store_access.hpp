@@ -16,23 +16,23 @@
 #include "capi/plain_containers.hpp"
 #include "state.hpp"
 
-namespace tvs {
+namespace store {
 
-using tv::Ref;
-using tv::require;
-using tv::require_status;
-using tv::raise;
-using tv::throw_error;
-using tv::classify;
-using tv::is_plain_scalar;
-using tv::Kind;
-using tv::is_sequence_value;
-using tv::raise_dict_changed_size;
-using tv::walk_dict;
+using capi::Ref;
+using capi::require;
+using capi::require_status;
+using capi::raise;
+using capi::throw_error;
+using capi::classify;
+using capi::is_plain_scalar;
+using capi::Kind;
+using capi::is_sequence_value;
+using capi::raise_dict_changed_size;
+using capi::walk_dict;
 
 // The attribute `name` along the MRO of `type`, as instance lookup finds it, without invoking
 // descriptors; borrowed, nullptr when absent. Runs no Python code.
-using tv::class_attribute;
+using capi::class_attribute;
 
 // self.__dict__ as the ordinary lookup gives it.
 Ref instance_dict(PyObject* self);
@@ -108,11 +108,11 @@ bool is_store(PyObject* obj) noexcept;
 // "'X' object ..." messages name the type as the interpreter does.
 [[noreturn]] void raise_key_error(PyObject* key);
 
-}  // namespace tvs
+}  // namespace store
 
 #include "store_access_walk.hpp"
 
-namespace tvs {
+namespace store {
 
 // A name the store keeps for itself: one of the internal variables, a "__dunder__" name, or a
 // name beginning with "_" that the class `type` has an attribute of (its methods such as
@@ -124,4 +124,4 @@ bool is_reserved_name(PyTypeObject* type, PyObject* name);
 // "__name__": two underscores at each end, and something between them.
 bool is_dunder_name(PyObject* name) noexcept;
 
-}  // namespace tvs
+}  // namespace store

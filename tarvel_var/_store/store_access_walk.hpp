@@ -1,7 +1,7 @@
 // The walk over a store's variables, for store_access.hpp.
 #pragma once
 
-namespace tvs {
+namespace store {
 
 template <class Visit>
 void for_each_variable(PyObject* self, Visit&& visit) {
@@ -24,4 +24,4 @@ void for_each_variable(PyObject* self, Visit&& visit) {
     }
 }
 
-}  // namespace tvs
+}  // namespace store

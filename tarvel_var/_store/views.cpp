@@ -11,7 +11,7 @@
 #include "methods.hpp"
 #include "store_access.hpp"
 
-namespace tvs {
+namespace store {
 namespace {
 
 struct ViewTypes {
@@ -44,16 +44,16 @@ PyObject* new_view(PyTypeObject* type, PyObject* store) {
 }
 
 Py_ssize_t view_length(PyObject* view) {
-    return tv::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(store_of(view).get()); });
+    return capi::at_boundary<Py_ssize_t>(-1, [&] { return count_variables(store_of(view).get()); });
 }
 
 int keys_contain(PyObject* view, PyObject* key) {
-    return tv::at_boundary<int>(-1, [&] { return find_variable(store_of(view).get(), key, nullptr) ? 1 : 0; });
+    return capi::at_boundary<int>(-1, [&] { return find_variable(store_of(view).get(), key, nullptr) ? 1 : 0; });
 }
 
 // (name, value) in items(): the store holds `name`, and its value is `value` or equal to it.
 int items_contain(PyObject* view, PyObject* item) {
-    return tv::at_boundary<int>(-1, [&] {
+    return capi::at_boundary<int>(-1, [&] {
         Ref store = store_of(view);
         if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) return 0;
         Ref value;
@@ -87,11 +87,11 @@ PyObject* items_iterate(PyObject* view) {
 }
 
 void point_slots(PyTypeObject* type, getiterfunc iterate_view, objobjproc contain) {
-    tv::SlotWrites writes;
+    capi::SlotWrites writes;
     writes.iterate = iterate_view;
     writes.length = view_length;
     writes.contains = contain;
-    tv::write_slots(type, writes);
+    capi::write_slots(type, writes);
 }
 
 }  // namespace
@@ -102,7 +102,7 @@ void bind_views(PyObject* keys_type, PyObject* values_type, PyObject* items_type
     for (PyObject* type : types) {
         if (!PyType_Check(type)) raise(PyExc_TypeError, "bind() takes the three view classes");
         PyObject* slot = class_attribute(reinterpret_cast<PyTypeObject*>(type), slot_name.get());
-        const Py_ssize_t offset = slot != nullptr ? tv::member_slot_offset(slot) : -1;
+        const Py_ssize_t offset = slot != nullptr ? capi::member_slot_offset(slot) : -1;
         if (offset < 0 || reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
                               static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(PyObject*))) {
             raise(PyExc_TypeError, "the view classes must be laid out as MappingView");
@@ -124,4 +124,4 @@ PyObject* keys_view(PyObject* self, PyObject*) { return new_view(view_types.keys
 PyObject* values_view(PyObject* self, PyObject*) { return new_view(view_types.values, self); }
 PyObject* items_view(PyObject* self, PyObject*) { return new_view(view_types.items, self); }
 
-}  // namespace tvs
+}  // namespace store

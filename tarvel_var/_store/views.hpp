@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-namespace tvs {
+namespace store {
 
 // Takes the three view classes (over KeysView, ValuesView and ItemsView, with no slots of
 // their own) and points their slots at the store; in bind(), before any view is made.
@@ -14,4 +14,4 @@ PyObject* keys_view(PyObject* self, PyObject*);
 PyObject* values_view(PyObject* self, PyObject*);
 PyObject* items_view(PyObject* self, PyObject*);
 
-}  // namespace tvs
+}  // namespace store

@@ -1,6 +1,6 @@
 #include "capi/arguments.hpp"
 
-namespace tv {
+namespace capi {
 namespace {
 
 struct Counts {
@@ -144,4 +144,4 @@ std::string method_docstring(const char* name, std::span<const Parameter> params
     return text + ")\n--\n\n" + summary;
 }
 
-}  // namespace tv
+}  // namespace capi

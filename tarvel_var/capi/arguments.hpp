@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-namespace tv {
+namespace capi {
 
 struct Parameter {
     // VarKeyword (`**name`) is shown in the signature only: such a method takes its keywords
@@ -39,4 +39,4 @@ bool bind_parameters(const char* function, std::span<const Parameter> params, Py
 // ("get($self, /, key, default=None)"), the separator, then `summary`.
 std::string method_docstring(const char* name, std::span<const Parameter> params, const char* summary);
 
-}  // namespace tv
+}  // namespace capi

@@ -11,7 +11,7 @@
 
 #include "capi/cpython_private.hpp"
 
-namespace tv {
+namespace capi {
 
 template <class Facts, std::size_t Size>
 class ClassCache {
@@ -39,4 +39,4 @@ private:
     std::array<Entry, Size> entries_{};
 };
 
-}  // namespace tv
+}  // namespace capi

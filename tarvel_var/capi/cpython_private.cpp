@@ -1,6 +1,6 @@
 #include "capi/cpython_private.hpp"
 
-namespace tv {
+namespace capi {
 namespace {
 
 // The head of CPython 3.13's dict keys object (PyDictKeysObject, Include/internal): the kind
@@ -110,4 +110,4 @@ void write_slots(PyTypeObject* type, const SlotWrites& writes) noexcept {
     PyType_Modified(type);
 }
 
-}  // namespace tv
+}  // namespace capi

@@ -15,7 +15,7 @@
 #error "tarvel_var relies on private interfaces and struct layouts of CPython 3.13; build it against 3.13"
 #endif
 
-namespace tv {
+namespace capi {
 
 // The attribute `name` of a class along its MRO, as the instance lookup would find it, without
 // invoking descriptors; borrowed, nullptr when absent. Runs no Python code.
@@ -133,4 +133,4 @@ private:
     bool finished_ = false;
 };
 
-}  // namespace tv
+}  // namespace capi

@@ -2,7 +2,7 @@
 
 #include <cstdarg>
 
-namespace tv {
+namespace capi {
 
 void raise(PyObject* type, const char* format, ...) {
     va_list args;
@@ -12,4 +12,4 @@ void raise(PyObject* type, const char* format, ...) {
     throw_error();
 }
 
-}  // namespace tv
+}  // namespace capi

@@ -13,7 +13,7 @@
 
 #include "capi/refs.hpp"
 
-namespace tv {
+namespace capi {
 
 struct PyErrorSet {};
 
@@ -61,4 +61,4 @@ Result at_boundary(Result failed, Body&& body) noexcept {
     return failed;
 }
 
-}  // namespace tv
+}  // namespace capi

@@ -10,7 +10,7 @@
 #include "capi/errors.hpp"
 #include "capi/refs.hpp"
 
-namespace tv {
+namespace capi {
 
 // A list, set or tuple, subclasses included; a frozenset is not one.
 inline bool is_sequence_value(PyObject* obj) {
@@ -93,4 +93,4 @@ void walk_dict(PyObject* dict, Visit&& visit) {
     }
 }
 
-}  // namespace tv
+}  // namespace capi

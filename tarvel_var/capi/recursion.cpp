@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace tv {
+namespace capi {
 namespace {
 
 // Stack kept free below the deepest level we enter: enough for the interpreter code that
@@ -77,4 +77,4 @@ bool native_stack_exhausted() noexcept {
     return here < stack_floor;
 }
 
-}  // namespace tv
+}  // namespace capi

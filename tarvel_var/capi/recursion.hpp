@@ -19,7 +19,7 @@
 
 #include "capi/errors.hpp"
 
-namespace tv {
+namespace capi {
 
 // True when the current thread's native stack is too close to its end to enter another level.
 bool native_stack_exhausted() noexcept;
@@ -41,4 +41,4 @@ public:
     RecursionGuard& operator=(const RecursionGuard&) = delete;
 };
 
-}  // namespace tv
+}  // namespace capi

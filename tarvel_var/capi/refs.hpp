@@ -17,7 +17,7 @@
 #include <cassert>
 #include <utility>
 
-namespace tv {
+namespace capi {
 
 class Ref {
 public:
@@ -72,4 +72,4 @@ private:
     PyObject* ptr_ = nullptr;
 };
 
-}  // namespace tv
+}  // namespace capi

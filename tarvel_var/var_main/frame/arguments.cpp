@@ -2,7 +2,7 @@
 
 #include "frame/runtime.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 bool count_error(const MethodSpec& spec, Py_ssize_t given) {
@@ -150,4 +150,4 @@ bool check_no_arguments(Method which, Py_ssize_t nargs, PyObject* kwnames) {
     return true;
 }
 
-}  // namespace tv
+}  // namespace var_main

@@ -8,7 +8,7 @@
 
 #include "frame/method_spec.hpp"
 
-namespace tv {
+namespace var_main {
 
 // Binds a vectorcall's arguments to the parameters of `which` (`self` is bound[0]).
 // Returns false with TypeError set when the call does not fit. Borrowed pointers only.
@@ -21,4 +21,4 @@ bool check_argument_types(Method which, const std::array<PyObject*, kMaxParams>&
 // `_skip` takes no arguments at all.
 bool check_no_arguments(Method which, Py_ssize_t nargs, PyObject* kwnames);
 
-}  // namespace tv
+}  // namespace var_main

@@ -6,7 +6,7 @@
 #include "frame/function.hpp"
 #include "frame/type_facts.hpp"
 
-namespace tv {
+namespace var_main {
 
 Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args,
                 PyObject* kwnames) {
@@ -90,4 +90,4 @@ void set_attribute(PyObject* self, PyObject* name, PyObject* value) {
     invoke(Method::SetAttrHook, bound);
 }
 
-}  // namespace tv
+}  // namespace var_main

@@ -12,11 +12,11 @@
 #include <initializer_list>
 #include <optional>
 
-#include "capi/errors.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/method_spec.hpp"
 #include "frame/runtime.hpp"
 
-namespace tv {
+namespace var_main {
 
 // self.<name>(*args), with keyword names for the trailing arguments if `kwnames` is given.
 Ref call_method(PyObject* self, PyObject* name, std::initializer_list<PyObject*> args,
@@ -51,4 +51,4 @@ Ref read_flag(PyObject* self, PyObject* name, PyObject* dict = nullptr);
 // directly, after the same name handling and argument tests as the interpreter's call.
 void set_attribute(PyObject* self, PyObject* name, PyObject* value);
 
-}  // namespace tv
+}  // namespace var_main

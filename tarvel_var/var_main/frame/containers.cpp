@@ -1,8 +1,8 @@
 #include "frame/containers.hpp"
 
-#include "capi/plain_containers.hpp"
+#include "frame/toolkit.hpp"
 
-namespace tv {
+namespace var_main {
 
 Ref mapping_get(PyObject* mapping, PyObject* key) {
     if (PyDict_CheckExact(mapping)) {
@@ -40,4 +40,4 @@ bool is_nested_store(PyObject* obj) noexcept {
     return is_named_tarvel_var(type);
 }
 
-}  // namespace tv
+}  // namespace var_main

@@ -6,11 +6,10 @@
 #include <Python.h>
 
 #include "frame/calls.hpp"
-#include "capi/errors.hpp"
-#include "capi/plain_containers.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/runtime.hpp"
 
-namespace tv {
+namespace var_main {
 
 // mapping.get(key) (None when absent) and mapping[key] = value; exact dicts directly.
 Ref mapping_get(PyObject* mapping, PyObject* key);
@@ -91,4 +90,4 @@ void walk_keys(PyObject* mapping, Visit&& visit) {
     for_each_item(keys.get(), visit);
 }
 
-}  // namespace tv
+}  // namespace var_main

@@ -4,11 +4,10 @@
 #include <string>
 
 #include "frame/arguments.hpp"
-#include "capi/errors.hpp"
-#include "capi/recursion.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/runtime.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 struct FunctionObject {
@@ -219,4 +218,4 @@ PyObject* new_function(Method which) {
     });
 }
 
-}  // namespace tv
+}  // namespace var_main

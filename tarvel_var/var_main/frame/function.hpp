@@ -9,7 +9,7 @@
 
 #include "frame/method_spec.hpp"
 
-namespace tv {
+namespace var_main {
 
 // Readies the type; false with an exception set on failure. Safe to call again.
 bool ready_function_type();
@@ -21,4 +21,4 @@ PyObject* new_function(Method which);
 // use it to call one of our methods directly when the instance lookup would find it anyway.
 Ref invoke(Method which, Args args);
 
-}  // namespace tv
+}  // namespace var_main

@@ -6,7 +6,7 @@
 
 #include "frame/method_spec.hpp"
 
-namespace tv::impl {
+namespace var_main::impl {
 
 // store/setup.cpp
 Ref set_class(Args args);
@@ -40,4 +40,4 @@ Ref mv_to_params(Args args);
 Ref mv_to_string(Args args);
 Ref repr_hook(Args args);
 
-}  // namespace tv::impl
+}  // namespace var_main::impl

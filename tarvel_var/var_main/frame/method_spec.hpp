@@ -7,9 +7,9 @@
 #include <array>
 #include <cstddef>
 
-#include "capi/refs.hpp"
+#include "frame/toolkit.hpp"
 
-namespace tv {
+namespace var_main {
 
 // The methods, in the order of the class namespace. Fast paths name a method by this index.
 enum class Method : int {
@@ -71,4 +71,4 @@ struct MethodSpec {
 
 const MethodSpec& method_spec(Method which);
 
-}  // namespace tv
+}  // namespace var_main

@@ -3,7 +3,7 @@
 #include "frame/impls.hpp"
 #include "frame/method_spec.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 constexpr std::array<MethodSpec, kMethodCount> kMethods = {{
@@ -197,4 +197,4 @@ constexpr std::array<MethodSpec, kMethodCount> kMethods = {{
 
 const MethodSpec& method_spec(Method which) { return kMethods[index_of(which)]; }
 
-}  // namespace tv
+}  // namespace var_main

@@ -6,13 +6,12 @@
 #include <array>
 #include <cstdint>
 
-#include "capi/errors.hpp"
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/function.hpp"
 #include "frame/runtime.hpp"
 #include "frame/type_facts.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 constexpr const char* kModuleDoc =
@@ -193,6 +192,6 @@ PyModuleDef module_def = {
 };
 
 }  // namespace
-}  // namespace tv
+}  // namespace var_main
 
-PyMODINIT_FUNC PyInit_var_main(void) { return PyModuleDef_Init(&tv::module_def); }
+PyMODINIT_FUNC PyInit_var_main(void) { return PyModuleDef_Init(&var_main::module_def); }

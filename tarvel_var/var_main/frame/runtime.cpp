@@ -1,8 +1,8 @@
 #include "frame/runtime.hpp"
 
-#include "capi/refs.hpp"
+#include "frame/toolkit.hpp"
 
-namespace tv {
+namespace var_main {
 
 Runtime runtime;
 
@@ -49,4 +49,4 @@ bool init_names() {
     return true;
 }
 
-}  // namespace tv
+}  // namespace var_main

@@ -8,9 +8,9 @@
 #include <array>
 
 #include "frame/method_spec.hpp"
-#include "capi/refs.hpp"
+#include "frame/toolkit.hpp"
 
-namespace tv {
+namespace var_main {
 
 struct Names {
     // internal variables, in the order `_skip` lists them
@@ -57,4 +57,4 @@ inline PyObject* method_name(Method which) { return runtime.names.methods[index_
 // Interns every name once; false with an exception set on failure.
 bool init_names();
 
-}  // namespace tv
+}  // namespace var_main

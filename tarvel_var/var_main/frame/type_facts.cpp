@@ -1,9 +1,9 @@
 #include "frame/type_facts.hpp"
 
-#include "capi/class_cache.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/runtime.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 ClassCache<TypeFacts, 16> cache;
@@ -32,4 +32,4 @@ TypeFacts compute(PyTypeObject* type) noexcept {
 
 TypeFacts type_facts(PyTypeObject* type) noexcept { return cache.get(type, compute); }
 
-}  // namespace tv
+}  // namespace var_main

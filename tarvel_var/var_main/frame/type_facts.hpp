@@ -7,11 +7,10 @@
 
 #include <cstdint>
 
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/method_spec.hpp"
-#include "capi/refs.hpp"
 
-namespace tv {
+namespace var_main {
 
 struct TypeFacts {
     // Ordinary attribute lookup (object's __getattribute__, our __getattr__ hook) and the
@@ -36,4 +35,4 @@ struct TypeFacts {
 
 TypeFacts type_facts(PyTypeObject* type) noexcept;
 
-}  // namespace tv
+}  // namespace var_main

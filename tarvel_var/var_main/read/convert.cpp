@@ -1,11 +1,11 @@
 // Conversion to plain containers: _mv_to_dict, _to_dict, _list_to_dict.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 // The converted form of a nested store or a sequence value, or an empty Ref for anything
@@ -80,4 +80,4 @@ Ref list_to_dict(Args args) {
 }
 
 }  // namespace impl
-}  // namespace tv
+}  // namespace var_main

@@ -1,11 +1,11 @@
 // Listing variables: _mv_keys, _mv_values, _mv_items.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 enum class Listing { Keys, Values, Items };
@@ -106,4 +106,4 @@ Ref mv_items(Args args) {
 }
 
 }  // namespace impl
-}  // namespace tv
+}  // namespace var_main

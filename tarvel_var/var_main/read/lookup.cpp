@@ -1,12 +1,12 @@
 // Path lookup: _mv_get.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "store/selection.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 // Whether `name` is in the listing our own _mv_keys() would give for `store`, answered without
@@ -156,4 +156,4 @@ Ref mv_get(Args args) {
 }
 
 }  // namespace impl
-}  // namespace tv
+}  // namespace var_main

@@ -6,13 +6,13 @@
 
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/function.hpp"
 #include "frame/impls.hpp"
 #include "frame/type_facts.hpp"
 #include "store/selection.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 // The literals of one rendering: each piece is `before` name `between` value `after`, pieces
@@ -172,4 +172,4 @@ Ref repr_hook(Args args) {
 }
 
 }  // namespace impl
-}  // namespace tv
+}  // namespace var_main

@@ -5,7 +5,7 @@
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 // A new nested store from the store factory held in `_i_c_u`, called with no arguments.
@@ -123,4 +123,4 @@ Ref mv_add(Args args) {
 }
 
 }  // namespace impl
-}  // namespace tv
+}  // namespace var_main

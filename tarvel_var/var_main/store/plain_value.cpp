@@ -2,10 +2,10 @@
 
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/type_facts.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 bool links_are_ours(PyTypeObject* type, ChainFrom from) {
@@ -66,4 +66,4 @@ bool PlainValueWriter::store(PyObject* name, PyObject* value) {
     return true;
 }
 
-}  // namespace tv
+}  // namespace var_main

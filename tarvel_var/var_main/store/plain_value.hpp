@@ -8,9 +8,9 @@
 
 #include <Python.h>
 
-#include "capi/refs.hpp"
+#include "frame/toolkit.hpp"
 
-namespace tv {
+namespace var_main {
 
 // Where the chain starts: at `self._mv_set(...)`, at setattr(self, ...), or inside our
 // __setattr__ (whose name argument setattr() has already interned).
@@ -45,4 +45,4 @@ inline bool store_plain_value(PyObject* self, PyObject* name, PyObject* value, C
     return PlainValueWriter(self, from, true).store(name, value);
 }
 
-}  // namespace tv
+}  // namespace var_main

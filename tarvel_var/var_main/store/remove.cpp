@@ -1,12 +1,12 @@
 // Removing variables: _mv_pop, _mv_pops, _mv_clear.
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
-#include "capi/cpython_private.hpp"
+#include "frame/toolkit.hpp"
 #include "frame/impls.hpp"
 #include "frame/type_facts.hpp"
 #include "store/selection.hpp"
 
-namespace tv {
+namespace var_main {
 namespace {
 
 // Ordinary attribute lookup without the fallback to the class's __getattr__, which would
@@ -95,4 +95,4 @@ Ref mv_clear(Args args) {
 }
 
 }  // namespace impl
-}  // namespace tv
+}  // namespace var_main

@@ -9,7 +9,7 @@
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
 
-namespace tv {
+namespace var_main {
 
 bool is_same_length_internal_name(PyObject* name) noexcept;
 
@@ -47,4 +47,4 @@ private:
     bool checked_ = false;
 };
 
-}  // namespace tv
+}  // namespace var_main

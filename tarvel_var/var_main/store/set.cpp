@@ -5,7 +5,7 @@
 #include "frame/impls.hpp"
 #include "store/plain_value.hpp"
 
-namespace tv::impl {
+namespace var_main::impl {
 
 Ref mv_set(Args args) {
     const auto& [self, name, value, inherit] = args;
@@ -43,4 +43,4 @@ Ref mv_set_kwargs(Args args) {
     return none();
 }
 
-}  // namespace tv::impl
+}  // namespace var_main::impl

@@ -5,7 +5,7 @@
 #include "store/plain_value.hpp"
 #include "store/selection.hpp"
 
-namespace tv {
+namespace var_main {
 
 bool is_same_length_internal_name(PyObject* name) noexcept {
     const Names& n = names();
@@ -81,4 +81,4 @@ Ref setattr_hook(Args args) {
 }
 
 }  // namespace impl
-}  // namespace tv
+}  // namespace var_main
