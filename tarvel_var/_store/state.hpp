@@ -6,17 +6,14 @@
 
 #include <Python.h>
 
+#include "capi/names.hpp"
 #include "capi/refs.hpp"
 
 namespace store {
 
 using capi::StaticRef;
 
-struct Names {
-    StaticRef i_c_u;
-    StaticRef g_n_r;
-    StaticRef g_n_i;
-    StaticRef g_n_s;
+struct Names : capi::CommonNames {  // the internal variables and protocol names, and:
     StaticRef skip;
     StaticRef set_class;
     StaticRef mv_add;
@@ -25,8 +22,6 @@ struct Names {
     StaticRef set_list;
     StaticRef set_attr;
     StaticRef dunder_setattr;
-    StaticRef dunder_delattr;
-    StaticRef add;
     StaticRef mv_pop;
     StaticRef mv_clear;
     StaticRef mv_get;
@@ -34,11 +29,6 @@ struct Names {
     StaticRef mv_to_dict;
     StaticRef to_dict;
     StaticRef list_to_dict;
-    StaticRef dunder_dict;
-    StaticRef dunder_getattribute;
-    StaticRef keys;
-    StaticRef get;
-    StaticRef dot;
 };
 
 struct State {

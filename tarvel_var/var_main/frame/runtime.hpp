@@ -8,29 +8,16 @@
 #include <array>
 
 #include "frame/method_spec.hpp"
+#include "capi/names.hpp"
 #include "frame/toolkit.hpp"
 
 namespace var_main {
 
-struct Names {
-    // internal variables, in the order `_skip` lists them
-    StaticRef i_c_u;
-    StaticRef g_n_r;
-    StaticRef g_n_i;
-    StaticRef g_n_s;
-    // protocol names
-    StaticRef dunder_dict;
-    StaticRef dunder_getattribute;
-    StaticRef dunder_delattr;
-    StaticRef add;
-    StaticRef keys;
-    StaticRef get;
+struct Names : capi::CommonNames {  // the internal variables and protocol names, and:
     StaticRef items;
     StaticRef append;
     StaticRef startswith;
-    // literals
     StaticRef dollar_dot;    // "$."
-    StaticRef dot;           // "."
     StaticRef new_kwnames;   // ("new",)
     // per method, its interned name and the interned names of its parameters
     std::array<StaticRef, kMethodCount> methods;

@@ -1,0 +1,39 @@
+// The interned names both native modules use, declared once. Each module holds its own table
+// (the modules share code, not state) and adds the names only it needs, by deriving from this.
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+#include <utility>
+
+#include "capi/refs.hpp"
+
+namespace capi {
+
+struct CommonNames {
+    // the store's internal variables, in the order set-up writes them
+    StaticRef i_c_u;
+    StaticRef g_n_r;
+    StaticRef g_n_i;
+    StaticRef g_n_s;
+    // the protocol names the fast paths compare or look up
+    StaticRef dunder_dict;
+    StaticRef dunder_getattribute;
+    StaticRef dunder_delattr;
+    StaticRef add;
+    StaticRef keys;
+    StaticRef get;
+    StaticRef dot;  // "."
+};
+
+using NameSlot = std::pair<StaticRef*, const char*>;
+
+// Interns each text into its slot, leaving a slot that an earlier, failed import filled; false
+// with an exception set.
+bool intern_names(std::span<const NameSlot> slots);
+
+// The common names: false with an exception set.
+bool intern_common_names(CommonNames& names);
+
+}  // namespace capi
