@@ -35,18 +35,20 @@ bool is_main_method(PyTypeObject* type, PyObject* name) noexcept {
 
 Facts compute(PyTypeObject* type) noexcept {
     Facts facts;
-    if (!state.bound || type->tp_getattro != state.main_getattro) return facts;
+    if (!state.bound) return facts;
     const Names& n = names();
-    facts.ordinary = class_attribute(type, n.dunder_getattribute) == state.object_getattribute &&
-                     class_attribute(type, n.dunder_dict) == state.main_dict_descriptor;
-    facts.own_listing = facts.ordinary && is_main_method(type, n.skip) && is_main_method(type, n.mv_keys);
-    facts.own_conversion = facts.ordinary && is_main_method(type, n.skip) &&
+    const capi::OrdinaryLookup ordinary{state.main_getattro, state.object_getattribute,
+                                        state.main_dict_descriptor};
+    facts.ordinary = capi::has_ordinary_lookup(type, ordinary, n.dunder_getattribute, n.dunder_dict);
+    if (!facts.ordinary) return facts;
+    facts.own_listing = is_main_method(type, n.skip) && is_main_method(type, n.mv_keys);
+    facts.own_conversion = is_main_method(type, n.skip) &&
                            is_main_method(type, n.mv_to_dict) && is_main_method(type, n.to_dict) &&
                            is_main_method(type, n.list_to_dict);
-    facts.own_get = facts.ordinary && state.get_method != nullptr &&
+    facts.own_get = state.get_method &&
                     class_attribute(type, n.get) == state.get_method &&
                     class_attribute(type, n.keys) == state.keys_method && is_main_method(type, n.mv_get);
-    facts.pristine = facts.ordinary && reinterpret_cast<PyObject*>(type) == state.public_cls &&
+    facts.pristine = reinterpret_cast<PyObject*>(type) == state.public_cls &&
                      type->tp_init == state.init_slot && type->tp_setattro == direct_setattr_slot() &&
                      class_attribute(type, n.dunder_setattr) == state.setattr_method &&
                      class_attribute(type, n.add) == state.add_method;

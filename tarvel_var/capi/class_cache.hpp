@@ -13,6 +13,22 @@
 
 namespace capi {
 
+// What ordinary attribute lookup on a store class looks like: the core class's attribute hook
+// (the interpreter's slot behind its __getattr__), object's __getattribute__, and the core
+// class's __dict__ descriptor. Both modules' class facts start from whether a class still has it.
+struct OrdinaryLookup {
+    getattrofunc getattro = nullptr;
+    PyObject* object_getattribute = nullptr;
+    PyObject* dict_descriptor = nullptr;
+};
+
+inline bool has_ordinary_lookup(PyTypeObject* type, const OrdinaryLookup& ordinary,
+                                PyObject* dunder_getattribute, PyObject* dunder_dict) noexcept {
+    return type->tp_getattro == ordinary.getattro &&
+           class_attribute(type, dunder_getattribute) == ordinary.object_getattribute &&
+           class_attribute(type, dunder_dict) == ordinary.dict_descriptor;
+}
+
 template <class Facts, std::size_t Size>
 class ClassCache {
 public:

@@ -12,8 +12,9 @@ TypeFacts compute(PyTypeObject* type) noexcept {
     TypeFacts facts;
     if (!runtime.ready || type->tp_getattro != runtime.cls_getattro) return facts;
     const Names& n = names();
-    facts.standard = class_attribute(type, n.dunder_getattribute) == runtime.object_getattribute &&
-                     class_attribute(type, n.dunder_dict) == runtime.cls_dict_descriptor;
+    const capi::OrdinaryLookup ordinary{runtime.cls_getattro, runtime.object_getattribute,
+                                        runtime.cls_dict_descriptor};
+    facts.standard = capi::has_ordinary_lookup(type, ordinary, n.dunder_getattribute, n.dunder_dict);
     facts.plain_flags = class_attribute(type, n.g_n_r) == nullptr &&
                         class_attribute(type, n.g_n_i) == nullptr &&
                         class_attribute(type, n.i_c_u) == nullptr;
