@@ -62,11 +62,7 @@ public:
     void entries(PyObject* data, Put&& put) {
         capi::walk_dict(data, [&](PyObject* key, PyObject* value) {
             // a key the public class refuses: the checking path raises the error
-            if (!PyUnicode_CheckExact(key) ||
-                (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' &&
-                 is_reserved_name(reinterpret_cast<PyTypeObject*>(state.public_cls.get()), key))) {
-                throw Ineligible{};
-            }
+            if (!takes_key_as_is(key)) throw Ineligible{};
             const Kind kind = classify(value);
             if (kind == Kind::Dict) {
                 put(attribute_name(key), store_of(value));  // registered by assignment

@@ -12,11 +12,13 @@
 namespace store {
 namespace {
 
-bool is_strict(PyObject* self) {
+// Whether the store's flag `name` (`_g_n_s`, `_g_n_i`), read from its dictionary, is set; a
+// store that holds no such flag has it unset.
+bool flag_is_set(PyObject* self, PyObject* name) {
     Ref dict = instance_dict(self);
     if (!PyDict_Check(dict.get())) return false;
     PyObject* flag = nullptr;
-    if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_s, &flag)) == 0) return false;
+    if (require_status(PyDict_GetItemRef(dict.get(), name, &flag)) == 0) return false;
     Ref flag_ref = Ref::steal(flag);
     return capi::truth(flag_ref.get());
 }
@@ -109,25 +111,11 @@ PyObject* getattr_hook(PyObject* self, PyObject* name) {
     return entry([&] {
         // protocol probes (__deepcopy__, __array_interface__, ...) must see a missing attribute
         if (PyUnicode_Check(name) && is_dunder_name(name)) raise_missing_attribute(self, name, false);
-        if (PyUnicode_Check(name) && is_strict(self)) raise_missing_attribute(self, name, true);
+        if (PyUnicode_Check(name) && flag_is_set(self, names().g_n_s)) raise_missing_attribute(self, name, true);
         PyObject* stack[] = {self, name};
         return require(PyObject_Vectorcall(state.main_getattr, stack, 2, nullptr)).release();
     });
 }
-
-namespace {
-
-bool holds_inherit_flag(PyObject* self) {
-    Ref dict = plain_instance_dict(self);
-    if (!dict) dict = instance_dict(self);
-    if (!PyDict_Check(dict.get())) return false;
-    PyObject* flag = nullptr;
-    if (require_status(PyDict_GetItemRef(dict.get(), names().g_n_i, &flag)) == 0) return false;
-    Ref flag_ref = Ref::steal(flag);
-    return capi::truth(flag_ref.get());
-}
-
-}  // namespace
 
 // The assignment as the core's chain would make it on a store of the class itself, written
 // straight into the instance dictionary: a value held as it is (a plain scalar, a store, or
@@ -145,14 +133,13 @@ bool assign_directly(PyObject* self, PyObject* name, PyObject* value) {
     if (!PyBool_Check(inherit.get()) || require_status(PyDict_Contains(dict.get(), n.set_attr)) == 1) {
         return false;
     }
-    if (inherit.get() == Py_True || is_plain_scalar(value) || is_store(value)) {
+    if (inherit.get() == Py_True || holds_as_is(value)) {
         require_status(PyDict_SetItem(dict.get(), name, value));
         return true;
     }
-    const bool is_dict = PyDict_CheckExact(value);
-    if (!is_dict && !PyList_CheckExact(value) && !PyTuple_CheckExact(value) && !PySet_CheckExact(value)) {
-        return false;
-    }
+    const Kind kind = classify(value);
+    if (kind != Kind::Dict && kind != Kind::List) return false;
+    const bool is_dict = kind == Kind::Dict;
     // the links of the chain an instance variable could hide
     PyObject* const links[] = {is_dict ? n.set_dict : n.set_list, is_dict ? n.mv_set : n.set_list};
     for (PyObject* link : links) {
@@ -177,7 +164,7 @@ bool assign_directly(PyObject* self, PyObject* name, PyObject* value) {
 void assign_attribute(PyObject* self, PyObject* name, PyObject* value) {
     if (assign_directly(self, name, value)) return;
     Ref stored = Ref::borrow(value);
-    if (!is_plain_scalar(value) && !is_store(value) && !holds_inherit_flag(self)) {
+    if (!holds_as_is(value) && !flag_is_set(self, names().g_n_i)) {
         stored = prepare_value(Py_TYPE(self), name, value);
     }
     PyObject* stack[] = {self, name, stored.get()};

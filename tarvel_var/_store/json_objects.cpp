@@ -24,7 +24,6 @@ capi::StaticRef needs_checking;
 PyObject* object_of(PyObject* pairs, bool strict) {
     return entry([&] {
         if (!PyList_CheckExact(pairs)) raise(PyExc_TypeError, "expected the list of an object's pairs");
-        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
         Ref store = new_fresh_store(strict);
         Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
         // The parser made every object here and holds nothing else: no step runs Python code.
@@ -35,8 +34,7 @@ PyObject* object_of(PyObject* pairs, bool strict) {
             }
             PyObject* key = PyTuple_GET_ITEM(pair, 0);
             PyObject* value = PyTuple_GET_ITEM(pair, 1);
-            if (!PyUnicode_CheckExact(key) ||
-                (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_' && is_reserved_name(type, key))) {
+            if (!takes_key_as_is(key)) {
                 PyErr_SetObject(needs_checking, key);
                 throw_error();
             }

@@ -19,10 +19,7 @@ Ref variable_name(PyObject* name) {
 // never a reserved one) and a value with nothing inside to check go straight to the class's
 // own assignment when the class has not replaced it.
 void assign(PyObject* self, PyObject* key, PyObject* value) {
-    const bool plain_name = PyUnicode_CheckExact(key) &&
-                            (PyUnicode_GET_LENGTH(key) == 0 || PyUnicode_READ_CHAR(key, 0) != '_');
-    if (plain_name && (is_plain_scalar(value) || is_store(value)) &&
-        Py_TYPE(self)->tp_setattro == direct_setattr_slot()) {
+    if (is_plain_name(key) && holds_as_is(value) && Py_TYPE(self)->tp_setattro == direct_setattr_slot()) {
         assign_attribute(self, key, value);
         return;
     }
@@ -166,29 +163,24 @@ PyObject* iterate(PyObject* self, PyObject*) {
     });
 }
 
-// values() and items() agree with keys(), the store's own _mv_keys(), also where a subclass
-// changes that listing.
-PyObject* values(PyObject* self, PyObject*) {
-    return entry([&] {
-        Ref result = require(PyList_New(0));
-        for_each_variable(self, [&](PyObject*, PyObject* value) {
-            require_status(PyList_Append(result.get(), value));
-            return true;
-        });
-        return result.release();
+// The values, and the (name, value) pairs, of the variables as new lists: they agree with
+// keys(), the store's own _mv_keys(), also where a subclass changes that listing.
+Ref value_list(PyObject* self) {
+    Ref result = require(PyList_New(0));
+    for_each_variable(self, [&](PyObject*, PyObject* value) {
+        require_status(PyList_Append(result.get(), value));
+        return true;
     });
+    return result;
 }
 
-PyObject* items(PyObject* self, PyObject*) {
-    return entry([&] {
-        Ref result = require(PyList_New(0));
-        for_each_variable(self, [&](PyObject* key, PyObject* value) {
-            Ref pair = require(PyTuple_Pack(2, key, value));
-            require_status(PyList_Append(result.get(), pair.get()));
-            return true;
-        });
-        return result.release();
+Ref item_list(PyObject* self) {
+    Ref result = require(PyList_New(0));
+    for_each_variable(self, [&](PyObject* key, PyObject* value) {
+        require_status(PyList_Append(result.get(), require(PyTuple_Pack(2, key, value)).get()));
+        return true;
     });
+    return result;
 }
 
 Ref pop_impl(PyObject* self, PyObject* key, PyObject* default_value) {
@@ -233,10 +225,7 @@ bool update_directly(PyObject* self, PyObject* entries) {
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(entries, &pos, &key, &value)) {  // tests that run no code
-        if (!PyUnicode_CheckExact(key) || (PyUnicode_GET_LENGTH(key) > 0 && PyUnicode_READ_CHAR(key, 0) == '_') ||
-            !(is_plain_scalar(value) || is_store(value))) {
-            return false;
-        }
+        if (!is_plain_name(key) || !holds_as_is(value)) return false;
     }
     Ref pairs = require(PyDict_Items(entries));  // assignment may run code: walk a snapshot
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs.get()); ++i) {

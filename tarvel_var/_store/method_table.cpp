@@ -22,11 +22,6 @@ constexpr Parameter::Kind kEither = Parameter::PositionalOrKeyword;
 constexpr Parameter::Kind kKeyword = Parameter::KeywordOnly;
 constexpr Parameter::Kind kEntries = Parameter::VarKeyword;
 
-template <class F>
-PyCFunction as_cfunction(F function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 // The common call, bound inline: positional arguments only, each parameter they reach takes
 // them, and every one they do not reach has a default. False for any other call, which the
 // parser then binds (and reports, if it does not fit).

@@ -13,6 +13,12 @@ namespace store {
 
 using capi::Ref;
 
+// A C function of any of the method signatures, as the PyCFunction a method table holds.
+template <class F>
+PyCFunction as_cfunction(F function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // Runs the body of a method that returns an object, in the C-API convention.
 template <class Body>
 PyObject* entry(Body&& body) {
@@ -26,8 +32,8 @@ PyObject* delitem(PyObject* self, PyObject* key);
 PyObject* length(PyObject* self, PyObject*);
 PyObject* contains(PyObject* self, PyObject* key);
 PyObject* iterate(PyObject* self, PyObject*);
-PyObject* values(PyObject* self, PyObject*);
-PyObject* items(PyObject* self, PyObject*);
+Ref value_list(PyObject* self);
+Ref item_list(PyObject* self);
 Ref pop_impl(PyObject* self, PyObject* key, PyObject* default_value);  // default: nullptr if none
 PyObject* popitem(PyObject* self, PyObject*);
 Ref setdefault_impl(PyObject* self, PyObject* key, PyObject* default_value);

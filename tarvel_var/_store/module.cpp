@@ -18,11 +18,6 @@ namespace {
 
 constexpr int kFast = METH_FASTCALL;
 
-template <class F>
-PyCFunction as_cfunction(F function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 void set_class_attribute(PyObject* cls, const char* name, PyObject* value) {
     require_status(PyObject_SetAttrString(cls, name, value));
 }

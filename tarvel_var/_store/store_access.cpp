@@ -133,15 +133,30 @@ void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal, 
 
 }  // namespace
 
-Ref variables_dict(PyObject* self) {
-    if (!facts_of(Py_TYPE(self)).own_listing) return Ref();
+namespace {
+
+// variables_dict() for a class whose listing is var_main's own, and whether the dictionary
+// hides `_mv_get` (answered from the record of the dictionary's state where there is one).
+Ref listing_dict(PyObject* self, bool& hides_mv_get) {
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get())) return Ref();
-    if (known_state(dict.get()) != nullptr) return dict;
+    if (DictEntry* known = known_state(dict.get())) {
+        hides_mv_get = known->hides_mv_get;
+        return dict;
+    }
     const std::uint64_t version = capi::dict_version(dict.get());
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
-    remember_state(dict.get(), version, -1, dict_hides(dict.get(), names().mv_get));
+    hides_mv_get = dict_hides(dict.get(), names().mv_get);
+    remember_state(dict.get(), version, -1, hides_mv_get);
     return dict;
+}
+
+}  // namespace
+
+Ref variables_dict(PyObject* self) {
+    if (!facts_of(Py_TYPE(self)).own_listing) return Ref();
+    bool hides_mv_get = false;
+    return listing_dict(self, hides_mv_get);
 }
 
 bool class_is_pristine(PyTypeObject* type) noexcept { return facts_of(type).pristine; }
@@ -149,18 +164,9 @@ bool class_is_pristine(PyTypeObject* type) noexcept { return facts_of(type).pris
 std::optional<Ref> get_directly(PyObject* obj, PyObject* name) {
     const Facts facts = facts_of(Py_TYPE(obj));
     if (!facts.own_listing || !facts.own_get || !PyUnicode_CheckExact(name)) return std::nullopt;
-    Ref dict = require(PyObject_GenericGetDict(obj, nullptr));
-    if (!PyDict_CheckExact(dict.get())) return std::nullopt;
-    if (DictEntry* known = known_state(dict.get())) {
-        if (known->hides_mv_get) return std::nullopt;
-    } else {
-        const std::uint64_t version = capi::dict_version(dict.get());
-        const Names& n = names();
-        if (dict_hides(dict.get(), n.skip) || dict_hides(dict.get(), n.mv_keys)) return std::nullopt;
-        const bool hides_mv_get = dict_hides(dict.get(), n.mv_get);
-        remember_state(dict.get(), version, -1, hides_mv_get);
-        if (hides_mv_get) return std::nullopt;
-    }
+    bool hides_mv_get = true;
+    Ref dict = listing_dict(obj, hides_mv_get);
+    if (!dict || hides_mv_get) return std::nullopt;
     if (is_internal_name(name)) return Ref();
     PyObject* found = nullptr;
     if (require_status(PyDict_GetItemRef(dict.get(), name, &found)) == 0) return Ref();
@@ -311,6 +317,11 @@ namespace store {
 bool is_reserved_name(PyTypeObject* type, PyObject* name) {
     if (PyUnicode_GET_LENGTH(name) == 0 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
     return is_internal_name(name) || is_dunder_name(name) || class_attribute(type, name) != nullptr;
+}
+
+bool takes_key_as_is(PyObject* key) {
+    return PyUnicode_CheckExact(key) &&
+           !is_reserved_name(reinterpret_cast<PyTypeObject*>(state.public_cls.get()), key);
 }
 
 bool is_dunder_name(PyObject* name) noexcept {

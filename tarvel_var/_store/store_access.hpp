@@ -121,6 +121,20 @@ namespace store {
 // (copy's `__deepcopy__`, `__fspath__`, `__html__`, ...), and a variable would answer them.
 bool is_reserved_name(PyTypeObject* type, PyObject* name);
 
+// A key the public class writes as it is: an exact str it does not reserve. (Anything else is
+// converted, or refused, by the checking path.)
+bool takes_key_as_is(PyObject* key);
+
+// A name no store can reserve, so that assigning it needs no check: an exact str that does
+// not begin with "_".
+inline bool is_plain_name(PyObject* key) noexcept {
+    return PyUnicode_CheckExact(key) && (PyUnicode_GET_LENGTH(key) == 0 || PyUnicode_READ_CHAR(key, 0) != '_');
+}
+
+// A value a store holds as the object it is, with nothing inside to check or convert: a plain
+// scalar or a store.
+inline bool holds_as_is(PyObject* value) noexcept { return is_plain_scalar(value) || is_store(value); }
+
 // "__name__": two underscores at each end, and something between them.
 bool is_dunder_name(PyObject* name) noexcept;
 

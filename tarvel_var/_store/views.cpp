@@ -36,9 +36,8 @@ Ref store_of(PyObject* view) {
 PyObject* new_view(PyTypeObject* type, PyObject* store) {
     return entry([&] {
         Ref view = require(type->tp_alloc(type, 0));
-        Ref held = Ref::borrow(store);
         *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(view.get()) + view_types.store_offset) =
-            held.release();
+            Py_NewRef(store);
         return view.release();
     });
 }
@@ -66,25 +65,12 @@ int items_contain(PyObject* view, PyObject* item) {
 // are not seen, and cannot break it.
 template <class List>
 PyObject* iterate_over(PyObject* view, List&& list_of) {
-    return entry([&] {
-        Ref store = store_of(view);
-        Ref list = Ref::steal(list_of(store.get()));
-        if (!list) throw_error();
-        return PyObject_GetIter(list.get());
-    });
+    return entry([&] { return PyObject_GetIter(list_of(store_of(view).get()).get()); });
 }
 
-PyObject* keys_iterate(PyObject* view) {
-    return entry([&] { return PyObject_GetIter(variable_names(store_of(view).get()).get()); });
-}
-
-PyObject* values_iterate(PyObject* view) {
-    return iterate_over(view, [](PyObject* store) { return values(store, nullptr); });
-}
-
-PyObject* items_iterate(PyObject* view) {
-    return iterate_over(view, [](PyObject* store) { return items(store, nullptr); });
-}
+PyObject* keys_iterate(PyObject* view) { return iterate_over(view, variable_names); }
+PyObject* values_iterate(PyObject* view) { return iterate_over(view, value_list); }
+PyObject* items_iterate(PyObject* view) { return iterate_over(view, item_list); }
 
 void point_slots(PyTypeObject* type, getiterfunc iterate_view, objobjproc contain) {
     capi::SlotWrites writes;
