@@ -8,6 +8,7 @@ always been found. The store class's `load`, `loads`, `dump` and `dumps` are the
 
 from __future__ import annotations
 
+import errno
 import os
 from typing import TYPE_CHECKING, Any
 
@@ -19,7 +20,7 @@ if TYPE_CHECKING:
 from .formats import (  # noqa: F401 - the names this module has always offered
     EXTENSIONS, EXTRAS, FORMATS, YAML_EXPANSION_LIMIT, DumpError, DuplicateKey, LoadError,
     MissingExtraError, decode, detect, find_unwritable, format_of, iso_time, kind_of, parse,
-    render, unique_pairs,
+    parse_json, render, unique_pairs,
 )
 
 __all__ = [
@@ -77,8 +78,6 @@ def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
 
     if cls is not public_class() or not set(flags) <= {"strict"}:
         return None
-    import json
-
     hook = json_strict_store if flags.get("strict") else json_store
     import gc
 
@@ -87,19 +86,9 @@ def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
     collecting = gc.isenabled()
     gc.disable()
     try:
-        document = json.loads(text, object_pairs_hook=hook)
-    except json.JSONDecodeError as error:
-        raise LoadError(source, f"invalid JSON: {error.msg}", error.lineno, error.colno) from None
-    except DuplicateKeyError as error:
-        raise LoadError(source, f"duplicate key {error.args[0]!r} in one object") from None
+        document = parse_json(text, source, hook, DuplicateKeyError)
     except NeedsChecking:
         return None
-    except RecursionError:
-        raise LoadError(source, "the document is nested too deeply") from None
-    except MemoryError:
-        raise LoadError(source, "the document does not fit in memory") from None
-    except ValueError as error:  # an integer beyond the interpreter's digit limit
-        raise LoadError(source, f"invalid JSON: {error}") from None
     finally:
         if collecting:
             gc.enable()
@@ -176,7 +165,7 @@ def write_atomically(path: str | os.PathLike[str], data: bytes) -> None:
     except FileNotFoundError:
         status = None
     if status is not None and stat.S_ISDIR(status.st_mode):
-        raise IsADirectoryError(errno_of("EISDIR"), os.strerror(errno_of("EISDIR")), os.fspath(path))
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), os.fspath(path))
     if status is not None and not stat.S_ISREG(status.st_mode):
         with open(target, "wb") as stream:
             stream.write(data)
@@ -214,12 +203,6 @@ def write_atomically(path: str | os.PathLike[str], data: bytes) -> None:
         os.close(directory)
 
 
-def errno_of(name: str) -> int:
-    import errno
-
-    return int(getattr(errno, name))
-
-
 def _new_file_beside(folder: str, name: str) -> tuple[int, str]:
     # Made as any new file is (mode 0o666 under the umask), so that a file new to the folder
     # gets exactly the permissions it would get from open(); the name is random and the
@@ -231,4 +214,4 @@ def _new_file_beside(folder: str, name: str) -> tuple[int, str]:
             return os.open(temporary, flags, 0o666), temporary
         except FileExistsError:
             continue
-    raise FileExistsError(errno_of("EEXIST"), "no unused temporary name", folder)
+    raise FileExistsError(errno.EEXIST, "no unused temporary name", folder)

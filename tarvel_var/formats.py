@@ -19,7 +19,7 @@ if TYPE_CHECKING:
 
 __all__ = [
     "DumpError", "DuplicateKey", "EXTENSIONS", "FORMATS", "LoadError", "MissingExtraError",
-    "decode", "detect", "find_unwritable", "format_of", "iso_time", "kind_of", "parse", "render",
+    "decode", "detect", "find_unwritable", "format_of", "iso_time", "kind_of", "parse", "parse_json", "render",
     "unique_pairs",
 ]
 
@@ -192,15 +192,23 @@ def _parse_one(text: str, fmt: str, source: str) -> Any:
         raise LoadError(source, "the document does not fit in memory") from None
 
 
-def _parse_json(text: str, source: str) -> Any:
+def parse_json(text: str, source: str, object_pairs_hook: Callable[[Any], Any] = unique_pairs,
+               duplicate_key: type[Exception] = DuplicateKey) -> Any:
+    """json.loads of `text` with the hook that makes each object (unique_pairs by default,
+    which raises DuplicateKey; another hook names the exception it raises for a repeated
+    key), every failure a LoadError naming the source."""
     import json
 
     try:
-        return json.loads(text, object_pairs_hook=unique_pairs)
+        return json.loads(text, object_pairs_hook=object_pairs_hook)
     except json.JSONDecodeError as error:
         raise LoadError(source, f"invalid JSON: {error.msg}", error.lineno, error.colno) from None
-    except DuplicateKey as error:
+    except duplicate_key as error:
         raise LoadError(source, f"duplicate key {error.args[0]!r} in one object") from None
+    except RecursionError:
+        raise LoadError(source, "the document is nested too deeply") from None
+    except MemoryError:
+        raise LoadError(source, "the document does not fit in memory") from None
     except ValueError as error:  # an integer beyond the interpreter's digit limit
         raise LoadError(source, f"invalid JSON: {error}") from None
 
@@ -331,7 +339,7 @@ def _check_expansion(document: Any, source: str) -> None:
 
 
 PARSERS: dict[str, Callable[[str, str], Any]] = {
-    "json": _parse_json, "toml": _parse_toml, "yaml": _parse_yaml}
+    "json": parse_json, "toml": _parse_toml, "yaml": _parse_yaml}
 
 
 _KINDS: dict[str, dict[type, str]] = {
