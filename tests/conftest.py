@@ -102,3 +102,60 @@ def outcome(call):
         return call()
     except Exception as error:
         return type(error), str(error)
+
+
+# What the meddling code does to the store.
+def grow(s):
+    d = vars(s)
+    d.update({f"g{len(d)}": {"n": len(d)}, f"h{len(d)}": [len(d)]})
+
+
+def shrink(s):
+    d = vars(s)
+    for k in [k for k in d if k not in INTERNAL]:
+        del d[k]
+
+
+def overwrite(s):
+    d = vars(s)
+    for k in [k for k in d if k not in INTERNAL]:
+        d[k] = object()
+
+
+def swap_dict(s):
+    """A new instance dictionary with the internal variables only; the old one emptied."""
+    d = vars(s)
+    object.__setattr__(s, "__dict__", {k: d[k] for k in INTERNAL if k in d})
+    d.clear()
+
+
+MUTATIONS = [grow, shrink, overwrite, swap_dict]
+
+
+class Meddler:
+    """Changes its store whenever it is compared, hashed, rendered or tested for truth: once,
+    or every time when `once` is false."""
+
+    def __init__(self, store, mutate, once=True):
+        self.store, self.mutate, self.once, self.armed = store, mutate, once, True
+
+    def meddle(self):
+        if self.armed:
+            self.armed = not self.once  # once: a second round would only repeat the first
+            self.mutate(self.store)
+
+    def __eq__(self, other):
+        self.meddle()
+        return self is other
+
+    def __hash__(self):
+        self.meddle()
+        return hash("a")  # collides with the variable `a`, so lookups of `a` compare with it
+
+    def __repr__(self):
+        self.meddle()
+        return "M"
+
+    def __bool__(self):
+        self.meddle()
+        return True

@@ -9,7 +9,7 @@ import sys
 from hypothesis import strategies as st
 from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, invariant, precondition, rule
 
-from conftest import INTERNAL, merged
+from conftest import INTERNAL, MUTATIONS, Meddler, merged
 from tarvel_var import TarvelVar, TarvelVarMain
 
 
@@ -86,40 +86,8 @@ class ListSub(list):
     pass
 
 
-class Meddler:
-    """A value that changes a store whenever it is compared, hashed, rendered or tested."""
-
-    def __init__(self, target, how):
-        self.target, self.how = target, how
-
-    def meddle(self):
-        d = vars(self.target)
-        if self.how == 0:
-            d[f"m{len(d)}"] = 0
-        elif self.how == 1:
-            for k in [k for k in d if k not in INTERNAL][:2]:
-                del d[k]
-        elif self.how == 2:
-            for k in [k for k in d if k not in INTERNAL]:
-                d[k] = None
-        else:
-            d.clear()  # internal variables too: the store is no longer set up
-
-    def __eq__(self, other):
-        self.meddle()
-        return self is other
-
-    def __hash__(self):
-        self.meddle()
-        return 7
-
-    def __repr__(self):
-        self.meddle()
-        return "Meddler()"
-
-    def __bool__(self):
-        self.meddle()
-        return True
+def wipe(s):
+    vars(s).clear()  # internal variables too: the store is no longer set up
 
 
 class SkipMore(TarvelVar):
@@ -193,7 +161,7 @@ class StoreMachine(RuleBasedStateMachine):
             st.builds(DictSub, st.dictionaries(names, scalars, max_size=2)),
             st.builds(ListSub, st.lists(json_like, max_size=2)),
             self.stores, st.lists(self.stores, max_size=2), st.tuples(st.dictionaries(names, self.stores, max_size=1)),
-            st.builds(Meddler, self.stores, st.integers(0, 3)))
+            st.builds(Meddler, self.stores, st.sampled_from(MUTATIONS + [wipe]), st.booleans()))
 
     # -- writing -------------------------------------------------------------------------
     @rule(data=st.data(), store=stores, name=any_name)

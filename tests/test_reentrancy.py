@@ -5,7 +5,7 @@ under it: every operation ends in a Python exception or a consistent result, nev
 
 import pytest
 
-from conftest import INTERNAL
+from conftest import INTERNAL, MUTATIONS, Meddler, grow, shrink
 from tarvel_var import TarvelVar, TarvelVarMain
 
 CHANGED = "dictionary changed size during iteration"
@@ -23,62 +23,6 @@ def assert_consistent(s):
     if all(k in vars(s) for k in INTERNAL):
         s._mv_add({"after": {"x": [1]}})
         assert s._mv_get("$.after.x") == [1]
-
-
-# What the meddling code does to the store.
-def grow(s):
-    d = vars(s)
-    d.update({f"g{len(d)}": {"n": len(d)}, f"h{len(d)}": [len(d)]})
-
-
-def shrink(s):
-    d = vars(s)
-    for k in [k for k in d if k not in INTERNAL]:
-        del d[k]
-
-
-def overwrite(s):
-    d = vars(s)
-    for k in [k for k in d if k not in INTERNAL]:
-        d[k] = object()
-
-
-def swap_dict(s):
-    """A new instance dictionary with the internal variables only; the old one emptied."""
-    d = vars(s)
-    object.__setattr__(s, "__dict__", {k: d[k] for k in INTERNAL if k in d})
-    d.clear()
-
-
-MUTATIONS = [grow, shrink, overwrite, swap_dict]
-
-
-class Meddler:
-    """Changes its store whenever it is compared, hashed, rendered or tested for truth."""
-
-    def __init__(self, store, mutate):
-        self.store, self.mutate, self.armed = store, mutate, True
-
-    def meddle(self):
-        if self.armed:
-            self.armed = False  # once: a second round would only repeat the first
-            self.mutate(self.store)
-
-    def __eq__(self, other):
-        self.meddle()
-        return self is other
-
-    def __hash__(self):
-        self.meddle()
-        return hash("a")  # collides with the variable `a`, so lookups of `a` compare with it
-
-    def __repr__(self):
-        self.meddle()
-        return "M"
-
-    def __bool__(self):
-        self.meddle()
-        return True
 
 
 class MeddlingName(str):

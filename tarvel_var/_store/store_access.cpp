@@ -211,16 +211,6 @@ Ref plain_instance_dict(PyObject* obj) {
     return PyDict_CheckExact(dict.get()) ? dict : Ref();
 }
 
-bool is_internal_name(PyObject* name) noexcept {
-    const Names& n = names();
-    if (name == n.i_c_u || name == n.g_n_r || name == n.g_n_i || name == n.g_n_s) return true;
-    if (PyUnicode_GET_LENGTH(name) != 6 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
-    for (PyObject* internal : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
-        if (PyUnicode_Compare(name, internal) == 0) return true;
-    }
-    return false;
-}
-
 Ref listed_keys(PyObject* self) { return call_store_method(self, names().mv_keys, {}); }
 
 Ref variable_names(PyObject* self) {

@@ -76,8 +76,8 @@ std::optional<Ref> get_directly(PyObject* obj, PyObject* name);
 // empty otherwise.
 Ref plain_instance_dict(PyObject* obj);
 
-// One of the four internal variable names (an exact str).
-bool is_internal_name(PyObject* name) noexcept;
+// One of the four internal variable names; `name` must be a str.
+inline bool is_internal_name(PyObject* name) noexcept { return names().is_internal(name); }
 
 // The listing `self._mv_keys()` (general path).
 Ref listed_keys(PyObject* self);

@@ -12,6 +12,13 @@ bool intern_names(std::span<const NameSlot> slots) {
     return true;
 }
 
+bool CommonNames::equals_internal(PyObject* name) const noexcept {
+    for (PyObject* internal : {i_c_u.get(), g_n_r.get(), g_n_i.get(), g_n_s.get()}) {
+        if (PyUnicode_Compare(name, internal) == 0) return true;
+    }
+    return false;
+}
+
 bool intern_common_names(CommonNames& n) {
     const NameSlot slots[] = {
         {&n.i_c_u, "_i_c_u"}, {&n.g_n_r, "_g_n_r"}, {&n.g_n_i, "_g_n_i"}, {&n.g_n_s, "_g_n_s"},

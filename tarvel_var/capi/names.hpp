@@ -25,6 +25,17 @@ struct CommonNames {
     StaticRef keys;
     StaticRef get;
     StaticRef dot;  // "."
+
+    // One of the internal variable names; `name` must be a str. All four are six characters
+    // long and begin with "_", which settles almost every other name at once.
+    bool is_internal(PyObject* name) const noexcept {
+        if (name == i_c_u || name == g_n_r || name == g_n_i || name == g_n_s) return true;
+        if (PyUnicode_GET_LENGTH(name) != 6 || PyUnicode_READ_CHAR(name, 0) != '_') return false;
+        return equals_internal(name);
+    }
+
+private:
+    bool equals_internal(PyObject* name) const noexcept;
 };
 
 using NameSlot = std::pair<StaticRef*, const char*>;

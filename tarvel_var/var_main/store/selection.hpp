@@ -8,16 +8,12 @@
 
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
+#include "frame/runtime.hpp"
 
 namespace var_main {
 
-bool is_same_length_internal_name(PyObject* name) noexcept;
-
-// One of the four internal variable names; `name` must be an exact str. All four are six
-// characters long, which settles almost every other name at once.
-inline bool is_internal_name(PyObject* name) noexcept {
-    return PyUnicode_GET_LENGTH(name) == 6 && is_same_length_internal_name(name);
-}
+// One of the four internal variable names; `name` must be a str.
+inline bool is_internal_name(PyObject* name) noexcept { return names().is_internal(name); }
 
 // A new list of the internal variable names, in their order.
 Ref internal_names();

@@ -7,17 +7,6 @@
 
 namespace var_main {
 
-bool is_same_length_internal_name(PyObject* name) noexcept {
-    const Names& n = names();
-    for (PyObject* internal : {n.i_c_u.get(), n.g_n_r.get(), n.g_n_i.get(), n.g_n_s.get()}) {
-        if (name == internal) return true;
-    }
-    for (PyObject* internal : {n.i_c_u.get(), n.g_n_r.get(), n.g_n_i.get(), n.g_n_s.get()}) {
-        if (PyUnicode_Compare(name, internal) == 0) return true;
-    }
-    return false;
-}
-
 Ref internal_names() {
     const Names& n = names();
     PyObject* const items[] = {n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s};
