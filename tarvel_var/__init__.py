@@ -13,8 +13,12 @@ from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
 from ._store import MissingVariableError, bind as _bind_native_methods, public_method as _public_method
-from . import files, paths
+from . import files, paths, references, schemas
+from . import frozen as frozen_module
 from .files import to_plain
+from .frozen import FrozenError, is_frozen
+from .references import InterpolationError
+from .schemas import ValidationError
 
 if TYPE_CHECKING:
     import os
@@ -23,7 +27,8 @@ if TYPE_CHECKING:
 
     _T = TypeVar("_T")
 
-__all__ = ["MissingVariableError", "TarvelVar", "TarvelVarMain", "to_plain"]
+__all__ = ["FrozenError", "InterpolationError", "MissingVariableError", "TarvelVar", "TarvelVarMain",
+           "ValidationError", "is_frozen", "to_plain"]
 
 
 # The views of keys(), values() and items(): the ABCs' mixins give the set operations and
@@ -62,9 +67,10 @@ else:
 class TarvelVar(_StoreBase):
     """A variable store: `TarvelVar({"db": {"port": 5432}}).db.port == 5432`.
 
-    `TarvelVar(data=None, /, *, reprint=False, inherit=False, strict=False)`: `data` is any
-    mapping (a store gives its content). A strict store, and every nested store made in it,
-    raises AttributeError for a missing attribute instead of answering None. Keys must be
+    `TarvelVar(data=None, /, *, reprint=False, inherit=False, strict=False, frozen=False)`:
+    `data` is any mapping (a store gives its content). A strict store, and every nested store
+    made in it, raises AttributeError for a missing attribute instead of answering None; a
+    frozen one is read-only (see freeze()). Keys must be
     str, and keys the store keeps for itself (its internal variables and its methods that
     begin with "_") are refused with ValueError; `data` is checked whole before the store
     changes.
@@ -72,7 +78,7 @@ class TarvelVar(_StoreBase):
 
     if TYPE_CHECKING:
         def __init__(self, data: Mapping[str, Any] | None = None, /, *, reprint: bool = False,
-                     inherit: bool = False, strict: bool = False) -> None: ...
+                     inherit: bool = False, strict: bool = False, frozen: bool = False) -> None: ...
         def __getattr__(self, name: str, /) -> Any: ...
         def __getitem__(self, key: str, /) -> Any: ...
         def __setitem__(self, key: str, value: Any, /) -> None: ...
@@ -112,28 +118,69 @@ class TarvelVar(_StoreBase):
 
     @classmethod
     def load(cls, path: str | os.PathLike[str], *, format: str | None = None,
-             **flags: Any) -> Self:
+             resolve: bool = False, schema: Any = None, frozen: bool = False, **flags: Any) -> Self:
         """A store from the file at `path`: JSON, TOML or YAML, by the extension unless
-        `format` names it. `flags` go to the constructor."""
-        return files.load(cls, path, format=format, **flags)  # type: ignore[no-any-return]
+        `format` names it. Then, as asked: its references resolved, checked by `schema`,
+        frozen. `flags` go to the constructor."""
+        store = files.load(cls, path, format=format, **flags)
+        return store._finish(resolve, schema, frozen)  # type: ignore[no-any-return]
 
     @classmethod
     def loads(cls, text: str | bytes, *, format: str | None = "json", source: str = "<string>",
-              **flags: Any) -> Self:
+              resolve: bool = False, schema: Any = None, frozen: bool = False, **flags: Any) -> Self:
         """A store from the document in `text`: JSON unless `format` names another, or found
-        from the text with `format=None`. `source` names the text in errors."""
-        return files.loads(cls, text, format=format, source=source, **flags)  # type: ignore[no-any-return]
+        from the text with `format=None`. `source` names the text in errors; the other
+        arguments are those of load()."""
+        store = files.loads(cls, text, format=format, source=source, **flags)
+        return store._finish(resolve, schema, frozen)  # type: ignore[no-any-return]
 
     @classmethod
     def from_env(cls, prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
-                 lower: bool = True, **flags: Any) -> Self:
+                 lower: bool = True, resolve: bool = False, schema: Any = None,
+                 frozen: bool = False, **flags: Any) -> Self:
         """A store of the settings in the environment variables named `PREFIX_...`: the
         separator splits a name into sections, names are lower-cased unless `lower=False`,
-        and values are read as JSON where they are JSON. `environ` defaults to os.environ,
-        `flags` go to the constructor."""
+        and values are read as JSON where they are JSON. `environ` defaults to os.environ
+        (and serves `${env:...}` references too); the other arguments are those of load()."""
         from .environment import from_env
 
-        return from_env(cls, prefix, sep=sep, environ=environ, lower=lower, **flags)  # type: ignore[no-any-return]
+        store = from_env(cls, prefix, sep=sep, environ=environ, lower=lower, **flags)
+        return store._finish(resolve, schema, frozen, environ)  # type: ignore[no-any-return]
+
+    def _finish(self, resolve: bool, schema: Any, frozen: bool,
+                environ: Mapping[str, str] | None = None) -> Self:
+        # what load(), loads() and from_env() do after building, in this order
+        if resolve:
+            references.resolve(self, environ)
+        store = self if schema is None else schemas.validate(self, schema)
+        return frozen_module.freeze(store) if frozen else store  # type: ignore[no-any-return]
+
+    @_public_method
+    def freeze(self) -> Self:
+        """Makes the store and every store below it read-only, and returns it: every change
+        then raises FrozenError, lists become tuples, and the store is hashable. Freezing
+        twice is harmless; `TarvelVar(store)` is a changeable copy."""
+        return frozen_module.freeze(self)  # type: ignore[no-any-return]
+
+    @_public_method
+    def resolve(self, environ: Mapping[str, str] | None = None) -> None:
+        """Replaces every text that holds `${...}` references by what they refer to: a value
+        of this store (`${db.host}`, `${servers.0.host}`) or an environment variable
+        (`${env:NAME}`, `${env:NAME:-fallback}`); `$${` is a literal `${`. All or nothing:
+        on InterpolationError the store is as it was."""
+        references.resolve(self, environ)
+
+    @_public_method
+    def validate(self, schema: Any) -> Self:
+        """A new store of this class and flags, typed and checked by `schema` (a dataclass,
+        a TypedDict or a pydantic model): values converted, defaults filled, undeclared keys
+        refused. Raises ValidationError listing every problem; needs pydantic."""
+        return schemas.validate(self, schema)  # type: ignore[no-any-return]
+
+    @_public_method
+    def to(self, schema: type[_T]) -> _T:
+        """An instance of `schema` made from the store and checked as validate() checks it."""
+        return schemas.to(self, schema)  # type: ignore[no-any-return]
 
     @_public_method
     def dump(self, path: str | os.PathLike[str], *, format: str | None = None,

@@ -46,22 +46,39 @@ void fill(PyObject* self, PyObject* prepared) {
 
 }  // namespace
 
-Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict_flag) {
-    const bool strict = capi::truth(strict_flag);
+namespace {
+
+void build(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, bool strict) {
     if (PyDict_CheckExact(data) && is_fresh(self)) {
         // Plain data is checked while it is built; anything the direct build does not take (a
         // key to refuse, a mapping to convert) goes the general way, on a store that holds
         // nothing yet.
         set_up(self, reprint, inherit, strict);
-        if (build_directly(self, data, strict)) return capi::none();
+        if (build_directly(self, data, strict)) return;
         Ref prepared = prepare_data(Py_TYPE(self), data, "TarvelVar()");
         fill(self, prepared.get());
-        return capi::none();
+        return;
     }
     Ref prepared;
     if (data != Py_None) prepared = prepare_data(Py_TYPE(self), data, "TarvelVar()");
     set_up(self, reprint, inherit, strict);
     if (prepared) fill(self, prepared.get());
+}
+
+// Freezing is written in Python (tarvel_var.frozen): it is no hot path, and only a store built
+// frozen imports it.
+void freeze(PyObject* self) {
+    Ref module = require(PyImport_ImportModule("tarvel_var.frozen"));
+    Ref function = require(PyObject_GetAttrString(module.get(), "freeze"));
+    require(PyObject_CallOneArg(function.get(), self));
+}
+
+}  // namespace
+
+Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict_flag,
+              PyObject* frozen_flag) {
+    build(self, data, reprint, inherit, capi::truth(strict_flag));
+    if (frozen_flag != Py_False && capi::truth(frozen_flag)) freeze(self);
     return capi::none();
 }
 

@@ -58,10 +58,11 @@ PyObject* parsed(const char* name, const std::array<Parameter, N>& params, PyObj
 
 // -- the methods whose arguments are parsed here ---------------------------------------------
 
-const std::array<Parameter, 4> init_params = {{{"data", kPositional, "None", Py_None},
+const std::array<Parameter, 5> init_params = {{{"data", kPositional, "None", Py_None},
                                                 {"reprint", kKeyword, "False", Py_False},
                                                 {"inherit", kKeyword, "False", Py_False},
-                                                {"strict", kKeyword, "False", Py_False}}};
+                                                {"strict", kKeyword, "False", Py_False},
+                                                {"frozen", kKeyword, "False", Py_False}}};
 const std::array<Parameter, 2> get_params = {{{"key", kEither}, {"default", kEither, "None", Py_None}}};
 const std::array<Parameter, 1> to_dict_params = {{{"sort", kEither, "False", Py_False}}};
 const std::array<Parameter, 2> pop_params = {{{"key", kPositional}, {"default", kPositional, ""}}};
@@ -201,7 +202,7 @@ PyMethodDef* public_method_table() {
 }
 
 int init_from_tuple(PyObject* self, PyObject* args, PyObject* kwargs) {
-    std::array<PyObject*, 4> bound;
+    std::array<PyObject*, 5> bound;
     const bool no_keywords = kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0;
     if (!(no_keywords && bind_positionally(init_params, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args),
                                            nullptr, bound)) &&
@@ -209,7 +210,7 @@ int init_from_tuple(PyObject* self, PyObject* args, PyObject* kwargs) {
         return -1;
     }
     return capi::at_boundary<int>(-1, [&] {
-        init_impl(self, bound[0], bound[1], bound[2], bound[3]);
+        init_impl(self, bound[0], bound[1], bound[2], bound[3], bound[4]);
         return 0;
     });
 }

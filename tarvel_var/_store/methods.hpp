@@ -50,7 +50,8 @@ PyObject* equals(PyObject* self, PyObject* other);
 PyObject* not_equals(PyObject* self, PyObject* other);
 
 // construct.cpp: making, filling and reading stores
-Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict);
+Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict,
+              PyObject* frozen);
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* merge(PyObject* self, PyObject* data);
 Ref to_dict_impl(PyObject* self, PyObject* sort);

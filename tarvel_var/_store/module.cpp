@@ -9,6 +9,7 @@
 #include "method_table.hpp"
 #include "methods.hpp"
 #include "missing.hpp"
+#include "references.hpp"
 #include "slots.hpp"
 #include "views.hpp"
 #include "store_access.hpp"
@@ -100,6 +101,10 @@ PyMethodDef module_functions[] = {
      "check(store, data, /)\n--\n\nRaises what store.merge(data) would raise for its keys, changing nothing."},
     {"bind", as_cfunction(bind), kFast,
      "bind(cls, main_cls, mapping_abc, views, /)\n--\n\nPuts the native methods on the public class."},
+    {"read_slots", as_cfunction(install_read_slots), METH_O,
+     "read_slots(cls, /)\n--\n\nGives a subclass of the public class the public class's own reading slots."},
+    {"reference_sites", as_cfunction(reference_sites), METH_O,
+     "reference_sites(store, /)\n--\n\n(container, key, path) of every text below the store that holds \"${\"."},
     {"strict_store", as_cfunction(strict_store), METH_NOARGS,
      "strict_store()\n--\n\nA new strict TarvelVar: the store factory of strict stores."},
     {nullptr, nullptr, 0, nullptr},

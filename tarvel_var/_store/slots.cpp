@@ -69,4 +69,23 @@ void install_direct_slots(PyObject* cls) {
     capi::write_slots(reinterpret_cast<PyTypeObject*>(cls), writes);
 }
 
+// The frozen variant of a class reads as the class does: its reading slots are the same C
+// functions (the variant's writing methods are refusals written in Python).
+PyObject* install_read_slots(PyObject*, PyObject* cls) {
+    PyTypeObject* public_type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
+    if (!PyType_Check(cls) || public_type == nullptr ||
+        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls), public_type)) {
+        PyErr_SetString(PyExc_TypeError, "read_slots() takes a subclass of the public class");
+        return nullptr;
+    }
+    capi::SlotWrites writes;
+    writes.subscript = getitem;
+    writes.length = length_slot;
+    writes.contains = contains_slot;
+    writes.iterate = iter_slot;
+    writes.compare = richcompare_slot;
+    capi::write_slots(reinterpret_cast<PyTypeObject*>(cls), writes);
+    return Py_NewRef(Py_None);
+}
+
 }  // namespace store

@@ -12,4 +12,7 @@ void install_direct_slots(PyObject* cls);
 // The attribute-assignment slot it installs.
 setattrofunc direct_setattr_slot();
 
+// read_slots(cls): the reading slots of the public class, written on a subclass of it.
+PyObject* install_read_slots(PyObject* module, PyObject* cls);
+
 }  // namespace store

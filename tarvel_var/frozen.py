@@ -1,0 +1,210 @@
+"""Read-only stores.
+
+A frozen store is an instance of a "frozen variant" of its class: a subclass with the same
+name and layout whose every changing method raises FrozenError. Freezing swaps the class of
+each store it reaches, so unfrozen stores keep their write paths without a single check, and
+reads of a frozen store take the same native paths as of any other.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Mapping
+from typing import TYPE_CHECKING, Any, NoReturn
+
+from . import _store
+from .var_main import TarvelVarMain
+
+if TYPE_CHECKING:
+    from collections.abc import Callable
+
+__all__ = ["FrozenError", "freeze", "is_frozen"]
+
+_INTERNAL = frozenset(TarvelVarMain._skip())
+
+
+class FrozenError(TypeError, AttributeError):
+    """A change to a frozen store: a TypeError as for tuples, and an AttributeError as for
+    frozen dataclasses, so that code expecting either catches it."""
+
+
+def is_frozen(store: object) -> bool:
+    """Whether `store` is a frozen store."""
+    return getattr(type(store), "__tarvel_frozen__", False) is True
+
+
+# -- the frozen variant of a class -----------------------------------------------------------
+
+# What a change is called in the message, per method; the key is the first argument, or the
+# first key of the first argument where that is a mapping or a sequence of names.
+_CHANGES = {
+    "__setitem__": "set", "__delitem__": "delete", "__setattr__": "set", "__delattr__": "delete",
+    "set": "set", "setdefault": "set", "pop": "delete", "update": "update", "merge": "merge",
+    "add": "add", "popitem": "popitem", "clear": "clear", "__ior__": "update", "resolve": "resolve",
+    "__init__": "initialise", "_mv_set": "set", "_mv_add": "add", "_mv_pop": "delete",
+    "_mv_pops": "delete", "_mv_clear": "clear", "_mv_set_kwargs": "set", "_set_attr": "set",
+    "_set_dict": "set", "_set_class": "set up",
+}
+# Public methods that a variable of the same name must not hide, as on the class itself.
+_PUBLIC = frozenset({"set", "setdefault", "pop", "update", "merge", "add", "popitem", "clear",
+                     "resolve"})
+
+
+def _named_key(args: tuple[Any, ...], kwargs: dict[str, Any]) -> object:
+    if args:
+        first = args[0]
+        if isinstance(first, str):
+            return first
+        if isinstance(first, dict):
+            return next(iter(first), None)
+        if isinstance(first, (list, tuple)) and first and isinstance(first[0], str):
+            return first[0]
+    return next(iter(kwargs), None)
+
+
+def refuse(store: object, change: str, key: object = None) -> NoReturn:
+    what = f"cannot {change} {key!r}" if key is not None else f"cannot {change}"
+    raise FrozenError(f"{what}: the {type(store).__name__} is frozen")
+
+
+def _refusal(name: str) -> Callable[..., NoReturn]:
+    change = _CHANGES[name]
+
+    def refused(self: Any, *args: Any, **kwargs: Any) -> NoReturn:
+        refuse(self, change, _named_key(args, kwargs))
+
+    refused.__name__ = refused.__qualname__ = name
+    return _store.public_method(refused) if name in _PUBLIC else refused
+
+
+def _frozen_hash(self: Any) -> int:
+    return hash_value(self, "$")
+
+
+def _reduce(self: Any, protocol: int) -> tuple[Any, ...]:
+    # made first and filled after, so that copies and pickles of stores that hold themselves
+    # keep their cycles, as for any object
+    return _new_frozen, (type(self).__base__,), dict(vars(self))
+
+
+def _setstate(self: Any, state: dict[str, Any]) -> None:
+    vars(self).update(state)
+
+
+def _or(self: Any, other: Any) -> Any:
+    base = type(self).__base__
+    if not isinstance(other, Mapping):
+        return NotImplemented
+    merged = base.__or__(thawed(self), other)
+    return freeze(merged)
+
+
+_variants: dict[type, type] = {}
+
+
+def frozen_class(base: type) -> type:
+    """The frozen variant of `base` (made once per class)."""
+    variant = _variants.get(base)
+    if variant is not None:
+        return variant
+    namespace: dict[str, Any] = {
+        "__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
+        "__doc__": base.__doc__, "__tarvel_frozen__": True, "__hash__": _frozen_hash,
+        "__reduce_ex__": _reduce, "__setstate__": _setstate,
+    }
+    for name in _CHANGES:
+        if name in ("__setattr__", "__delattr__") or hasattr(base, name):
+            namespace[name] = _refusal(name)
+    if hasattr(base, "__or__"):
+        namespace["__or__"] = _or
+    variant = type(base)(base.__name__, (base,), namespace)
+    if issubclass(base, _store.public_class()):
+        _store.read_slots(variant)
+    _variants[base] = variant
+    return variant
+
+
+def _new_frozen(base: type) -> Any:
+    variant = frozen_class(base)
+    return variant.__new__(variant)
+
+
+# -- freezing ------------------------------------------------------------------------------
+
+class _Plan:
+    """What freezing will do, worked out before anything changes: the stores to re-class and
+    the values to replace in each (lists and dicts, by their frozen forms)."""
+
+    def __init__(self) -> None:
+        self.stores: list[tuple[Any, dict[str, Any]]] = []
+        self.seen: set[int] = set()
+
+    def store(self, store: Any) -> None:
+        if id(store) in self.seen or is_frozen(store):
+            return
+        self.seen.add(id(store))
+        frozen_class(type(store))  # made now: a class that cannot be made fails the freeze
+        replaced: dict[str, Any] = {}
+        self.stores.append((store, replaced))
+        for key, value in list(vars(store).items()):
+            if key in _INTERNAL:
+                continue
+            frozen = self.value(value)
+            if frozen is not value:
+                replaced[key] = frozen
+
+    def value(self, value: Any) -> Any:
+        if isinstance(value, TarvelVarMain):
+            self.store(value)
+            return value
+        if isinstance(value, (list, tuple)):
+            items = [self.value(item) for item in value]
+            if type(value) is tuple and all(a is b for a, b in zip(items, value)):
+                return value
+            return tuple(items)
+        if isinstance(value, dict):  # only the inherit flag keeps one: what a store makes of it
+            section = _store.public_class()(value)
+            self.store(section)
+            return section
+        return value
+
+    def apply(self) -> None:
+        for store, replaced in self.stores:
+            vars(store).update(replaced)
+        for store, _ in self.stores:
+            object.__setattr__(store, "__class__", frozen_class(type(store)))
+
+
+def freeze(store: Any) -> Any:
+    """Makes `store` and every store below it read-only and returns it."""
+    if not isinstance(store, TarvelVarMain):
+        raise TypeError(f"freeze() takes a store, not {type(store).__name__}")
+    if not is_frozen(store):
+        plan = _Plan()
+        plan.store(store)
+        plan.apply()
+    return store
+
+
+def thawed(store: Any, data: Any = None) -> Any:
+    """A new, changeable store of the class `store` was frozen from (if it was) and with its
+    flags, holding `data` (by default what `store` holds)."""
+    base = type(store).__base__ if is_frozen(store) else type(store)
+    flags = vars(store)
+    return base(store if data is None else data, reprint=flags.get("_g_n_r") is True,
+                inherit=flags.get("_g_n_i") is True, strict=flags.get("_g_n_s") is True)
+
+
+# -- hashing -------------------------------------------------------------------------------
+
+def hash_value(value: Any, path: str) -> int:
+    """The hash of a frozen value, agreeing with the stores' equality (which ignores key order
+    and takes a store as equal to a dict of the same content)."""
+    if isinstance(value, TarvelVarMain):
+        return hash(frozenset((key, hash_value(item, f"{path}.{key}"))
+                              for key, item in vars(value).items() if key not in _INTERNAL))
+    if isinstance(value, tuple):
+        return hash(tuple(hash_value(item, f"{path}.{index}") for index, item in enumerate(value)))
+    try:
+        return hash(value)
+    except TypeError:
+        raise TypeError(f"unhashable value at {path}: {type(value).__name__}") from None
