@@ -153,7 +153,7 @@ class TarvelVar(_StoreBase):
         if resolve:
             references.resolve(self, environ)
         store = self if schema is None else schemas.validate(self, schema)
-        return frozen_module.freeze(store) if frozen else store  # type: ignore[no-any-return]
+        return frozen_module.freeze(store) if frozen else store
 
     @_public_method
     def freeze(self) -> Self:

@@ -77,7 +77,8 @@ def _spaces(text: str) -> int | None:
     return int(text) if text.isascii() and text.isdigit() and int(text) <= 32 else None
 
 
-CHANGES = "changes: the environment first, then --set, --merge and --del in the order given"
+CHANGES = ("changes: the environment first, then --set, --merge and --del in the order given, "
+           "then --resolve and --schema")
 OUTPUT = "output, printed in the order given"
 STYLE = "how values are printed"
 
@@ -94,6 +95,12 @@ OPTIONS = [
            '\'{"db": {"user": "x"}}\'', CHANGES, "JSON"),
     Option(("--del",), "edit", "del", "remove a variable or the value at a \"$.\" path, e.g. "
            "--del '$.db.password'", CHANGES, "PATH"),
+    Option(("--resolve",), "flag", "resolve", "after the changes, replace the ${...} references "
+           "in values (${db.host}, ${env:NAME:-fallback}) by what they refer to", CHANGES),
+    Option(("--schema",), "value", "schema", "check the store, after the changes and --resolve, "
+           "against a dataclass, TypedDict or pydantic model importable from the current "
+           "directory, e.g. --schema settings:Settings (needs the extra 'schema'); each problem "
+           "is one line on standard error, and the exit status 2", CHANGES, "MODULE:CLASS"),
     Option(("--get",), "show", "get", "a variable by name or by \"$.\" path (list items by index: "
            "'$.servers.0.host'), as JSON; --keys, --items, --paths and --sort after it apply to "
            "what it selected", OUTPUT, "PATH"),
@@ -251,7 +258,7 @@ def plain_will_do(options: Any) -> bool:
     """Whether the options read or set only what a plain JSON document holds as a store
     would: no merges (the store merges in its own way), no renderings of the store, and no
     underscore in what --set names or assigns."""
-    return (not options.env
+    return (not options.env and not options.resolve and options.schema is None
             and all(kind in ("set", "del") and "_" not in text and "\\u005" not in text
                     for kind, text in options.edits or [])
             and not any(kind in STORE_SHOWS for kind, _ in options.shows))
@@ -318,6 +325,38 @@ def parse_json_arg(text: str, where: str) -> Any:
         raise CliError(f"{where}: invalid JSON at column {error.colno}: {error.msg}") from None
     except files.DuplicateKey as error:
         raise CliError(f"{where}: duplicate key {error.args[0]!r}") from None
+
+
+def load_schema(text: str) -> Any:
+    """The class that `--schema module:Class` names, importable from the current directory."""
+    import importlib
+
+    module_name, sep, qualname = text.partition(":")
+    if not sep or not module_name or not qualname:
+        raise CliError(f"--schema {text}: expected MODULE:CLASS")
+    if os.getcwd() not in sys.path:
+        sys.path.append(os.getcwd())
+    try:
+        found: Any = importlib.import_module(module_name)
+    except Exception as error:
+        raise CliError(f"--schema {text}: cannot import {module_name}: {error}") from None
+    for part in qualname.split("."):
+        if not hasattr(found, part):
+            raise CliError(f"--schema {text}: {module_name} has no {qualname}")
+        found = getattr(found, part)
+    return found
+
+
+def check_schema(store: Any, text: str) -> Any:
+    from .schemas import ValidationError
+
+    schema = load_schema(text)
+    try:
+        return store.validate(schema)
+    except ValidationError as error:
+        for path, message in error.errors:
+            print(f"{path}: {' '.join(message.split())}", file=sys.stderr)
+        raise SystemExit(2) from None
 
 
 # -- printing --------------------------------------------------------------------------------
@@ -439,6 +478,10 @@ def run(argv: list[str] | None) -> int:
             apply_env(root, options.env)
         for kind, text in options.edits or []:
             apply_edit(root, kind, text)
+        if options.resolve:
+            root.resolve()
+        if options.schema is not None:
+            root = check_schema(root, options.schema)
         printer = Printer(root, options)
         # every answer first, so that an option that fails prints nothing at all
         answers = [printer.show(kind, arg) for kind, arg in options.shows]
@@ -452,7 +495,7 @@ def run(argv: list[str] | None) -> int:
             raise
         except OSError as error:  # `> /dev/full`, a disk that fills up
             raise OutputError(error) from None
-    except (CliError, ValueError, TypeError, files.MissingExtraError) as error:
+    except (CliError, ValueError, TypeError, files.MissingExtraError, ImportError) as error:
         # ValueError covers LoadError, DumpError, PathError, the environment's errors and
         # whatever the store refuses while it is built or changed.
         fail(str(error))

@@ -91,7 +91,7 @@ def _setstate(self: Any, state: dict[str, Any]) -> None:
 
 
 def _or(self: Any, other: Any) -> Any:
-    base = type(self).__base__
+    base: Any = type(self).__base__
     if not isinstance(other, Mapping):
         return NotImplemented
     merged = base.__or__(thawed(self), other)
@@ -103,9 +103,9 @@ _variants: dict[type, type] = {}
 
 def frozen_class(base: type) -> type:
     """The frozen variant of `base` (made once per class)."""
-    variant = _variants.get(base)
-    if variant is not None:
-        return variant
+    known = _variants.get(base)
+    if known is not None:
+        return known
     namespace: dict[str, Any] = {
         "__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
         "__doc__": base.__doc__, "__tarvel_frozen__": True, "__hash__": _frozen_hash,
@@ -116,15 +116,17 @@ def frozen_class(base: type) -> type:
             namespace[name] = _refusal(name)
     if hasattr(base, "__or__"):
         namespace["__or__"] = _or
-    variant = type(base)(base.__name__, (base,), namespace)
-    if issubclass(base, _store.public_class()):
+    metaclass: Any = type(base)
+    variant: type = metaclass(base.__name__, (base,), namespace)
+    public = _store.public_class()
+    if public is not None and issubclass(base, public):
         _store.read_slots(variant)
     _variants[base] = variant
     return variant
 
 
 def _new_frozen(base: type) -> Any:
-    variant = frozen_class(base)
+    variant: Any = frozen_class(base)
     return variant.__new__(variant)
 
 
@@ -162,7 +164,8 @@ class _Plan:
                 return value
             return tuple(items)
         if isinstance(value, dict):  # only the inherit flag keeps one: what a store makes of it
-            section = _store.public_class()(value)
+            factory: Any = _store.public_class()
+            section = factory(value)
             self.store(section)
             return section
         return value
@@ -188,7 +191,7 @@ def freeze(store: Any) -> Any:
 def thawed(store: Any, data: Any = None) -> Any:
     """A new, changeable store of the class `store` was frozen from (if it was) and with its
     flags, holding `data` (by default what `store` holds)."""
-    base = type(store).__base__ if is_frozen(store) else type(store)
+    base: Any = type(store).__base__ if is_frozen(store) else type(store)
     flags = vars(store)
     return base(store if data is None else data, reprint=flags.get("_g_n_r") is True,
                 inherit=flags.get("_g_n_i") is True, strict=flags.get("_g_n_s") is True)

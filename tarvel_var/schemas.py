@@ -27,17 +27,19 @@ class _Checker:
     instance from what it returns."""
 
     def __init__(self, schema: Any) -> None:
-        pydantic = _pydantic()
-        self.schema = schema
+        pydantic: Any = _pydantic()
+        self.schema: Any = schema
         self.wrapped = False
-        target = schema
-        if isinstance(schema, type) and issubclass(schema, pydantic.BaseModel):
-            if "extra" not in schema.model_config:
+        target: Any = schema
+        model: Any = schema
+        model_config: dict[str, Any] = getattr(model, "model_config", {})
+        if isinstance(model, type) and issubclass(model, pydantic.BaseModel):
+            if "extra" not in model_config:
                 # the model leaves extra keys to pydantic's default (dropped silently): checked
                 # as forbidden by a subclass, then made an instance of the model itself
-                config = {**schema.model_config, "extra": "forbid"}
-                target = type(schema.__name__, (schema,), {"model_config": config,
-                                                           "__module__": schema.__module__})
+                config = {**model_config, "extra": "forbid"}
+                target = type(model.__name__, (model,), {"model_config": config,
+                                                         "__module__": model.__module__})
         elif getattr(schema, "__pydantic_config__", None) is None:
             # a dataclass or TypedDict without a config of its own takes the config of what
             # holds it, nested ones too: held by a model that forbids extra keys

@@ -90,9 +90,9 @@ def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
         assert [n.rsplit("/", 1)[1] for n in licenses] == ["LICENSE"]
         assert archive.read(licenses[0]) == (ROOT / "LICENSE").read_bytes()
     assert "License-Expression: MIT" in headers and "License-File: LICENSE" in headers
-    # the optional formats are the only extras; the developers' tools stay out of the wheel
+    # the optional formats and schemas are the only extras; the developers' tools stay out
     assert sorted(h for h in headers if h.startswith("Provides-Extra")) == [
-        "Provides-Extra: toml", "Provides-Extra: yaml"]
+        "Provides-Extra: schema", "Provides-Extra: toml", "Provides-Extra: yaml"]
     assert all("; extra ==" in h for h in headers if h.startswith("Requires-Dist"))
 
     venv = tmp_path / "venv"
@@ -117,7 +117,7 @@ def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
                                           ("bench", {"python-box", "addict", "munch"})])
 def test_development_tools_are_dependency_groups_not_extras(group, tools):
     project = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))
-    assert set(project["project"].get("optional-dependencies", {})) == {"yaml", "toml"}  # formats only
+    assert set(project["project"].get("optional-dependencies", {})) == {"yaml", "toml", "schema"}
     names = {req.split(">")[0].split("=")[0] for req in project["dependency-groups"][group]}
     assert tools <= names
     assert project["project"]["license"] == "MIT"

@@ -1,9 +1,11 @@
 """Typical typed use of the package; mypy --strict must accept it as it stands."""
 
 from collections.abc import ItemsView, KeysView, Mapping, MutableMapping
+from dataclasses import dataclass
 from typing import Any
 
-from tarvel_var import TarvelVar, TarvelVarMain
+from tarvel_var import (FrozenError, InterpolationError, TarvelVar, TarvelVarMain, ValidationError,
+                        is_frozen)
 
 
 class Settings(TarvelVar):
@@ -71,6 +73,28 @@ def layers(path: str) -> MutableMapping[str, Any]:
     cfg.merge(TarvelVar.from_env("APP", environ={}))
     mutable: MutableMapping[str, Any] = cfg
     return mutable
+
+
+@dataclass
+class Database:
+    host: str
+    port: int = 5432
+
+
+def features(text: str) -> tuple[int, Database, bool]:
+    cfg = TarvelVar.loads(text, resolve=True, frozen=True)
+    checked = TarvelVar({"host": "${env:HOST:-db}"})
+    checked.resolve({})
+    database: Database = checked.to(Database)
+    try:
+        cfg["x"] = 1
+    except FrozenError:
+        pass
+    try:
+        checked.validate(Database)
+    except (ValidationError, InterpolationError) as error:
+        print(error)
+    return hash(cfg.freeze()), database, is_frozen(cfg)
 
 
 def core() -> TarvelVarMain:
