@@ -69,8 +69,10 @@ def refuse(store: object, change: str, key: object = None) -> NoReturn:
 def _refusal(name: str) -> Callable[..., NoReturn]:
     change = _CHANGES[name]
 
+    names_key = change not in ("initialise", "set up")
+
     def refused(self: Any, *args: Any, **kwargs: Any) -> NoReturn:
-        refuse(self, change, _named_key(args, kwargs))
+        refuse(self, change, _named_key(args, kwargs) if names_key else None)
 
     refused.__name__ = refused.__qualname__ = name
     return _store.public_method(refused) if name in _PUBLIC else refused

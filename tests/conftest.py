@@ -4,6 +4,7 @@ import sys
 
 import pytest
 from hypothesis import HealthCheck, settings
+from hypothesis import strategies as st
 
 from tarvel_var import TarvelVar, TarvelVarMain
 
@@ -15,6 +16,17 @@ settings.register_profile("ci", deadline=None, derandomize=True, max_examples=60
 settings.register_profile("fuzz", deadline=None, max_examples=1000, stateful_step_count=50,
                           print_blob=True, suppress_health_check=[HealthCheck.too_slow])
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
+
+
+# Plain documents as JSON gives them, with names the store takes.
+names = st.text(min_size=0, max_size=6).filter(lambda name: not name.startswith("_"))
+scalars = st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text(max_size=5)
+json_like = st.recursive(
+    scalars,
+    lambda inner: st.lists(inner, max_size=4) | st.dictionaries(names, inner, max_size=4),
+    max_leaves=25,
+)
+documents = st.dictionaries(names, json_like, max_size=6)
 
 
 # The store's four internal variables, in the order set-up writes them.

@@ -3,18 +3,10 @@ with the general paths that consult the overridable methods."""
 
 from hypothesis import given, settings, strategies as st
 
-from conftest import GeneralPath, merged
+from conftest import GeneralPath, documents, json_like, merged, names, scalars
 from tarvel_var import TarvelVar, TarvelVarMain
 
 # Names starting with "_" could shadow methods or internal variables: tested elsewhere.
-names = st.text(min_size=0, max_size=6).filter(lambda name: not name.startswith("_"))
-scalars = st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text(max_size=5)
-json_like = st.recursive(
-    scalars,
-    lambda inner: st.lists(inner, max_size=4) | st.dictionaries(names, inner, max_size=4),
-    max_leaves=25,
-)
-documents = st.dictionaries(names, json_like, max_size=6)
 
 
 def build(cls, doc):
