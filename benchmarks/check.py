@@ -300,6 +300,14 @@ TARGETS: list[Target] = [
      lambda m: public_load(m, "public/load_json", "json", 1.3, extra=False)),
     ("TarvelVar.load of the ec2 document as YAML: within 1.2x of PyYAML's C safe loader",
      lambda m: public_load(m, "public/load_yaml", "PyYAML C safe loader", 1.2, extra=True)),
+    # Frozen stores, references, schemas
+    ("reads of a frozen store: as fast as of an unfrozen one (within 5%, the noise)",
+     lambda m: all_of([public_load(m, f"features/{op}", "unfrozen", 1.05, extra=True)
+                       for op in ("frozen_getitem", "frozen_getattr")])),
+    ("resolve() of the ec2 document, which holds no references: no slower than its to_dict()",
+     lambda m: public_load(m, "features/resolve", "to_dict()", 1.0, extra=True)),
+    ("validate(schema): within 1.3x of pydantic's validation of to_dict()",
+     lambda m: public_load(m, "features/validate", "pydantic of to_dict()", 1.3, extra=True)),
 ]
 
 

@@ -14,6 +14,9 @@ Workloads (the number leads each row's label; `--only` takes numbers or names):
  11 public      the public methods against dict's own (10 vars; clear of 10,000), get by path
                 against chained gets, assignment against SimpleNamespace, load against the
                 parser alone (json.load, PyYAML's C safe loader)
+ 12 features    reads of a frozen store against an unfrozen one; resolve() of the ec2
+                document (no references) against its to_dict(); validate() of the small
+                config against pydantic's own validation of its to_dict()
 
 The documents: the EC2 service description that botocore ships (4.6 MB of JSON), 1,000
 made-up records (each with a nested dict and a list of three dicts), a small configuration.
@@ -36,7 +39,7 @@ from systems import System
 from systems.plain_dict import copy_plain
 
 GROUPS = {1: "build", 2: "to plain", 3: "read", 4: "assign", 5: "get", 6: "listings",
-          7: "render", 8: "memory", 9: "mapping", 10: "growth", 11: "public"}
+          7: "render", 8: "memory", 9: "mapping", 10: "growth", 11: "public", 12: "features"}
 DOCUMENTS = ("ec2", "records", "config")
 GROWTH = (1, 4, 16)
 
@@ -470,6 +473,52 @@ def row_public_load(ctx: Context, ours: System, op: str) -> Row:
 PUBLIC_ROWS = ("clear", *PUBLIC_OPERATIONS, "load_json", "load_yaml")
 
 
+def schema_of(value: Any, name: str = "Config") -> Any:
+    """A dataclass that types `value` as it is (nested dicts as nested dataclasses)."""
+    import dataclasses
+
+    def typed(key: str, item: Any) -> Any:
+        if isinstance(item, dict):
+            return schema_of(item, key.title().replace("_", ""))
+        return list[Any] if isinstance(item, list) else type(item)
+
+    return dataclasses.make_dataclass(name, [(k, typed(k, v)) for k, v in value.items()])
+
+
+def row_features(ctx: Context, op: str) -> Row:
+    ours = next(s for s in ctx.systems if s.name == "tarvel_var")
+    if op in ("frozen_getitem", "frozen_getattr"):
+        stmt = 't["k5"]' if op == "frozen_getitem" else "t.k5"
+        row = Row(f"features/{op}", 12, f"12 {stmt.replace('t', 's', 1)} of a frozen store · 10 vars")
+        data = flat_store_data(10)
+        row.cells[ours.name] = Case(stmt, {"t": ours.load(data).freeze()}, ours.names)
+        row.extras["unfrozen"] = Case(stmt, {"t": ours.load(data)}, ours.names)
+        return row
+    if op == "resolve":
+        # its documentation quotes a few "${...}" templates: written otherwise, so that there
+        # is nothing to resolve and the row times the search
+        doc = json.loads(ctx.data.ec2_text.replace("${", "$("))
+        row = Row("features/resolve", 12, f"12 resolve() · {ctx.data.label('ec2')}, no references")
+        row.cells[ours.name] = Case("t.resolve()", {"t": ours.load(doc)}, ours.names)
+        row.extras["to_dict()"] = Case("t.to_dict()", {"t": ours.load(doc)}, ours.names)
+        return row
+    import pydantic
+
+    doc = ctx.data.doc("config")[0]
+    schema = schema_of(doc)
+    adapter = pydantic.TypeAdapter(schema)
+    store = ours.load(doc)
+    store.validate(schema)  # the schema's checker is made once, as the adapter is
+    row = Row("features/validate", 12, f"12 validate(schema) · {ctx.data.label('config')}")
+    row.cells[ours.name] = Case("t.validate(schema)", {"t": store, "schema": schema}, ours.names)
+    row.extras["pydantic of to_dict()"] = Case("adapter.validate_python(t.to_dict())",
+                                               {"t": store, "adapter": adapter})
+    return row
+
+
+FEATURE_ROWS = ("frozen_getitem", "frozen_getattr", "resolve", "validate")
+
+
 def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]:
     """Every row, as (id, workload, maker); a maker builds the row's trees only when called.
     --quick runs the growth rows at 4x only."""
@@ -491,6 +540,7 @@ def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]
     rows += [(f"growth/{op}/{n}", 10, lambda c, op=op, n=n: row_growth(c, op, n))
              for op in ("build", "to_plain", "memory") for n in GROWTH if not quick or n == 4]
     rows += [(f"public/{op}", 11, lambda c, op=op: row_public(c, op)) for op in PUBLIC_ROWS]
+    rows += [(f"features/{op}", 12, lambda c, op=op: row_features(c, op)) for op in FEATURE_ROWS]
     return rows
 
 
