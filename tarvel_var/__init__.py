@@ -13,12 +13,14 @@ from typing import TYPE_CHECKING, Any
 
 from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
 from ._store import MissingVariableError, bind as _bind_native_methods, public_method as _public_method
-from . import files, paths, references, schemas
+from . import files, layers, paths, references, schemas
 from . import frozen as frozen_module
 from .files import to_plain
 from .frozen import FrozenError, is_frozen
 from .references import InterpolationError
 from .schemas import ValidationError
+from .diff import MISSING, Change, diff
+from .layers import LayerError, Origin, origin, origins
 
 if TYPE_CHECKING:
     import os
@@ -27,8 +29,9 @@ if TYPE_CHECKING:
 
     _T = TypeVar("_T")
 
-__all__ = ["FrozenError", "InterpolationError", "MissingVariableError", "TarvelVar", "TarvelVarMain",
-           "ValidationError", "is_frozen", "to_plain"]
+__all__ = ["MISSING", "Change", "FrozenError", "InterpolationError", "LayerError", "MissingVariableError",
+           "Origin", "TarvelVar", "TarvelVarMain", "ValidationError", "diff", "is_frozen", "origin",
+           "origins", "to_plain"]
 
 
 # The views of keys(), values() and items(): the ABCs' mixins give the set operations and
@@ -146,6 +149,21 @@ class TarvelVar(_StoreBase):
 
         store = from_env(cls, prefix, sep=sep, environ=environ, lower=lower, **flags)
         return store._finish(resolve, schema, frozen, environ)  # type: ignore[no-any-return]
+
+    @classmethod
+    def compose(cls, *sources: str | os.PathLike[str] | Mapping[str, Any], env: str | None = None,
+                overrides: Iterable[str] = (), environ: Mapping[str, str] | None = None,
+                resolve: bool = False, schema: Any = None, **flags: Any) -> Self:
+        """One store from `sources` in order, each over the ones before: a path (loaded by
+        its format) or a mapping. Sections merge key by key at any depth; any other value
+        (a list included) replaces what was there. Then the environment variables named
+        `ENV_...` (from `environ`, by default os.environ) and the `overrides` (`"path=value"`)
+        set single values: an integer step goes into an existing list, a name matches an
+        existing key regardless of case, and the text is read as the type of the value it
+        replaces (JSON, else text, for a new one). Then `resolve`, `schema` and `flags` as
+        for load(). tarvel_var.origin() tells which layer set each value."""
+        return layers.compose(cls, sources, env=env, overrides=overrides, environ=environ,  # type: ignore[no-any-return]
+                              resolve=resolve, schema=schema, **flags)
 
     def _finish(self, resolve: bool, schema: Any, frozen: bool,
                 environ: Mapping[str, str] | None = None) -> Self:

@@ -88,9 +88,13 @@ OPTIONS = [
            "that reads it)", metavar="{json,toml,yaml}", check=_format_name,
            refusal="invalid format {text!r} (choose from json, toml, yaml)"),
     Option(("--env",), "each", "env", "merge the variables PREFIX_NAME and PREFIX_SECTION__NAME "
-           "(values as JSON, else text; names lower-cased), e.g. APP_DB__PORT=5433", CHANGES, "PREFIX"),
+           "(values as JSON, else text; names lower-cased), e.g. APP_DB__PORT=5433; when files "
+           "are composed, set each as an override (an integer step into a list, names matched "
+           "regardless of case, the type of the value replaced kept)", CHANGES, "PREFIX"),
     Option(("--set",), "edit", "set", "assign a JSON value to a variable or a \"$.\" path, making "
-           "sections as needed, e.g. --set port=8081 --set '$.db.port=5433'", CHANGES, "PATH=JSON"),
+           "sections as needed, e.g. --set port=8081 --set '$.db.port=5433'; when files are "
+           "composed, an override as the environment's: a path with or without '$.', the text "
+           "read as the type of the value it replaces", CHANGES, "PATH=JSON"),
     Option(("--merge",), "edit", "merge", 'merge a JSON object into the store, e.g. --merge '
            '\'{"db": {"user": "x"}}\'', CHANGES, "JSON"),
     Option(("--del",), "edit", "del", "remove a variable or the value at a \"$.\" path, e.g. "
@@ -104,6 +108,12 @@ OPTIONS = [
     Option(("--get",), "show", "get", "a variable by name or by \"$.\" path (list items by index: "
            "'$.servers.0.host'), as JSON; --keys, --items, --paths and --sort after it apply to "
            "what it selected", OUTPUT, "PATH"),
+    Option(("--origins",), "show", "origins", "where each leaf value was set, one line per leaf: "
+           "'$.db.port = 5433  # env APP_DB__PORT' (after --get, only what it selected); the "
+           "files are composed as with several files", OUTPUT),
+    Option(("--diff",), "show", "diff", "one line per difference from the document FILE "
+           "('~ $.a: 1 -> 2', '+ $.b: true', '- $.c: null'), and exit status 1 when there is "
+           "one, 0 when there is none", OUTPUT, "FILE"),
     Option(("--keys",), "show", "keys", "the variable names, as a JSON list", OUTPUT),
     Option(("--paths",), "show", "paths", "the \"$.\" path of every leaf value, one per line (as "
            "jq's paths)", OUTPUT),
@@ -134,7 +144,7 @@ SPELLINGS = {spelling: option for option in OPTIONS for spelling in option.spell
 
 def defaults() -> dict[str, Any]:
     """Every destination as it is before any option is read."""
-    found: dict[str, Any] = {"file": None, "edits": None, "shows": None}
+    found: dict[str, Any] = {"files": [], "edits": None, "shows": None}
     for option in OPTIONS:
         if option.kind in ("flag", "value", "each"):
             found[option.dest] = False if option.kind == "flag" else None
@@ -152,8 +162,9 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=EXAMPLES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    parser.add_argument("file", nargs="?", help="document to load: a path, or - for standard "
-                        "input (default: the sample configuration shipped with the package)")
+    parser.add_argument("files", nargs="*", metavar="FILE", help="document to load: a path, or - "
+                        "for standard input (default: the sample configuration shipped with the "
+                        "package); several are composed in order, each over the ones before")
     groups: dict[str, Any] = {"": parser}
     for option in OPTIONS:
         if option.group not in groups:
@@ -193,15 +204,14 @@ def quick_parse(argv: list[str]) -> Any:
     from types import SimpleNamespace
 
     options = SimpleNamespace(**defaults())
-    seen_file = False
     position = 0
     while position < len(argv):
         word = argv[position]
         position += 1
         option = SPELLINGS.get(word)
         if option is None:
-            if (word == "-" or not word.startswith("-")) and not seen_file:
-                options.file, seen_file = word, True
+            if word == "-" or not word.startswith("-"):
+                options.files.append(word)
                 continue
             return None
         if option.kind == "flag":
@@ -254,6 +264,11 @@ def format_for(file: str | None, given: str | None) -> str | None:
     return files.EXTENSIONS.get(os.path.splitext(file)[1].lower())
 
 
+def composing(options: Any) -> bool:
+    """Several files, or a question only a composed store answers."""
+    return len(options.files) > 1 or any(kind == "origins" for kind, _ in options.shows)
+
+
 def plain_will_do(options: Any) -> bool:
     """Whether the options read or set only what a plain JSON document holds as a store
     would: no merges (the store merges in its own way), no renderings of the store, and no
@@ -266,20 +281,34 @@ def plain_will_do(options: Any) -> bool:
 
 def load(options: Any) -> Any:
     """The store, or the plain document when it would answer the same."""
-    data, source = read_input(options.file)
+    file = options.files[0] if options.files else None
+    data, source = read_input(file)
     # A key that starts with an underscore may be one the store reserves, and the store
     # must then have its say ("\u005f" is an escaped underscore; the test is on the
     # bytes, and errs on the safe side, as values may hold these too).
     underscore = b'"_' in data or b"\\u005" in data if plain_will_do(options) else True
     text = files.decode(data, source)
     del data
-    fmt, document = files.detect(text, format_for(options.file, options.format), source)
+    fmt, document = files.detect(text, format_for(file, options.format), source)
     del text
     if fmt == "json" and not underscore:
         return document
     from . import TarvelVar
 
     return files.build(TarvelVar, document, source, {})
+
+
+def compose(options: Any) -> Any:
+    """The files composed in order, the environment and `--set` applied as overrides."""
+    from . import TarvelVar
+    from .layers import Text
+
+    sources = []
+    for file in options.files or [None]:
+        data, source = read_input(file)
+        sources.append(Text(source, files.decode(data, source), format_for(file, options.format)))
+    overrides = [text for kind, text in options.edits or [] if kind == "set"]
+    return TarvelVar.compose(*sources, env=options.env, overrides=overrides)
 
 
 # -- changing --------------------------------------------------------------------------------
@@ -375,6 +404,7 @@ class Printer:
         else:
             self.indent = 2 if sys.stdout.isatty() else None
         self.failed = False  # a --get that found nothing or null, for -e
+        self.differs = False  # a --diff that found a difference
         self.selected: Any = root
         self.selected_path = "$"
 
@@ -417,6 +447,11 @@ class Printer:
             if self.selected is paths.MISSING:
                 raise CliError(f"--paths: {self.selected_path} is nothing")
             return "\n".join(paths.leaf_paths(self.selected, self.selected_path))
+        if kind == "origins":
+            return self.origins()
+        if kind == "diff":
+            assert arg is not None
+            return self.diff(arg)
         if kind == "params":
             return root._mv_to_params()  # type: ignore[no-any-return]
         if kind == "string":
@@ -430,6 +465,39 @@ class Printer:
                                 str_keys=True)
             return text.rstrip("\n")
         return self.json(self.whole(options.sort))
+
+    def compact(self, value: Any) -> str:
+        return files.render(self.plain(value), "json", indent=None, allow_nan=self.options.allow_nan,
+                            default=files.iso_time, str_keys=True)
+
+    def origins(self) -> str:
+        from .layers import origins
+
+        if self.selected is paths.MISSING:
+            raise CliError(f"--origins: {self.selected_path} is nothing")
+        start = self.selected_path
+        lines = []
+        for path, where in origins(self.root).items():
+            if path == start or path.startswith(start + ".") or start == "$":
+                note = str(where) if where is not None else "changed after composing"
+                lines.append(f"{path} = {self.compact(paths.lookup(self.root, path))}  # {note}")
+        return "\n".join(lines)
+
+    def diff(self, file: str) -> str:
+        from .diff import MISSING, diff
+
+        data, source = read_input(file)
+        other = files.detect(files.decode(data, source), format_for(file, self.options.format), source)[1]
+        lines = []
+        for change in diff(self.root, other):
+            if change.old is MISSING:
+                lines.append(f"+ {change.path}: {self.compact(change.new)}")
+            elif change.new is MISSING:
+                lines.append(f"- {change.path}: {self.compact(change.old)}")
+            else:
+                lines.append(f"~ {change.path}: {self.compact(change.old)} -> {self.compact(change.new)}")
+        self.differs = self.differs or bool(lines)
+        return "\n".join(lines)
 
     def get(self, path: str) -> str:
         value = paths.lookup(self.root, path)
@@ -473,11 +541,15 @@ def run(argv: list[str] | None) -> int:
     options = quick_parse(arguments) or build_parser().parse_args(arguments)
     options.shows = options.shows or [("dict", None)]
     try:
-        root = load(options)
-        if options.env:
-            apply_env(root, options.env)
+        if composing(options):
+            root = compose(options)
+        else:
+            root = load(options)
+            if options.env:
+                apply_env(root, options.env)
         for kind, text in options.edits or []:
-            apply_edit(root, kind, text)
+            if not (composing(options) and kind == "set"):
+                apply_edit(root, kind, text)
         if options.resolve:
             root.resolve()
         if options.schema is not None:
@@ -487,9 +559,10 @@ def run(argv: list[str] | None) -> int:
         answers = [printer.show(kind, arg) for kind, arg in options.shows]
         write = sys.stdout.write
         try:
-            for answer in answers:
-                write(answer)
-                write("\n")
+            for (kind, _), answer in zip(options.shows, answers):
+                if answer or kind not in ("diff", "origins"):  # no difference: no line at all
+                    write(answer)
+                    write("\n")
             sys.stdout.flush()
         except BrokenPipeError:
             raise
@@ -503,6 +576,8 @@ def run(argv: list[str] | None) -> int:
         fail("the document is nested too deeply")
     except MemoryError:
         fail("the document does not fit in memory")
+    if printer.differs:
+        return 1
     return 1 if options.exit_status and printer.failed else 0
 
 

@@ -256,6 +256,30 @@ def _parse_yaml(text: str, source: str) -> Any:
     return document
 
 
+def yaml_lines(text: str) -> dict[tuple[Any, ...], int]:
+    """The 1-based line of each key and list item of a YAML document, by its path (a tuple of
+    keys and indices); read from the parser's nodes, so a document that parses has them."""
+    yaml = _require("yaml", "reading")
+    root = yaml.compose(text, Loader=_yaml_loader(yaml))
+    lines: dict[tuple[Any, ...], int] = {}
+    stack: list[tuple[tuple[Any, ...], Any, frozenset[int]]] = [((), root, frozenset())]
+    while stack:
+        path, node, above = stack.pop()
+        if node is None or id(node) in above:  # an alias that holds itself
+            continue
+        inside = above | {id(node)}
+        if isinstance(node, yaml.MappingNode):
+            for key_node, value_node in node.value:
+                if isinstance(key_node, yaml.ScalarNode) and key_node.tag != "tag:yaml.org,2002:merge":
+                    lines.setdefault(path + (key_node.value,), key_node.start_mark.line + 1)
+                    stack.append((path + (key_node.value,), value_node, inside))
+        elif isinstance(node, yaml.SequenceNode):
+            for index, item in enumerate(node.value):
+                lines.setdefault(path + (index,), item.start_mark.line + 1)
+                stack.append((path + (index,), item, inside))
+    return lines
+
+
 def _value_error(loader: Any, error: Exception) -> str:
     # The loader has moved on from the node it was making; its last mark is near it.
     mark = getattr(loader, "mark", None) or getattr(loader, "get_mark", lambda: None)()

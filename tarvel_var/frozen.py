@@ -84,12 +84,18 @@ def _frozen_hash(self: Any) -> int:
 
 def _reduce(self: Any, protocol: int) -> tuple[Any, ...]:
     # made first and filled after, so that copies and pickles of stores that hold themselves
-    # keep their cycles, as for any object
-    return _new_frozen, (type(self).__base__,), dict(vars(self))
+    # keep their cycles, as for any object; the state holds the slots of a subclass, if any
+    state = self.__getstate__()
+    base = type(self).__base__
+    recipe = getattr(base, "__tarvel_recipe__", base)  # a variant of another kind is made again
+    return _new_frozen, (recipe,), dict(state) if isinstance(state, dict) else state
 
 
-def _setstate(self: Any, state: dict[str, Any]) -> None:
-    vars(self).update(state)
+def _setstate(self: Any, state: Any) -> None:
+    variables, slots = state if isinstance(state, tuple) else (state, None)
+    vars(self).update(variables or {})
+    for name, value in (slots or {}).items():
+        object.__setattr__(self, name, value)
 
 
 def _or(self: Any, other: Any) -> Any:
@@ -127,7 +133,8 @@ def frozen_class(base: type) -> type:
     return variant
 
 
-def _new_frozen(base: type) -> Any:
+def _new_frozen(recipe: Any) -> Any:
+    base = recipe[0](recipe[1]) if isinstance(recipe, tuple) else recipe
     variant: Any = frozen_class(base)
     return variant.__new__(variant)
 

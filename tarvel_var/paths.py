@@ -50,7 +50,7 @@ def child(value: Any, step: str) -> Any:
         return value._mv_get(step, MISSING)
     if isinstance(value, dict):
         return value.get(step, MISSING)
-    if isinstance(value, list):
+    if isinstance(value, (list, tuple)):  # a frozen store holds tuples
         index = _index(step)
         if index is None or not -len(value) <= index < len(value):
             return MISSING
@@ -173,7 +173,7 @@ def leaf_paths(value: Any, path: str = "$") -> list[str]:
             entries = list(item._mv_items())
         elif isinstance(item, dict):
             entries = list(item.items())
-        elif isinstance(item, list):
+        elif isinstance(item, (list, tuple)):
             entries = list(enumerate(item))
         else:
             found.append(where)

@@ -323,6 +323,7 @@ def test_a_huge_document_stays_within_three_times_its_parsed_size(tmp_path):
     ["--set", "a=1", "--merge", "{}", "--env", "APP", "--env", "B", "--keys", "--items",
      "--params", "--string", "--repr", "--dict", "--sort", "--to", "yaml", "-c"],
     ["--indent", "4", "--allow-nan", "--exit-status", "--compact", "--format", "yaml"],
+    ["a.toml", "b.yaml", "--resolve", "--origins", "--diff", "c.json", "--schema", "m:C"],
 ])
 def test_the_quick_reading_of_options_agrees_with_argparse(argv):
     from tarvel_var.cli import build_parser, quick_parse
@@ -331,7 +332,7 @@ def test_the_quick_reading_of_options_agrees_with_argparse(argv):
 
 
 @pytest.mark.parametrize("argv", [
-    ["--help"], ["--ge", "$.a"], ["--get=$.a"], ["--default", "-1"], ["a", "b"],
+    ["--help"], ["--ge", "$.a"], ["--get=$.a"], ["--default", "-1"], ["a", "--diff"],
     ["--indent", "x"], ["--to", "ini"], ["--format", "xml"], ["--get"], ["--"],
 ])
 def test_anything_else_goes_to_argparse(argv):
