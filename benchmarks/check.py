@@ -212,6 +212,14 @@ def public_row(row: str, floor: str, limit: float, floor_label: str = "") -> Cal
     return judge
 
 
+def linear_per_node(row: str, base: str, limit: float, m: Measured) -> tuple[bool | None, str]:
+    ours, once = m.cell(row, OURS), m.cell(base, OURS)
+    nodes, base_nodes = m.row(row).get("nodes"), m.row(base).get("nodes")
+    if None in (ours, once) or not nodes or not base_nodes:
+        return None, f"{row}: not measured"
+    return ratio_part("per node", ours / nodes, once / base_nodes, "once", limit)
+
+
 def public_load(m: Measured, row: str, floor: str, limit: float, extra: bool) -> tuple[bool | None, str]:
     other = m.extra(row, floor) if extra else m.cell(row, floor)
     return ratio_part(row.split("/", 1)[1], m.cell(row, OURS), other, floor, limit)
@@ -308,6 +316,13 @@ TARGETS: list[Target] = [
      lambda m: public_load(m, "features/resolve", "to_dict()", 1.0, extra=True)),
     ("validate(schema): within 1.3x of pydantic's validation of to_dict()",
      lambda m: public_load(m, "features/validate", "pydantic of to_dict()", 1.3, extra=True)),
+    # Layers
+    ("compose() of two files: within 1.3x of loading both and merging by hand",
+     lambda m: public_load(m, "layers/compose", "load both and merge", 1.3, extra=True)),
+    ("origins() stays linear: per leaf, the ec2 document 4x over within 1.3x of it once",
+     lambda m: linear_per_node("layers/origins/4", "layers/origins/1", 1.3, m)),
+    ("diff() of two ec2 documents: within 2x of == of their plain dicts",
+     lambda m: public_load(m, "layers/diff", "== of the plain dicts", 2.0, extra=True)),
 ]
 
 

@@ -17,6 +17,10 @@ Workloads (the number leads each row's label; `--only` takes numbers or names):
  12 features    reads of a frozen store against an unfrozen one; resolve() of the ec2
                 document (no references) against its to_dict(); validate() of the small
                 config against pydantic's own validation of its to_dict()
+ 13 layers      compose() of the ec2 JSON file and a small override file against loading
+                both and merging by hand; origins() of the composed ec2 document, 1x and
+                4x (linear); diff() of two ec2 documents that differ in a few places
+                against == of their plain dicts
 
 The documents: the EC2 service description that botocore ships (4.6 MB of JSON), 1,000
 made-up records (each with a nested dict and a list of three dicts), a small configuration.
@@ -39,7 +43,8 @@ from systems import System
 from systems.plain_dict import copy_plain
 
 GROUPS = {1: "build", 2: "to plain", 3: "read", 4: "assign", 5: "get", 6: "listings",
-          7: "render", 8: "memory", 9: "mapping", 10: "growth", 11: "public", 12: "features"}
+          7: "render", 8: "memory", 9: "mapping", 10: "growth", 11: "public", 12: "features",
+          13: "layers"}
 DOCUMENTS = ("ec2", "records", "config")
 GROWTH = (1, 4, 16)
 
@@ -519,6 +524,55 @@ def row_features(ctx: Context, op: str) -> Row:
 FEATURE_ROWS = ("frozen_getitem", "frozen_getattr", "resolve", "validate")
 
 
+def changed_copy(doc: dict[str, Any]) -> dict[str, Any]:
+    """`doc` with a few values changed, one added and one removed, here and there."""
+    other = json.loads(json.dumps(doc))
+    shapes = other["shapes"]
+    for name in list(shapes)[:: max(1, len(shapes) // 5)]:
+        shapes[name]["documentation"] = "changed"
+    other["metadata"]["added"] = True
+    other["operations"].pop(next(iter(other["operations"])))
+    return other
+
+
+def row_layers(ctx: Context, op: str) -> Row:
+    import tempfile
+
+    import tarvel_var
+
+    ours = next(s for s in ctx.systems if s.name == "tarvel_var")
+    if op == "compose":
+        folder = Path(ctx.cache or tempfile.mkdtemp())
+        first, second = folder / "ec2.json", folder / "prod.json"
+        first.write_text(ctx.data.ec2_text, encoding="utf-8")
+        second.write_text(json.dumps({"metadata": {"protocol": "json", "added": 1}, "version": "2"}))
+        row = Row("layers/compose", 13, f"13 compose(a, b) · {ctx.data.label('ec2')} and a small file")
+        row.cells[ours.name] = Case("TarvelVar.compose(a, b)", {"a": first, "b": second}, ours.names, keep=True)
+        row.extras["load both and merge"] = Case(
+            "(t := TarvelVar.load(a)).merge(TarvelVar.load(b)) or t", {"a": first, "b": second},
+            ours.names, keep=True)
+        return row
+    if op.startswith("origins"):
+        times = int(op.rpartition("/")[2])
+        doc = ctx.data.grown(times)[0]
+        row = Row(f"layers/{op}", 13, f"13 origins() · ec2 {times}x")
+        row.cells[ours.name] = Case("origins(t)", {"t": tarvel_var.TarvelVar.compose(doc)},
+                                    {"origins": tarvel_var.origins}, keep=True)
+        row.nodes = count_nodes(doc)
+        return row
+    doc = ctx.data.doc("ec2")[0]
+    other = changed_copy(doc)
+    row = Row("layers/diff", 13, f"13 diff(a, b) · two {ctx.data.label('ec2')} documents")
+    row.cells[ours.name] = Case("diff(a, b)", {"a": ours.load(doc), "b": ours.load(other)},
+                                {"diff": tarvel_var.diff}, keep=True)
+    # == of two equal documents: the comparison that walks everything, as a diff must
+    row.extras["== of the plain dicts"] = Case("a == b", {"a": doc, "b": json.loads(ctx.data.ec2_text)})
+    return row
+
+
+LAYER_ROWS = ("compose", "origins/1", "origins/4", "diff")
+
+
 def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]:
     """Every row, as (id, workload, maker); a maker builds the row's trees only when called.
     --quick runs the growth rows at 4x only."""
@@ -541,6 +595,7 @@ def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]
              for op in ("build", "to_plain", "memory") for n in GROWTH if not quick or n == 4]
     rows += [(f"public/{op}", 11, lambda c, op=op: row_public(c, op)) for op in PUBLIC_ROWS]
     rows += [(f"features/{op}", 12, lambda c, op=op: row_features(c, op)) for op in FEATURE_ROWS]
+    rows += [(f"layers/{op}", 13, lambda c, op=op: row_layers(c, op)) for op in LAYER_ROWS]
     return rows
 
 

@@ -54,11 +54,13 @@ def _walk(a: Any, b: Any, path: str, out: list[Change]) -> None:
     if kind is Mapping and _kind(b) is Mapping:
         left, right = _entries(a), _entries(b)
         for key, value in left.items():
-            where = f"{path}.{key}"
-            if key not in right:
-                out.append(Change(where, _plain(value), MISSING))
-            elif not _equal(value, right[key]):
-                _walk(value, right[key], where, out)
+            other = right.get(key, MISSING)
+            if other is MISSING:
+                out.append(Change(f"{path}.{key}", _plain(value), MISSING))
+            elif value is other or (type(value) is type(other) and value == other):
+                continue  # the common case, decided in one comparison
+            elif not _equal(value, other):
+                _walk(value, other, f"{path}.{key}", out)
         for key, value in right.items():
             if key not in left:
                 out.append(Change(f"{path}.{key}", MISSING, _plain(value)))

@@ -92,6 +92,10 @@ def _reduce(self: Any, protocol: int) -> tuple[Any, ...]:
 
 
 def _setstate(self: Any, state: Any) -> None:
+    restore = getattr(type(self).__base__, "__setstate__", None)
+    if restore is not None:  # a variant of another kind restores what it keeps itself
+        restore(self, state)
+        return
     variables, slots = state if isinstance(state, tuple) else (state, None)
     vars(self).update(variables or {})
     for name, value in (slots or {}).items():

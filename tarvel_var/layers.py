@@ -2,14 +2,14 @@
 overrides, with a record of where every value was set.
 
 A composed store is an instance of a "composed variant" of its class: a subclass of the same
-name that holds the record in a slot of its own, so that copies and pickles carry it, while
-`to_dict()`, `==` and every read go on as for any store, and stores that were not composed
-hold nothing at all.
+name and layout whose copies and pickles carry the record kept beside it, while `to_dict()`,
+`==` and every read go on as for any store, and stores that were not composed hold nothing.
 """
 
 from __future__ import annotations
 
 import os
+import weakref
 from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, NamedTuple
 
@@ -120,22 +120,46 @@ def _read_bytes(name: str) -> bytes:
 
 # -- merging ---------------------------------------------------------------------------------
 
-def _merge(target: dict[str, Any], layer_data: dict[str, Any], record: _Record, path: Path,
-           layer: _Layer) -> None:
+def _is_section(value: Any) -> bool:
+    return isinstance(value, (TarvelVarMain, dict))
+
+
+def _held(container: Any, key: Any) -> Any:
+    """The value under `key` of a store, dict or list, or MISSING."""
+    if isinstance(container, list):
+        return container[key]
+    if isinstance(container, TarvelVarMain):
+        return vars(container).get(key, paths.MISSING) if key in container else paths.MISSING
+    return container.get(key, paths.MISSING)
+
+
+def _put(root: Any, container: Any, key: Any, value: Any) -> Any:
+    """Puts `value` under `key`, converted as the store converts what it takes in, and
+    returns what is held there now."""
+    if isinstance(container, list):
+        container[key] = root._set_list([value])[0]
+    else:
+        container[key] = value
+    return _held(container, key)
+
+
+def _merge(root: Any, target: Any, layer_data: dict[str, Any], record: _Record, layer: _Layer) -> None:
     record.touched = layer
     for key, value in layer_data.items():
-        held = target.get(key)
-        below = record.below.get(key)
-        if isinstance(value, dict) and isinstance(held, dict) and below is not None:
-            _merge(held, value, below, path + (key,), layer)
+        held = _held(target, key)
+        if isinstance(value, dict) and _is_section(held):
+            _merge(root, held, value, record.below.setdefault(key, _Record()), layer)
         else:
-            target[key] = value
+            try:
+                _put(root, target, key, value)
+            except (ValueError, TypeError) as error:  # a key the store keeps for itself
+                raise type(error)(f"{layer.origin}: {error}") from None
             record.below[key] = _Record(layer)
 
 
 # -- the environment and overrides -----------------------------------------------------------
 
-def _find_key(section: dict[str, Any], name: str, who: str, where: Path) -> str:
+def _find_key(section: Any, name: str, who: str, where: Path) -> str:
     """The existing key that `name` names regardless of case, or `name` for a new one."""
     if name in section:
         return name
@@ -169,15 +193,13 @@ def _typed(held: Any, text: str, who: str, where: Path) -> Any:
     return value_of(text, who)
 
 
-def _override(document: dict[str, Any], record: _Record, steps: list[str], text: str,
-              layer: _Layer, who: str) -> None:
+def _override(root: Any, record: _Record, steps: list[str], text: str, layer: _Layer, who: str) -> None:
     """Sets the value at `steps` from `text`, stepping into existing lists by index and
     matching existing keys regardless of case; a section is made where one is missing."""
-    container: Any = document
+    container: Any = root
     node = record
     where: Path = ()
     for depth, step in enumerate(steps):
-        last = depth == len(steps) - 1
         if isinstance(container, list):
             if not step.isdigit():
                 raise LayerError(f"{who}: {_text(where)} is a list, so {step!r} must be an index")
@@ -185,18 +207,24 @@ def _override(document: dict[str, Any], record: _Record, steps: list[str], text:
             if key >= len(container):
                 raise LayerError(f"{who}: {_text(where + (key,))} is past the end of a list of "
                                  f"{len(container)}")
-            held = container[key]
         else:
             key = _find_key(container, step, who, where)
-            held = container.get(key, paths.MISSING)
+        held = _held(container, key)
         where += (key,)
         node.touched = layer
-        if last:
-            container[key] = _typed(None if held is paths.MISSING else held, text, who, where)
+        if depth == len(steps) - 1:
+            value = _typed(None if held is paths.MISSING else held, text, who, where)
+            try:
+                _put(root, container, key, value)
+            except (ValueError, TypeError) as error:
+                raise LayerError(f"{who}: {error}") from None
             node.below[key] = _Record(layer)
             return
-        if not isinstance(held, (dict, list)):
-            held = container[key] = {}
+        if not isinstance(held, (TarvelVarMain, dict, list)):
+            try:
+                held = _put(root, container, key, {})
+            except (ValueError, TypeError) as error:
+                raise LayerError(f"{who}: {error}") from None
             node.below[key] = _Record(layer)
         node = node.below.setdefault(key, _Record())  # a place inside what another layer set
         container = held
@@ -229,68 +257,128 @@ def _override_steps(text: str) -> tuple[list[str], str]:
 # -- composing -------------------------------------------------------------------------------
 
 def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None = None,
-            overrides: Iterable[str] = (),
-            environ: Mapping[str, str] | None = None, resolve: bool = False, schema: Any = None,
-            **flags: Any) -> Any:
-    document: dict[str, Any] = {}
+            overrides: Iterable[str] = (), environ: Mapping[str, str] | None = None,
+            resolve: bool = False, schema: Any = None, **flags: Any) -> Any:
+    import gc
+
+    # Documents are trees: the collector, which their many new containers would set off again
+    # and again while they are parsed and built, could find no cycle in them.
+    collecting = gc.isenabled()
+    gc.disable()
+    try:
+        store, record = _composed(cls, sources, env, overrides, environ, flags)
+        if resolve:
+            store.resolve(environ)
+        if schema is not None:
+            store = store.validate(schema)
+        # what composing left, so that origin() never names a layer for a value it did not set
+        _remember(store, (record, store.to_dict()))
+    finally:
+        if collecting:
+            gc.enable()
+    return store.freeze() if flags.get("frozen") else store
+
+
+def _composed(cls: Any, sources: Iterable[Any], env: str | Iterable[str] | None, overrides: Iterable[str],
+              environ: Mapping[str, str] | None, flags: dict[str, Any]) -> tuple[Any, _Record]:
+    flags = {k: v for k, v in flags.items() if k != "frozen"}
     record = _Record()
-    probe = cls()
+    store = None
     for number, source in enumerate(sources, 1):
-        layer_data, layer = _read(source, number)
-        try:
-            _store.check(probe, layer_data)  # reserved keys, named with the layer
-        except (ValueError, TypeError) as error:
-            raise type(error)(f"{layer.origin}: {error}") from None
-        _merge(document, layer_data, record, (), layer)
+        if store is None:
+            # the first layer is loaded as a store, as load() loads it; the others merge in
+            store, layer = _first(cls, source, flags)
+            record.touched = layer
+            for key in vars(store):
+                record.below[key] = _Record(layer)
+        else:
+            layer_data, layer = _read(source, number)
+            _merge(store, store, layer_data, record, layer)
+    if store is None:
+        store = cls(**flags)
     for prefix in [env] if isinstance(env, str) else env or []:
         for steps, variable, text in _environment(prefix, os.environ if environ is None else environ):
-            _override(document, record, steps, text, _Layer(Origin("env", detail=variable)), variable)
+            _override(store, record, steps, text, _Layer(Origin("env", detail=variable)), variable)
     for text in overrides:
         steps, value = _override_steps(text)
-        _override(document, record, steps, value, _Layer(Origin("override", detail=text)),
+        _override(store, record, steps, value, _Layer(Origin("override", detail=text)),
                   f"override {text}")
-    frozen = flags.pop("frozen", False)
+    object.__setattr__(store, "__class__", composed_class(type(store)))
+    return store, record
+
+
+def _first(cls: Any, source: Any, flags: dict[str, Any]) -> tuple[Any, _Layer]:
+    from .files import build, loads
+
+    if isinstance(source, (str, os.PathLike)):
+        name = os.fspath(source)
+        source = Text(name, formats.decode(_read_bytes(name), name), formats.format_of(name))
+    if isinstance(source, Text) and source.format == "json":
+        return loads(cls, source.text, format="json", source=source.name, **flags), _Layer(Origin(source.name))
+    document, layer = _read(source, 1)
     try:
-        store = composed_class(cls)(document, **flags)
-    except (ValueError, TypeError) as error:  # what an override or the environment brought in
-        raise LayerError(str(error)) from None
-    if resolve:
-        store.resolve(environ)
-    if schema is not None:
-        store = store.validate(schema)
-    object.__setattr__(store, _SLOT, (record, store.to_dict()))
-    return store.freeze() if frozen else store
+        return build(cls, document, str(layer.origin), flags), layer
+    except (ValueError, TypeError) as error:
+        if str(error).startswith(f"{layer.origin}:"):
+            raise
+        raise type(error)(f"{layer.origin}: {error}") from None
 
 
 # -- the composed variant of a class ---------------------------------------------------------
 
 _variants: dict[type, type] = {}
+# The record of each composed store, by its id while it lives: kept beside the store rather
+# than in it, so that a store becomes composed by a change of class alone, and reads, writes,
+# to_dict() and == never meet it.
+_records: dict[int, tuple[weakref.ref[Any], tuple[_Record, dict[str, Any]]]] = {}
+
+
+def _remember(store: Any, recorded: tuple[_Record, dict[str, Any]]) -> None:
+    key = id(store)
+
+    def forget(_: Any, key: int = key) -> None:
+        entry = _records.get(key)
+        if entry is not None and entry[0]() is None:
+            del _records[key]
+
+    _records[key] = (weakref.ref(store, forget), recorded)
+
+
+def _recorded(store: Any) -> tuple[_Record, dict[str, Any]] | None:
+    entry = _records.get(id(store))
+    return entry[1] if entry is not None and entry[0]() is store else None
 
 
 def composed_class(base: type) -> type:
     known = _variants.get(base)
     if known is not None:
         return known
-    namespace = {"__slots__": (_SLOT,), "__module__": base.__module__, "__qualname__": base.__qualname__,
-                 "__doc__": base.__doc__, "__reduce_ex__": _reduce, "__setstate__": _setstate,
+    namespace = {"__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
+                 "__doc__": base.__doc__, "__reduce_ex__": _reduce, "__getstate__": _getstate,
+                 "__setstate__": _setstate,
                  # how a pickle names this class, which no module holds: made again from base
                  "__tarvel_recipe__": (composed_class, base)}
     metaclass: Any = type(base)
     variant: type = metaclass(base.__name__, (base,), namespace)
-    _store.read_slots(variant)
+    if issubclass(base, _store.public_class() or ()):
+        _store.read_slots(variant)
     _variants[base] = variant
     return variant
 
 
+def _getstate(self: Any) -> tuple[dict[str, Any], dict[str, Any]]:
+    return dict(vars(self)), {_SLOT: _recorded(self)}
+
+
 def _reduce(self: Any, protocol: int) -> tuple[Any, ...]:
-    return _new_composed, (type(self).__base__,), (dict(vars(self)), getattr(self, _SLOT, None))
+    return _new_composed, (type(self).__base__,), self.__getstate__()
 
 
-def _setstate(self: Any, state: tuple[dict[str, Any], Any]) -> None:
-    variables, recorded = state
+def _setstate(self: Any, state: tuple[dict[str, Any], dict[str, Any]]) -> None:
+    variables, extra = state
     vars(self).update(variables)
-    if recorded is not None:
-        object.__setattr__(self, _SLOT, recorded)
+    if extra.get(_SLOT) is not None:
+        _remember(self, extra[_SLOT])
 
 
 def _new_composed(base: type) -> Any:
@@ -299,10 +387,6 @@ def _new_composed(base: type) -> Any:
 
 
 # -- asking where a value came from ----------------------------------------------------------
-
-def _recorded(store: Any) -> tuple[_Record, dict[str, Any]] | None:
-    return getattr(store, _SLOT, None) if isinstance(store, TarvelVarMain) else None
-
 
 def _text(path: Path) -> str:
     return "$." + ".".join(map(str, path)) if path else "$"

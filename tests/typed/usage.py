@@ -4,8 +4,8 @@ from collections.abc import ItemsView, KeysView, Mapping, MutableMapping
 from dataclasses import dataclass
 from typing import Any
 
-from tarvel_var import (FrozenError, InterpolationError, TarvelVar, TarvelVarMain, ValidationError,
-                        is_frozen)
+from tarvel_var import (MISSING, Change, FrozenError, InterpolationError, Origin, TarvelVar, TarvelVarMain,
+                        ValidationError, diff, is_frozen, origin, origins)
 
 
 class Settings(TarvelVar):
@@ -95,6 +95,14 @@ def features(text: str) -> tuple[int, Database, bool]:
     except (ValidationError, InterpolationError) as error:
         print(error)
     return hash(cfg.freeze()), database, is_frozen(cfg)
+
+
+def layered(path: str) -> list[str]:
+    cfg = TarvelVar.compose(path, {"debug": True}, env="APP", environ={}, overrides=["db.port=1"])
+    where: Origin | None = origin(cfg, "$.debug")
+    lines = [f"{p} # {o}" for p, o in origins(cfg).items()]
+    changes: list[Change] = diff(cfg, {"debug": False})
+    return lines + [str(where), *(c.path for c in changes if c.old is not MISSING)]
 
 
 def core() -> TarvelVarMain:
