@@ -303,7 +303,7 @@ def compose(options: Any) -> Any:
     from . import TarvelVar
     from .layers import Text
 
-    sources = []
+    sources: list[Any] = []
     for file in options.files or [None]:
         data, source = read_input(file)
         sources.append(Text(source, files.decode(data, source), format_for(file, options.format)))

@@ -129,7 +129,8 @@ def _held(container: Any, key: Any) -> Any:
     if isinstance(container, list):
         return container[key]
     if isinstance(container, TarvelVarMain):
-        return vars(container).get(key, paths.MISSING) if key in container else paths.MISSING
+        store: Any = container
+        return vars(store).get(key, paths.MISSING) if key in store else paths.MISSING
     return container.get(key, paths.MISSING)
 
 
