@@ -25,11 +25,12 @@ def _entries(value: Any) -> dict[Any, Any]:
 
 
 def _kind(value: Any) -> Any:
+    # sections, lists and other values; two values of one kind are equal when == says so
     if isinstance(value, (TarvelVarMain, Mapping)):
         return Mapping
     if isinstance(value, (list, tuple)):
         return list
-    return type(value)
+    return object
 
 
 def _plain(value: Any) -> Any:

@@ -94,7 +94,8 @@ def test_a_value_changed_after_composing_has_no_origin():
 
 DIFFS = [
     ({"a": 1, "b": {"c": 1}}, {"a": 1, "b": {"c": 1}}, []),
-    ({"a": 1, "d": True}, {"a": True, "e": None}, [("$.a", 1, True), ("$.d", True, MISSING), ("$.e", MISSING, None)]),
+    ({"a": 1, "d": True}, {"a": "1", "e": None}, [("$.a", 1, "1"), ("$.d", True, MISSING), ("$.e", MISSING, None)]),
+    ({"a": 1, "b": [1], "c": 2}, {"a": 1.0, "b": [True], "c": 3}, [("$.c", 2, 3)]),  # == decides
     ({"l": [1, 2, 3]}, {"l": [1, 5]}, [("$.l.1", 2, 5), ("$.l.2", 3, MISSING)]),
     ({"l": [1]}, {"l": [1, {"x": 1}]}, [("$.l.1", MISSING, {"x": 1})]),
     ({"s": {"x": 1}}, {"s": [1]}, [("$.s", {"x": 1}, [1])]),
