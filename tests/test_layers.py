@@ -8,7 +8,7 @@ import sys
 import pytest
 from hypothesis import given, strategies as st
 
-from conftest import scalars
+from conftest import assert_no_leak, scalars
 from tarvel_var import (MISSING, Change, LayerError, Origin, TarvelVar, diff, is_frozen, origin,
                         origins, paths)
 
@@ -81,6 +81,17 @@ def test_origins_name_the_layer_and_line(files):
                   pickle.loads(pickle.dumps(s)), copy.deepcopy(s)]:
         assert origin(clone, "$.db.name") == Origin("prod.yaml", 2) and clone == s
     assert is_frozen(pickle.loads(pickle.dumps(s)))
+
+
+def test_no_leaks_in_composing_and_asking():
+    layer = {"a": {"b": [1, {"c": "x"}]}}
+    override = "a.b.0=2"
+
+    def work():
+        s = TarvelVar.compose(layer, {"a": {"d": 1}}, overrides=[override])
+        origins(s), origin(s, "$.a.b.1.c"), diff(s, layer), pickle.loads(pickle.dumps(s))
+
+    assert_no_leak(work, layer, override)
 
 
 def test_a_value_changed_after_composing_has_no_origin():
