@@ -20,7 +20,8 @@ from .frozen import FrozenError, is_frozen
 from .references import InterpolationError
 from .schemas import ValidationError
 from .diff import MISSING, Change, diff
-from .layers import LayerError, Origin, origin, origins
+from .layers import LayerError
+from .origins import Origin, origin, origins
 
 if TYPE_CHECKING:
     import os

@@ -471,7 +471,7 @@ class Printer:
                             default=files.iso_time, str_keys=True)
 
     def origins(self) -> str:
-        from .layers import origins
+        from .origins import origins
 
         if self.selected is paths.MISSING:
             raise CliError(f"--origins: {self.selected_path} is nothing")

@@ -11,7 +11,7 @@ from __future__ import annotations
 from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, NoReturn
 
-from . import _store
+from ._store import public_class, public_method, read_slots
 from .var_main import TarvelVarMain
 
 if TYPE_CHECKING:
@@ -68,14 +68,13 @@ def refuse(store: object, change: str, key: object = None) -> NoReturn:
 
 def _refusal(name: str) -> Callable[..., NoReturn]:
     change = _CHANGES[name]
-
-    names_key = change not in ("initialise", "set up")
+    names_key = change not in ("initialise", "set up")  # these take no key of the store
 
     def refused(self: Any, *args: Any, **kwargs: Any) -> NoReturn:
         refuse(self, change, _named_key(args, kwargs) if names_key else None)
 
     refused.__name__ = refused.__qualname__ = name
-    return _store.public_method(refused) if name in _PUBLIC else refused
+    return public_method(refused) if name in _PUBLIC else refused
 
 
 def _frozen_hash(self: Any) -> int:
@@ -130,9 +129,9 @@ def frozen_class(base: type) -> type:
         namespace["__or__"] = _or
     metaclass: Any = type(base)
     variant: type = metaclass(base.__name__, (base,), namespace)
-    public = _store.public_class()
+    public = public_class()
     if public is not None and issubclass(base, public):
-        _store.read_slots(variant)
+        read_slots(variant)
     _variants[base] = variant
     return variant
 
@@ -177,7 +176,7 @@ class _Plan:
                 return value
             return tuple(items)
         if isinstance(value, dict):  # only the inherit flag keeps one: what a store makes of it
-            factory: Any = _store.public_class()
+            factory: Any = public_class()
             section = factory(value)
             self.store(section)
             return section

@@ -14,7 +14,7 @@ import re
 from collections.abc import Mapping
 from typing import Any
 
-from . import _store
+from ._store import public_class, reference_sites
 from .var_main import TarvelVarMain
 
 __all__ = ["InterpolationError", "resolve"]
@@ -166,12 +166,12 @@ class _Resolver:
 def resolve(store: Any, environ: Mapping[str, str] | None = None) -> None:
     """Replaces in place every text of `store` that holds references by what they refer to;
     all or nothing."""
-    sites = _store.reference_sites(store)
+    sites = reference_sites(store)
     if not sites:
         return
     resolver = _Resolver(store, sites, os.environ if environ is None else environ)
     values = [resolver.site_value(path) for _, _, path in sites]
-    factory = vars(store).get("_i_c_u", _store.public_class())
+    factory = vars(store).get("_i_c_u", public_class())
     for (container, key, _), value in zip(sites, values):
         if isinstance(container, TarvelVarMain):
             setattr(container, key, value)

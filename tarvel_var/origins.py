@@ -1,0 +1,224 @@
+"""Where each value of a composed store was set.
+
+A composed store is an instance of a "composed variant" of its class: a subclass of the same
+name and layout. Its record is kept beside it, by the store's identity, and copies and pickles
+of it carry the record, while `to_dict()`, `==` and every read go on as for any store; a store
+that was not composed holds nothing.
+"""
+
+from __future__ import annotations
+
+import weakref
+from typing import Any, NamedTuple
+
+from ._store import public_class, read_slots
+from .paths import MISSING, child
+from .paths import steps as path_steps
+from .var_main import TarvelVarMain
+
+__all__ = ["Layer", "Origin", "Record", "composed_class", "origin", "origins", "remember"]
+
+Path = tuple[Any, ...]
+_SLOT = "__tarvel_origins__"
+
+
+class Origin(NamedTuple):
+    """Where a value was set: a file (`source`, and the 1-based `line` where the format can
+    tell it), an environment variable or an override (`detail`), or a mapping argument."""
+    source: str
+    line: int | None = None
+    detail: str | None = None
+
+    def __str__(self) -> str:
+        if self.line is not None:
+            return f"{self.source}:{self.line}"
+        return f"{self.source} {self.detail}" if self.detail is not None else self.source
+
+
+class Layer:
+    """One source of values, and how it names the place of each."""
+
+    def __init__(self, origin: Origin, lines: dict[Path, int] | None = None) -> None:
+        self.origin, self.lines = origin, lines or {}
+
+    def at(self, path: Path) -> Origin:
+        if not self.lines:
+            return self.origin
+        for end in range(len(path), 0, -1):
+            line = self.lines.get(path[:end])
+            if line is not None:
+                return self.origin._replace(line=line)
+        return self.origin
+
+
+class Record:
+    """Which layer set each place of the document whole (`setter`), and which last merged
+    into it or set something below it (`touched`), as a tree that follows the document's
+    own: replacing a value drops what was recorded below it."""
+
+    __slots__ = ("setter", "touched", "below")
+
+    def __init__(self, setter: Layer | None = None) -> None:
+        self.setter: Layer | None = setter
+        self.touched: Layer | None = None
+        self.below: dict[Any, Record] = {}
+
+    def __reduce__(self) -> Any:
+        return _restore_record, (self.setter, self.touched, self.below)
+
+
+def _restore_record(setter: Layer | None, touched: Layer | None, below: dict[Any, Record]) -> Record:
+    record = Record(setter)
+    record.touched, record.below = touched, below
+    return record
+
+
+def path_text(path: Path) -> str:
+    return "$." + ".".join(map(str, path)) if path else "$"
+
+
+# -- the composed variant of a class ---------------------------------------------------------
+
+_variants: dict[type, type] = {}
+# The record of each composed store, by its id while it lives: kept beside the store rather
+# than in it, so that a store becomes composed by a change of class alone, and reads, writes,
+# to_dict() and == never meet it.
+_records: dict[int, tuple[weakref.ref[Any], tuple[Record, dict[str, Any]]]] = {}
+
+
+def remember(store: Any, recorded: tuple[Record, dict[str, Any]]) -> None:
+    key = id(store)
+
+    def forget(_: Any, key: int = key) -> None:
+        entry = _records.get(key)
+        if entry is not None and entry[0]() is None:
+            del _records[key]
+
+    _records[key] = (weakref.ref(store, forget), recorded)
+
+
+def _recorded(store: Any) -> tuple[Record, dict[str, Any]] | None:
+    entry = _records.get(id(store))
+    return entry[1] if entry is not None and entry[0]() is store else None
+
+
+def composed_class(base: type) -> type:
+    known = _variants.get(base)
+    if known is not None:
+        return known
+    namespace = {"__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
+                 "__doc__": base.__doc__, "__reduce_ex__": _reduce, "__getstate__": _getstate,
+                 "__setstate__": _setstate,
+                 # how a pickle names this class, which no module holds: made again from base
+                 "__tarvel_recipe__": (composed_class, base)}
+    metaclass: Any = type(base)
+    variant: type = metaclass(base.__name__, (base,), namespace)
+    if issubclass(base, public_class() or ()):
+        read_slots(variant)
+    _variants[base] = variant
+    return variant
+
+
+def _getstate(self: Any) -> tuple[dict[str, Any], dict[str, Any]]:
+    return dict(vars(self)), {_SLOT: _recorded(self)}
+
+
+def _reduce(self: Any, protocol: int) -> tuple[Any, ...]:
+    return _new_composed, (type(self).__base__,), self.__getstate__()
+
+
+def _setstate(self: Any, state: tuple[dict[str, Any], dict[str, Any]]) -> None:
+    variables, extra = state
+    vars(self).update(variables)
+    if extra.get(_SLOT) is not None:
+        remember(self, extra[_SLOT])
+
+
+def _new_composed(base: type) -> Any:
+    variant: Any = composed_class(base)
+    return variant.__new__(variant)
+
+
+# -- asking where a value came from ----------------------------------------------------------
+
+def _same(value: Any, snapshot: Any) -> bool:
+    """Whether `value` is still what composing left there."""
+    if snapshot is MISSING:
+        return False
+    if isinstance(value, TarvelVarMain):
+        return isinstance(snapshot, dict)
+    if isinstance(value, (list, tuple)):
+        from .files import plain_of
+
+        return isinstance(snapshot, list) and plain_of(value) == snapshot
+    return type(value) is type(snapshot) and value == snapshot
+
+
+def origin(store: Any, path: str) -> Origin | None:
+    """Where the value at `path` of a composed store was set; None for a store that was not
+    composed, or a value the program changed since. KeyError when nothing is at `path`."""
+    steps = path_steps(path if path.startswith("$") else "$." + path)
+    if steps is None:
+        raise KeyError(path)
+    # the path with list indices as ints (counted from the start), as the record keeps them
+    typed: list[Any] = []
+    value = store
+    for step in steps:
+        below = child(value, step)
+        if below is MISSING:
+            raise KeyError(path)
+        typed.append(int(step) % len(value) if isinstance(value, (list, tuple)) else step)
+        value = below
+    recorded = _recorded(store)
+    if recorded is None:
+        return None
+    node: Record | None
+    node, snapshot = recorded
+    setter = node.setter
+    for key in typed:
+        snapshot = _below(snapshot, key)
+        node = node.below.get(key) if node is not None else None
+        if node is not None and node.setter is not None:
+            setter = node.setter
+    layer = (node.touched or node.setter) if node is not None else setter
+    if layer is None or not _same(value, snapshot):
+        return None
+    return (setter if layer is setter else layer).at(tuple(typed))
+
+
+def _below(snapshot: Any, key: Any) -> Any:
+    if isinstance(snapshot, dict):
+        return snapshot.get(key, MISSING)
+    if isinstance(snapshot, list) and isinstance(key, int) and key < len(snapshot):
+        return snapshot[key]
+    return MISSING
+
+
+def origins(store: Any) -> dict[str, Origin | None]:
+    """Every leaf's "$." path in document order, with its origin()."""
+    recorded = _recorded(store)
+    found: dict[str, Origin | None] = {}
+    stack: list[tuple[Path, Any, Any, Record | None, Layer | None]] = [
+        ((), store, recorded[1] if recorded else None, recorded[0] if recorded else None, None)]
+    while stack:
+        path, value, snapshot, node, layer = stack.pop()
+        if node is not None and node.setter is not None:
+            layer = node.setter
+        entries: list[tuple[Any, Any]]
+        if isinstance(value, TarvelVarMain):
+            entries = list(value._mv_items())
+        elif isinstance(value, (list, tuple)):
+            entries = list(enumerate(value))
+        else:
+            entries = []
+        if not entries:
+            # an empty section or list is a place some layer set or merged into
+            here = (node.touched or node.setter) if node is not None else layer
+            same = recorded is not None and _same(value, snapshot)
+            found[path_text(path)] = here.at(path) if same and here is not None else None
+            continue
+        for key, below in reversed(entries):
+            below_snapshot = _below(snapshot, key)
+            below_node = node.below.get(key) if node is not None else None
+            stack.append((path + (key,), below, below_snapshot, below_node, layer))
+    return found
