@@ -50,18 +50,24 @@ PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) {
     return Py_NewRef(Py_NotImplemented);
 }
 
+// The slots that only read: the public class's, and its variants' (frozen, composed).
+capi::SlotWrites reading_slots() {
+    capi::SlotWrites writes;
+    writes.subscript = getitem;
+    writes.length = length_slot;
+    writes.contains = contains_slot;
+    writes.iterate = iter_slot;
+    writes.compare = richcompare_slot;
+    return writes;
+}
+
 }  // namespace
 
 setattrofunc direct_setattr_slot() { return setattr_slot; }
 
 void install_direct_slots(PyObject* cls) {
-    capi::SlotWrites writes;
-    writes.subscript = getitem;
+    capi::SlotWrites writes = reading_slots();
     writes.assign_item = assign_slot;
-    writes.length = length_slot;
-    writes.contains = contains_slot;
-    writes.iterate = iter_slot;
-    writes.compare = richcompare_slot;
     writes.init = init_from_tuple;
     writes.set_attribute = setattr_slot;
     writes.bitwise_or = or_op;
@@ -69,8 +75,8 @@ void install_direct_slots(PyObject* cls) {
     capi::write_slots(reinterpret_cast<PyTypeObject*>(cls), writes);
 }
 
-// The frozen variant of a class reads as the class does: its reading slots are the same C
-// functions (the variant's writing methods are refusals written in Python).
+// A variant of the public class (frozen, composed) reads as the class does: its reading slots
+// are the same C functions. What it writes, it writes through its own methods.
 PyObject* install_read_slots(PyObject*, PyObject* cls) {
     PyTypeObject* public_type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
     if (!PyType_Check(cls) || public_type == nullptr ||
@@ -78,13 +84,7 @@ PyObject* install_read_slots(PyObject*, PyObject* cls) {
         PyErr_SetString(PyExc_TypeError, "read_slots() takes a subclass of the public class");
         return nullptr;
     }
-    capi::SlotWrites writes;
-    writes.subscript = getitem;
-    writes.length = length_slot;
-    writes.contains = contains_slot;
-    writes.iterate = iter_slot;
-    writes.compare = richcompare_slot;
-    capi::write_slots(reinterpret_cast<PyTypeObject*>(cls), writes);
+    capi::write_slots(reinterpret_cast<PyTypeObject*>(cls), reading_slots());
     return Py_NewRef(Py_None);
 }
 
