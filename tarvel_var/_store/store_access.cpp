@@ -261,10 +261,31 @@ bool find_variable(PyObject* self, PyObject* name, Ref* value) {
     return true;
 }
 
+namespace {
+
+bool leads_with_internal_names(PyObject* dict) noexcept {
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        if (!PyDict_Next(dict, &pos, &key, &value) || !PyUnicode_Check(key) || !is_internal_name(key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 Py_ssize_t count_variables(PyObject* self) {
     if (Ref dict = variables_dict(self)) {
-        if (DictEntry* known = known_state(dict.get()); known != nullptr && known->internal >= 0) {
-            return PyDict_GET_SIZE(dict.get()) - known->internal;
+        DictEntry* known = known_state(dict.get());  // the listing has just looked at the dict
+        if (known != nullptr && known->internal >= 0) return PyDict_GET_SIZE(dict.get()) - known->internal;
+        // Set-up writes the internal variables first, and a dict's keys are distinct: when the
+        // four lead, no other entry is one (the walks of many stores, as ==, meet each once).
+        if (leads_with_internal_names(dict.get())) {
+            if (known != nullptr) known->internal = 4;
+            return PyDict_GET_SIZE(dict.get()) - 4;
         }
         // An entry equal to an internal name is one entry: a dict holds one per equal key.
         const std::uint64_t version = capi::dict_version(dict.get());
