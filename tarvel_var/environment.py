@@ -9,10 +9,12 @@ it is not.
 from __future__ import annotations
 
 import os
-from collections.abc import Mapping
-from typing import Any
+from collections.abc import Iterable, Iterator, Mapping
+from typing import Any, TypeVar
 
-__all__ = ["EnvError", "from_env", "overrides"]
+_T = TypeVar("_T")
+
+__all__ = ["EnvError", "from_env", "overrides", "shallow_first", "variables"]
 
 
 class EnvError(ValueError):
@@ -49,6 +51,28 @@ def value_of(text: str, variable: str = "the value") -> Any:
         return text
 
 
+def variables(prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
+              lower: bool = True) -> Iterator[tuple[list[str], str, str]]:
+    """The name parts, name and text of each variable that starts with `prefix` and `_`, in
+    the environment's order; EnvError for a variable with an empty name part."""
+    environ = os.environ if environ is None else environ
+    start = prefix if prefix.endswith("_") else prefix + "_"
+    for variable, text in environ.items():
+        if not variable.startswith(start):
+            continue
+        parts = variable[len(start):].split(sep)
+        if "" in parts:
+            raise EnvError(f"{variable}: empty name part (a separator {sep!r} at an "
+                           "end or doubled, or nothing after the prefix)")
+        yield [part.lower() for part in parts] if lower else parts, variable, text
+
+
+def shallow_first(entries: Iterable[tuple[list[str], str, _T]]) -> list[tuple[list[str], str, _T]]:
+    # Shallower settings first, so that APP_DB='{"host": "h"}' and APP_DB__PORT=1 apply the
+    # same way whatever order the environment lists them in.
+    return sorted(entries, key=lambda entry: (len(entry[0]), entry[1]))
+
+
 def overrides(prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
               lower: bool = True) -> dict[str, Any]:
     """The settings named by the variables that start with `prefix` and `_`, as a plain
@@ -59,22 +83,8 @@ def overrides(prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None
         raise ValueError("the prefix must not be empty: every variable would be a setting")
     if not sep:
         raise ValueError("the separator must not be empty")
-    environ = os.environ if environ is None else environ
-    start = prefix if prefix.endswith("_") else prefix + "_"
-    entries = []
-    for variable, text in environ.items():
-        if not variable.startswith(start):
-            continue
-        parts = variable[len(start):].split(sep)
-        if "" in parts:
-            raise EnvError(f"{variable}: empty name part (a separator {sep!r} at an "
-                                    "end or doubled, or nothing after the prefix)")
-        if lower:
-            parts = [part.lower() for part in parts]
-        entries.append((parts, variable, value_of(text, variable)))
-    # Shallower settings first, so that APP_DB='{"host": "h"}' and APP_DB__PORT=1 merge
-    # the same way whatever order the environment lists them in.
-    entries.sort(key=lambda entry: (len(entry[0]), entry[1]))
+    entries = shallow_first((parts, variable, value_of(text, variable))
+                            for parts, variable, text in variables(prefix, sep=sep, environ=environ, lower=lower))
     settings: dict[str, Any] = {}
     origin: dict[tuple[str, ...], str] = {}
     for parts, variable, value in entries:

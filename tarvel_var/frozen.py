@@ -11,7 +11,8 @@ from __future__ import annotations
 from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, NoReturn
 
-from ._store import public_class, public_method, read_slots
+from ._store import public_class, public_method
+from .variants import variant_class
 from .var_main import TarvelVarMain
 
 if TYPE_CHECKING:
@@ -81,15 +82,6 @@ def _frozen_hash(self: Any) -> int:
     return hash_value(self, "$")
 
 
-def _reduce(self: Any, protocol: int) -> tuple[Any, ...]:
-    # made first and filled after, so that copies and pickles of stores that hold themselves
-    # keep their cycles, as for any object; the state holds the slots of a subclass, if any
-    state = self.__getstate__()
-    base = type(self).__base__
-    recipe = getattr(base, "__tarvel_recipe__", base)  # a variant of another kind is made again
-    return _new_frozen, (recipe,), dict(state) if isinstance(state, dict) else state
-
-
 def _setstate(self: Any, state: Any) -> None:
     restore = getattr(type(self).__base__, "__setstate__", None)
     if restore is not None:  # a variant of another kind restores what it keeps itself
@@ -109,37 +101,15 @@ def _or(self: Any, other: Any) -> Any:
     return freeze(merged)
 
 
-_variants: dict[type, type] = {}
-
-
 def frozen_class(base: type) -> type:
     """The frozen variant of `base` (made once per class)."""
-    known = _variants.get(base)
-    if known is not None:
-        return known
-    namespace: dict[str, Any] = {
-        "__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
-        "__doc__": base.__doc__, "__tarvel_frozen__": True, "__hash__": _frozen_hash,
-        "__reduce_ex__": _reduce, "__setstate__": _setstate,
-    }
+    own: dict[str, Any] = {"__tarvel_frozen__": True, "__hash__": _frozen_hash, "__setstate__": _setstate}
     for name in _CHANGES:
         if name in ("__setattr__", "__delattr__") or hasattr(base, name):
-            namespace[name] = _refusal(name)
+            own[name] = _refusal(name)
     if hasattr(base, "__or__"):
-        namespace["__or__"] = _or
-    metaclass: Any = type(base)
-    variant: type = metaclass(base.__name__, (base,), namespace)
-    public = public_class()
-    if public is not None and issubclass(base, public):
-        read_slots(variant)
-    _variants[base] = variant
-    return variant
-
-
-def _new_frozen(recipe: Any) -> Any:
-    base = recipe[0](recipe[1]) if isinstance(recipe, tuple) else recipe
-    variant: Any = frozen_class(base)
-    return variant.__new__(variant)
+        own["__or__"] = _or
+    return variant_class(base, frozen_class, own)
 
 
 # -- freezing ------------------------------------------------------------------------------
@@ -159,6 +129,7 @@ class _Plan:
         frozen_class(type(store))  # made now: a class that cannot be made fails the freeze
         replaced: dict[str, Any] = {}
         self.stores.append((store, replaced))
+        # every entry, not only what the listing gives: nothing reachable may stay changeable
         for key, value in list(vars(store).items()):
             if key in _INTERNAL:
                 continue
@@ -212,11 +183,11 @@ def thawed(store: Any, data: Any = None) -> Any:
 # -- hashing -------------------------------------------------------------------------------
 
 def hash_value(value: Any, path: str) -> int:
-    """The hash of a frozen value, agreeing with the stores' equality (which ignores key order
-    and takes a store as equal to a dict of the same content)."""
+    """The hash of a frozen value, agreeing with the stores' equality (which compares the
+    variables the listing gives, ignores key order and takes a store as equal to a dict of the
+    same content)."""
     if isinstance(value, TarvelVarMain):
-        return hash(frozenset((key, hash_value(item, f"{path}.{key}"))
-                              for key, item in vars(value).items() if key not in _INTERNAL))
+        return hash(frozenset((key, hash_value(item, f"{path}.{key}")) for key, item in value._mv_items()))
     if isinstance(value, tuple):
         return hash(tuple(hash_value(item, f"{path}.{index}") for index, item in enumerate(value)))
     try:

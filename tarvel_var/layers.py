@@ -8,10 +8,10 @@ from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 from .formats import LoadError, decode, detect, format_of, yaml_lines
-from .paths import MISSING
+from .paths import MISSING, path_text, put
 from .paths import steps as path_steps
-from .environment import EnvError, value_of
-from .origins import Origin, Path, Layer, Record, composed_class, path_text, remember
+from .environment import shallow_first, value_of, variables
+from .origins import Layer, Origin, Path, Record, composed_class, remember
 from .var_main import TarvelVarMain
 
 if TYPE_CHECKING:
@@ -77,12 +77,8 @@ def _held(container: Any, key: Any) -> Any:
 
 
 def _put(root: Any, container: Any, key: Any, value: Any) -> Any:
-    """Puts `value` under `key`, converted as the store converts what it takes in, and
-    returns what is held there now."""
-    if isinstance(container, list):
-        container[key] = root._set_list([value])[0]
-    else:
-        container[key] = value
+    """Puts `value` under `key` as a path assignment does, and returns what is held there now."""
+    put(root, container, key, value)
     return _held(container, key)
 
 
@@ -173,22 +169,6 @@ def _override(root: Any, record: Record, steps: list[str], text: str, layer: Lay
         container = held
 
 
-def _environment(prefix: str, environ: Mapping[str, str]) -> list[tuple[list[str], str, str]]:
-    start = prefix if prefix.endswith("_") else prefix + "_"
-    found = []
-    for variable, text in environ.items():
-        if not variable.startswith(start):
-            continue
-        parts = variable[len(start):].split("__")
-        if "" in parts:
-            raise EnvError(f"{variable}: empty name part (a separator '__' at an end or doubled, "
-                           "or nothing after the prefix)")
-        found.append(([part.lower() for part in parts], variable, text))
-    # shallower settings first, so that the order the environment lists them in does not matter
-    found.sort(key=lambda entry: (len(entry[0]), entry[1]))
-    return found
-
-
 def _override_steps(text: str) -> tuple[list[str], str]:
     name, sep, value = text.partition("=")
     parts = path_steps(name if name.startswith("$") else "$." + name) if sep and name else None
@@ -210,16 +190,14 @@ def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None
     gc.disable()
     try:
         store, record = _composed(cls, sources, env, overrides, environ, flags)
-        if resolve:
-            store.resolve(environ)
-        if schema is not None:
-            store = store.validate(schema)
+        # then what load() does after building: resolve, schema, freeze
+        store = store._finish(resolve, schema, bool(flags.get("frozen")), environ)
         # what composing left, so that origin() never names a layer for a value it did not set
         remember(store, (record, store.to_dict()))
     finally:
         if collecting:
             gc.enable()
-    return store.freeze() if flags.get("frozen") else store
+    return store
 
 
 def _composed(cls: Any, sources: Iterable[Any], env: str | Iterable[str] | None, overrides: Iterable[str],
@@ -240,7 +218,7 @@ def _composed(cls: Any, sources: Iterable[Any], env: str | Iterable[str] | None,
     if store is None:
         store = cls(**flags)
     for prefix in [env] if isinstance(env, str) else env or []:
-        for steps, variable, text in _environment(prefix, os.environ if environ is None else environ):
+        for steps, variable, text in shallow_first(variables(prefix, environ=environ)):
             _override(store, record, steps, text, Layer(Origin("env", detail=variable)), variable)
     for text in overrides:
         steps, value = _override_steps(text)

@@ -11,8 +11,8 @@ from __future__ import annotations
 import weakref
 from typing import Any, NamedTuple
 
-from ._store import public_class, read_slots
-from .paths import MISSING, child
+from .variants import variant_class
+from .paths import MISSING, child, path_text
 from .paths import steps as path_steps
 from .var_main import TarvelVarMain
 
@@ -73,13 +73,8 @@ def _restore_record(setter: Layer | None, touched: Layer | None, below: dict[Any
     return record
 
 
-def path_text(path: Path) -> str:
-    return "$." + ".".join(map(str, path)) if path else "$"
-
-
 # -- the composed variant of a class ---------------------------------------------------------
 
-_variants: dict[type, type] = {}
 # The record of each composed store, by its id while it lives: kept beside the store rather
 # than in it, so that a store becomes composed by a change of class alone, and reads, writes,
 # to_dict() and == never meet it.
@@ -103,28 +98,12 @@ def _recorded(store: Any) -> tuple[Record, dict[str, Any]] | None:
 
 
 def composed_class(base: type) -> type:
-    known = _variants.get(base)
-    if known is not None:
-        return known
-    namespace = {"__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
-                 "__doc__": base.__doc__, "__reduce_ex__": _reduce, "__getstate__": _getstate,
-                 "__setstate__": _setstate,
-                 # how a pickle names this class, which no module holds: made again from base
-                 "__tarvel_recipe__": (composed_class, base)}
-    metaclass: Any = type(base)
-    variant: type = metaclass(base.__name__, (base,), namespace)
-    if issubclass(base, public_class() or ()):
-        read_slots(variant)
-    _variants[base] = variant
-    return variant
+    """The composed variant of `base` (made once per class)."""
+    return variant_class(base, composed_class, {"__getstate__": _getstate, "__setstate__": _setstate})
 
 
 def _getstate(self: Any) -> tuple[dict[str, Any], dict[str, Any]]:
     return dict(vars(self)), {_SLOT: _recorded(self)}
-
-
-def _reduce(self: Any, protocol: int) -> tuple[Any, ...]:
-    return _new_composed, (type(self).__base__,), self.__getstate__()
 
 
 def _setstate(self: Any, state: tuple[dict[str, Any], dict[str, Any]]) -> None:
@@ -132,11 +111,6 @@ def _setstate(self: Any, state: tuple[dict[str, Any], dict[str, Any]]) -> None:
     vars(self).update(variables)
     if extra.get(_SLOT) is not None:
         remember(self, extra[_SLOT])
-
-
-def _new_composed(base: type) -> Any:
-    variant: Any = composed_class(base)
-    return variant.__new__(variant)
 
 
 # -- asking where a value came from ----------------------------------------------------------

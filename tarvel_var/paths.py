@@ -14,7 +14,7 @@ from typing import Any
 
 from .var_main import TarvelVarMain
 
-__all__ = ["MISSING", "PathError", "assign", "leaf_paths", "lookup", "remove", "steps"]
+__all__ = ["MISSING", "PathError", "assign", "leaf_paths", "lookup", "path_text", "put", "remove", "steps"]
 
 MISSING: Any = type("Missing", (), {"__repr__": lambda self: "MISSING"})()
 _INDEX = re.compile(r"-?[0-9]+")
@@ -38,6 +38,11 @@ def steps(path: str) -> list[str] | None:
     if "" in parts:
         raise PathError(f"{path}: empty step in the path")
     return parts
+
+
+def path_text(path: tuple[Any, ...]) -> str:
+    """The "$." path of a tuple of keys and indices."""
+    return "$." + ".".join(map(str, path)) if path else "$"
 
 
 def _index(step: str) -> int | None:
@@ -111,20 +116,25 @@ def assign(root: Any, path: str, value: Any) -> None:
 
 
 def _put(root: Any, container: Any, step: str, value: Any, trail: str) -> None:
+    put(root, container, _list_index(container, step, trail) if isinstance(container, list) else step, value)
+
+
+def put(root: Any, container: Any, key: Any, value: Any) -> None:
+    """Sets `key` of `container` (a store, a dict, or a list by index) below `root` to `value`,
+    converted as the store converts what it takes in; a store checks the key as item
+    assignment does."""
     if isinstance(container, TarvelVarMain):
         store: Any = container
         if hasattr(type(store), "__setitem__"):
-            store[step] = value  # the public class: converted as item assignment converts
+            store[key] = value  # the public class: converted as item assignment converts
         else:
-            store._mv_set(step, value)
-    elif isinstance(container, dict):
-        container[step] = value
-    else:
-        index = _list_index(container, step, trail)
+            store._mv_set(key, value)
+    elif isinstance(container, list):
         # Items of a store's lists are kept converted (dicts as stores), as the store
         # itself converts what it takes in.
-        is_store = isinstance(root, TarvelVarMain)
-        container[index] = root._set_list([value])[0] if is_store else value
+        container[key] = root._set_list([value])[0] if isinstance(root, TarvelVarMain) else value
+    else:
+        container[key] = value
 
 
 def _list_index(container: list[Any], step: str, trail: str) -> int:

@@ -14,12 +14,12 @@ import re
 from collections.abc import Mapping
 from typing import Any
 
-from ._store import public_class, reference_sites
+from ._store import reference_sites
+from .paths import MISSING, child, path_text
 from .var_main import TarvelVarMain
 
 __all__ = ["InterpolationError", "resolve"]
 
-_INTERNAL = frozenset(TarvelVarMain._skip())
 # a literal "$${", a reference, or the start of one that never closes
 _TOKEN = re.compile(r"\$\$\{|\$\{([^}]*)\}|\$\{")
 
@@ -28,10 +28,6 @@ Path = tuple[Any, ...]
 
 class InterpolationError(ValueError):
     """A reference that cannot be resolved: missing, malformed, or part of a cycle."""
-
-
-def path_text(path: Path) -> str:
-    return "$." + ".".join(str(step) for step in path) if path else "$"
 
 
 class _Reference:
@@ -124,34 +120,20 @@ class _Resolver:
         current: Any = self.root
         path: Path = ()
         for step in body.removeprefix("$.").split("."):
-            key = self.step(current, step)
-            if key is None:
+            in_list = isinstance(current, (list, tuple))
+            below = child(current, step) if step.isdigit() or not in_list else MISSING
+            if below is MISSING:
                 raise InterpolationError(f"{where}: {reference.text}: nothing at {path_text(path + (step,))}")
-            path += (key,)
-            current = self.site_value(path) if path in self.sites else self.child(current, key)
+            path += (int(step) if in_list else step,)
+            current = self.site_value(path) if path in self.sites else below
         return self.plain(current, path)
-
-    @staticmethod
-    def step(current: Any, step: str) -> Any:
-        """The key or index `step` names in `current`, when it holds one."""
-        if isinstance(current, TarvelVarMain):
-            return step if step not in _INTERNAL and step in vars(current) else None
-        if isinstance(current, dict):
-            return step if step in current else None
-        if isinstance(current, (list, tuple)) and step.isdigit() and int(step) < len(current):
-            return int(step)
-        return None
-
-    @staticmethod
-    def child(current: Any, key: Any) -> Any:
-        return vars(current)[key] if isinstance(current, TarvelVarMain) else current[key]
 
     def plain(self, value: Any, path: Path) -> Any:
         """A section or list as new plain data, its references resolved; any other value as
         it is."""
         if isinstance(value, TarvelVarMain):
             return {key: self.plain(self.at(path + (key,), item), path + (key,))
-                    for key, item in vars(value).items() if key not in _INTERNAL}
+                    for key, item in value._mv_items()}
         if isinstance(value, dict):
             return {key: self.plain(item, path + (key,)) for key, item in value.items()}
         if isinstance(value, (list, tuple)):
@@ -171,20 +153,10 @@ def resolve(store: Any, environ: Mapping[str, str] | None = None) -> None:
         return
     resolver = _Resolver(store, sites, os.environ if environ is None else environ)
     values = [resolver.site_value(path) for _, _, path in sites]
-    factory = vars(store).get("_i_c_u", public_class())
     for (container, key, _), value in zip(sites, values):
         if isinstance(container, TarvelVarMain):
+            # a name the store already holds: set as attribute assignment sets it, unchecked,
+            # so that nothing can fail half-way
             setattr(container, key, value)
         else:
-            container[key] = _stored(value, factory)
-
-
-def _stored(value: Any, factory: Any) -> Any:
-    """What a store holds for plain data placed in one of its lists."""
-    if isinstance(value, dict):
-        section = factory()
-        section.merge(value) if hasattr(section, "merge") else section._mv_add(value)
-        return section
-    if isinstance(value, list):
-        return [_stored(item, factory) for item in value]
-    return value
+            container[key] = store._set_list([value])[0]  # converted as the store's lists are

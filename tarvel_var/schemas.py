@@ -48,13 +48,13 @@ class _Checker:
             self.wrapped = True
         self.target = target
         self.adapter = pydantic.TypeAdapter(target)
+        self.failure: Any = pydantic.ValidationError  # caught on every check: looked up once
         self.dumper = pydantic.TypeAdapter(schema) if self.wrapped else self.adapter
 
     def check(self, data: dict[str, Any]) -> Any:
-        pydantic = _pydantic()
         try:
             result = self.adapter.validate_python({"value": data} if self.wrapped else data)
-        except pydantic.ValidationError as error:
+        except self.failure as error:
             raise ValidationError([self.problem(e) for e in error.errors()]) from None
         return result.value if self.wrapped else result
 

@@ -1,5 +1,6 @@
 import gc
 import os
+import subprocess
 import sys
 
 import pytest
@@ -107,6 +108,13 @@ def merged(old, new):
         else:
             result[key] = value
     return result
+
+
+def cli(*args, stdin=None, env=None, cwd=None):
+    """The command line run as a user runs it, in a subprocess; `env` adds to the environment."""
+    return subprocess.run([sys.executable, "-P", "-m", "tarvel_var", *args], input=stdin,
+                          capture_output=True, text=True, timeout=120, cwd=cwd,
+                          env={**os.environ, **(env or {})})
 
 
 def outcome(call):

@@ -9,10 +9,9 @@ import tomllib
 import pytest
 import yaml
 
+from conftest import cli as run
 
-def run(*args, stdin=None):
-    return subprocess.run([sys.executable, "-P", "-m", "tarvel_var", *args], input=stdin,
-                          capture_output=True, text=True, timeout=60)
+run_env = run  # the environment given adds to the one the suite runs in
 
 
 def test_default_output_is_the_sample_as_json():
@@ -67,12 +66,6 @@ def test_help_documents_every_option():
 
 
 # -- paths, exit statuses, output styles ------------------------------------------------------
-
-def run_env(*args, stdin=None, env=None):
-    return subprocess.run([sys.executable, "-P", "-m", "tarvel_var", *args], input=stdin,
-                          capture_output=True, text=True, timeout=120,
-                          env={**os.environ, **(env or {})})
-
 
 @pytest.mark.parametrize("args, stdin, status, stdout, stderr", [
     (["--get", "$.database.replicas.0.host"], None, 0, '"replica-1.internal"\n', ""),

@@ -2,13 +2,11 @@
 
 import copy
 import pickle
-import subprocess
-import sys
 
 import pytest
 from hypothesis import given, strategies as st
 
-from conftest import assert_no_leak, scalars
+from conftest import assert_no_leak, cli, scalars
 from tarvel_var import (MISSING, Change, LayerError, Origin, TarvelVar, diff, is_frozen, origin,
                         origins, paths)
 
@@ -157,8 +155,7 @@ def test_applying_a_diff_gives_the_other_and_composing_one_source_loads_it(a, b)
 
 def test_command_line_composes_prints_origins_and_diffs(files):
     def run(*args, env=None):
-        done = subprocess.run([sys.executable, "-P", "-m", "tarvel_var", *args], capture_output=True,
-                              text=True, timeout=60, cwd=files, env={"PATH": "/usr/bin", **(env or {})})
+        done = cli(*args, env=env, cwd=files)
         return done.returncode, done.stdout, done.stderr
 
     assert run("base.toml", "prod.yaml", "--env", "APP", "--set", "db.pool.size=7", "--get", "$.db.pool",

@@ -3,13 +3,11 @@ nothing."""
 
 import copy
 import os
-import subprocess
-import sys
 
 import pytest
 from hypothesis import given
 
-from conftest import assert_no_leak, documents
+from conftest import assert_no_leak, cli, documents
 from tarvel_var import InterpolationError, TarvelVar, is_frozen
 
 ENV = {"HOST": "envhost", "EMPTY": ""}
@@ -88,12 +86,9 @@ def test_loading_resolves_then_freezes(tmp_path):
 
 
 def test_command_line_resolves_after_the_changes():
-    run = subprocess.run([sys.executable, "-P", "-m", "tarvel_var", "-", "--set", "p=7", "--resolve",
-                          "--get", "url", "--raw"], input='{"url": "h:${p}"}', capture_output=True,
-                         text=True, timeout=60)
+    run = cli("-", "--set", "p=7", "--resolve", "--get", "url", "--raw", stdin='{"url": "h:${p}"}')
     assert (run.returncode, run.stdout, run.stderr) == (0, "h:7\n", "")
-    bad = subprocess.run([sys.executable, "-P", "-m", "tarvel_var", "-", "--resolve"], input='{"a": "${b}"}',
-                         capture_output=True, text=True, timeout=60)
+    bad = cli("-", "--resolve", stdin='{"a": "${b}"}')
     assert (bad.returncode, bad.stdout, bad.stderr) == (
         2, "", "tarvel-var: error: $.a: ${b}: nothing at $.b\n")
 

@@ -2,7 +2,6 @@
 as it was."""
 
 import dataclasses
-import subprocess
 import sys
 import typing
 
@@ -10,6 +9,7 @@ import pydantic
 import pytest
 from hypothesis import given, strategies as st
 
+from conftest import cli
 from tarvel_var import TarvelVar, ValidationError, is_frozen, schemas
 
 
@@ -126,6 +126,5 @@ class Db:
 ])
 def test_command_line_schema(tmp_path, args, document, status, stdout, stderr):
     (tmp_path / "cfgmod.py").write_text(SCHEMA_MODULE)
-    run = subprocess.run([sys.executable, "-P", "-m", "tarvel_var", "-", *args], input=document,
-                         capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    run = cli("-", *args, stdin=document, cwd=tmp_path)
     assert (run.returncode, run.stdout, run.stderr) == (status, stdout, stderr)

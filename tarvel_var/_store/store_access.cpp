@@ -213,20 +213,30 @@ Ref plain_instance_dict(PyObject* obj) {
 
 Ref listed_keys(PyObject* self) { return call_store_method(self, names().mv_keys, {}); }
 
+namespace {
+
+// Set-up writes the internal variables first, and a dict's keys are distinct: when the four
+// lead, no other entry is one.
+bool leads_with_internal_names(PyObject* dict) noexcept {
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        if (!PyDict_Next(dict, &pos, &key, &value) || !PyUnicode_Check(key) || !is_internal_name(key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 Ref variable_names(PyObject* self) {
     Ref dict = variables_dict(self);
     if (!dict) return listed_keys(self);
-    // the listing's own answer: the dictionary's keys without the internal variables, which
-    // set-up writes first (a dict's keys are distinct, so when they lead no other is one)
+    // the listing's own answer: the dictionary's keys without the internal variables
     Ref keys = require(PyDict_Keys(dict.get()));
-    const Py_ssize_t size = PyList_GET_SIZE(keys.get());
-    PyObject** items = PySequence_Fast_ITEMS(keys.get());
-    Py_ssize_t leading = 0;
-    while (leading < size && leading < 4 && PyUnicode_CheckExact(items[leading]) &&
-           is_internal_name(items[leading])) {
-        ++leading;
-    }
-    if (leading == 4) {
+    if (leads_with_internal_names(dict.get())) {
         require_status(PyList_SetSlice(keys.get(), 0, 4, nullptr));
         return keys;
     }
@@ -261,28 +271,11 @@ bool find_variable(PyObject* self, PyObject* name, Ref* value) {
     return true;
 }
 
-namespace {
-
-bool leads_with_internal_names(PyObject* dict) noexcept {
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    for (int i = 0; i < 4; ++i) {
-        if (!PyDict_Next(dict, &pos, &key, &value) || !PyUnicode_Check(key) || !is_internal_name(key)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
-
 Py_ssize_t count_variables(PyObject* self) {
     if (Ref dict = variables_dict(self)) {
         DictEntry* known = known_state(dict.get());  // the listing has just looked at the dict
         if (known != nullptr && known->internal >= 0) return PyDict_GET_SIZE(dict.get()) - known->internal;
-        // Set-up writes the internal variables first, and a dict's keys are distinct: when the
-        // four lead, no other entry is one (the walks of many stores, as ==, meet each once).
+        // without lookups: the walks of many stores, as ==, meet each dict once
         if (leads_with_internal_names(dict.get())) {
             if (known != nullptr) known->internal = 4;
             return PyDict_GET_SIZE(dict.get()) - 4;
