@@ -265,8 +265,11 @@ def format_for(file: str | None, given: str | None) -> str | None:
 
 
 def composing(options: Any) -> bool:
-    """Several files, or a question only a composed store answers."""
-    return len(options.files) > 1 or any(kind == "origins" for kind, _ in options.shows)
+    """Several files, a question only a composed store answers, or the environment, which
+    applies as overrides: one file is a composition of one, so that it gives the values that
+    the same file and an empty second one give."""
+    return (len(options.files) > 1 or bool(options.env)
+            or any(kind == "origins" for kind, _ in options.shows))
 
 
 def plain_will_do(options: Any) -> bool:
@@ -299,7 +302,7 @@ def load(options: Any) -> Any:
 
 
 def compose(options: Any) -> Any:
-    """The files composed in order, the environment and `--set` applied as overrides."""
+    """The files composed in order, the environment applied as overrides."""
     from . import TarvelVar
     from .layers import Text
 
@@ -307,18 +310,10 @@ def compose(options: Any) -> Any:
     for file in options.files or [None]:
         data, source = read_input(file)
         sources.append(Text(source, files.decode(data, source), format_for(file, options.format)))
-    overrides = [text for kind, text in options.edits or [] if kind == "set"]
-    return TarvelVar.compose(*sources, env=options.env, overrides=overrides)
+    return TarvelVar.compose(*sources, env=options.env)
 
 
 # -- changing --------------------------------------------------------------------------------
-
-def apply_env(store: Any, prefixes: list[str]) -> None:
-    from .environment import overrides
-
-    for prefix in prefixes:
-        store.merge(overrides(prefix))
-
 
 def apply_edit(store: Any, kind: str, text: str) -> None:
     """One change, made through the store's public methods, which refuse the keys the store
@@ -331,13 +326,19 @@ def apply_edit(store: Any, kind: str, text: str) -> None:
         if not sep or not name:
             raise CliError(f"--set {text}: expected NAME=JSON or $.PATH=JSON")
         parsed = parse_json_arg(value, f"--set {name}")
-        if name.startswith("$"):
-            paths.assign(store, name, parsed)
-        elif "." in name:
-            raise CliError(f"--set {name}: a name cannot contain '.'; to set by path write "
-                           f"'$.{name}={value}'")
+        # a variable of that name, else a path with or without "$." (or jq's ".db.port")
+        path = name if name.startswith("$") else None
+        if path is None and ("." in name or "[" in name) and name not in store:
+            path = "$" + name if name.startswith(".") else "$." + name
+        if path is not None:
+            paths.assign(store, path, parsed)
         else:
             store[name] = parsed
+        from .origins import note_override
+
+        if path is None and "." not in name and "[" not in name:
+            path = f"$.{name}"
+        note_override(store, path, text)  # a name with a dot has no path to be recorded under
         return
     value = parse_json_arg(text, "--merge")
     if not isinstance(value, dict):
@@ -382,6 +383,8 @@ def check_schema(store: Any, text: str) -> Any:
     schema = load_schema(text)
     try:
         return store.validate(schema)
+    except TypeError as error:  # something pydantic cannot check against
+        raise CliError(f"--schema {text}: {error}") from None
     except ValidationError as error:
         for path, message in error.errors:
             print(f"{path}: {' '.join(message.split())}", file=sys.stderr)
@@ -464,24 +467,45 @@ class Printer:
                                 allow_nan=options.allow_nan, default=files.iso_time,
                                 str_keys=True)
             return text.rstrip("\n")
-        return self.json(self.whole(options.sort))
+        return self.json(self.whole(False), sort=options.sort)
 
     def compact(self, value: Any) -> str:
         return files.render(self.plain(value), "json", indent=None, allow_nan=self.options.allow_nan,
                             default=files.iso_time, str_keys=True)
 
     def origins(self) -> str:
-        from .origins import origins
+        from .origins import origin_items
 
         if self.selected is paths.MISSING:
             raise CliError(f"--origins: {self.selected_path} is nothing")
-        start = self.selected_path
+        selected = self.selected_steps()
         lines = []
-        for path, where in origins(self.root).items():
-            if path == start or path.startswith(start + ".") or start == "$":
+        for steps, path, value, where in origin_items(self.root):
+            if steps[:len(selected)] == selected:
                 note = str(where) if where is not None else "changed after composing"
-                lines.append(f"{path} = {self.compact(paths.lookup(self.root, path))}  # {note}")
+                lines.append(f"{path} = {self.compact(value)}  # {note}")
         return "\n".join(lines)
+
+    def selected_steps(self) -> tuple[Any, ...]:
+        # the selection's place as origin_items() gives places: keys, and list items by index
+        steps: list[Any] = []
+        value = self.root
+        for step in paths.steps(self.selected_path) or []:
+            if isinstance(value, (list, tuple)):
+                steps.append(int(step))
+            else:
+                steps.append(step)
+            value = paths.child(value, step)
+        return tuple(steps)
+
+    def shown(self, value: Any) -> str:
+        """A value in a diff line: as JSON, or, for one JSON has no form for (a date), its
+        text and its type, so that a change of type never reads as no change."""
+        plain = self.plain(value)
+        if isinstance(plain, (dict, list, str, int, float, bool, type(None))):
+            return self.compact(plain)
+        text = plain.isoformat() if hasattr(plain, "isoformat") else str(plain)
+        return f"{text} ({type(plain).__name__})"
 
     def diff(self, file: str) -> str:
         from .diff import MISSING, diff
@@ -491,18 +515,38 @@ class Printer:
         lines = []
         for change in diff(self.root, other):
             if change.old is MISSING:
-                lines.append(f"+ {change.path}: {self.compact(change.new)}")
+                lines.append(f"+ {change.path}: {self.shown(change.new)}")
             elif change.new is MISSING:
-                lines.append(f"- {change.path}: {self.compact(change.old)}")
+                lines.append(f"- {change.path}: {self.shown(change.old)}")
             else:
-                lines.append(f"~ {change.path}: {self.compact(change.old)} -> {self.compact(change.new)}")
+                lines.append(f"~ {change.path}: {self.shown(change.old)} -> {self.shown(change.new)}")
         self.differs = self.differs or bool(lines)
         return "\n".join(lines)
 
+    def find(self, path: str) -> tuple[Any, str]:
+        """The value `path` names and its "$." path: a variable of that name, else the path
+        with or without "$." (or jq's ".db.port"); list steps counted from the start."""
+        if not path.startswith("$"):
+            value = paths.lookup(self.root, path)  # a variable of that name
+            if value is not paths.MISSING or not path:
+                return value, paths.path_text((path,))
+            path = "$" + path if path.startswith(".") else "$." + path
+        try:
+            steps = paths.steps(path) or []
+        except paths.PathError as error:
+            raise CliError(str(error)) from None
+        value, where = self.root, []
+        for step in steps:
+            below = paths.child(value, step)
+            if below is paths.MISSING:
+                return below, path
+            where.append(int(step) % len(value) if isinstance(value, (list, tuple)) else step)
+            value = below
+        return value, paths.path_text(tuple(where))
+
     def get(self, path: str) -> str:
-        value = paths.lookup(self.root, path)
+        value, self.selected_path = self.find(path)
         self.selected = value
-        self.selected_path = path if path.startswith("$") else f"$.{path}"
         if value is paths.MISSING:
             if self.options.default is not None:
                 value = default_value(self.options.default)
@@ -510,12 +554,29 @@ class Printer:
                 value = None
                 if self.options.exit_status:
                     note(f"{path}: no such path" if path.startswith("$")
-                         else f"{path}: no variable of that name (a path starts with '$.')")
+                         else f"{path}: no such variable or path")
         if value is None:
             self.failed = True
         if self.options.raw and isinstance(value, str):
             return value
         return self.json(self.plain(value), self.selected_path, sort=self.options.sort)
+
+
+LISTINGS = {"keys", "items", "paths", "origins"}
+
+
+def selections(shows: list[tuple[str, Any]]) -> list[bool]:
+    """For each output option, whether it only selects: a --get followed, before the next
+    --get, by a listing of what it selected (--keys, --items, --paths, --origins)."""
+    selects = []
+    for position, (kind, _) in enumerate(shows):
+        following = []
+        for later, _ in shows[position + 1:]:
+            if later == "get":
+                break
+            following.append(later)
+        selects.append(kind == "get" and any(later in LISTINGS for later in following))
+    return selects
 
 
 def default_value(text: str) -> Any:
@@ -541,15 +602,9 @@ def run(argv: list[str] | None) -> int:
     options = quick_parse(arguments) or build_parser().parse_args(arguments)
     options.shows = options.shows or [("dict", None)]
     try:
-        if composing(options):
-            root = compose(options)
-        else:
-            root = load(options)
-            if options.env:
-                apply_env(root, options.env)
+        root = compose(options) if composing(options) else load(options)
         for kind, text in options.edits or []:
-            if not (composing(options) and kind == "set"):
-                apply_edit(root, kind, text)
+            apply_edit(root, kind, text)
         if options.resolve:
             root.resolve()
         if options.schema is not None:
@@ -559,7 +614,9 @@ def run(argv: list[str] | None) -> int:
         answers = [printer.show(kind, arg) for kind, arg in options.shows]
         write = sys.stdout.write
         try:
-            for (kind, _), answer in zip(options.shows, answers):
+            for (kind, _), answer, selects in zip(options.shows, answers, selections(options.shows)):
+                if selects:
+                    continue
                 if answer or kind not in ("diff", "origins"):  # no difference: no line at all
                     write(answer)
                     write("\n")

@@ -5,6 +5,7 @@ from __future__ import annotations
 from collections.abc import Mapping
 from typing import Any, NamedTuple
 
+from ._store import equal
 from .paths import MISSING
 from .var_main import TarvelVarMain
 
@@ -25,10 +26,10 @@ def _entries(value: Any) -> dict[Any, Any]:
 
 
 def _kind(value: Any) -> Any:
-    # sections, lists and other values; two values of one kind are equal when == says so
+    # sections, sequences (as a store holds lists, sets and tuples: as lists) and other values
     if isinstance(value, (TarvelVarMain, Mapping)):
         return Mapping
-    if isinstance(value, (list, tuple)):
+    if isinstance(value, (list, tuple, set)):
         return list
     return object
 
@@ -39,42 +40,42 @@ def _plain(value: Any) -> Any:
     return plain_of(value)
 
 
-def _equal(a: Any, b: Any) -> bool:
-    # Sections and lists compare as the stores compare them (a store equals a dict or a store
-    # of the same content, a tuple a list of the same items), in one comparison each.
-    kind = _kind(a)
-    if kind is not _kind(b):
-        return False
-    if kind is list:
-        return len(a) == len(b) and all(_equal(x, y) for x, y in zip(a, b))
-    return bool(a == b)
-
-
-def _walk(a: Any, b: Any, path: str, out: list[Change]) -> None:
-    kind = _kind(a)
-    if kind is Mapping and _kind(b) is Mapping:
-        left, right = _entries(a), _entries(b)
-        for key, value in left.items():
-            other = right.get(key, MISSING)
-            if other is MISSING:
-                out.append(Change(f"{path}.{key}", _plain(value), MISSING))
-            elif value is other or (type(value) is type(other) and value == other):
-                continue  # the common case, decided in one comparison
-            elif not _equal(value, other):
-                _walk(value, other, f"{path}.{key}", out)
-        for key, value in right.items():
-            if key not in left:
-                out.append(Change(f"{path}.{key}", MISSING, _plain(value)))
-    elif kind is list and _kind(b) is list:
-        for index in range(min(len(a), len(b))):
-            if not _equal(a[index], b[index]):
-                _walk(a[index], b[index], f"{path}.{index}", out)
-        for index in range(len(b), len(a)):
-            out.append(Change(f"{path}.{index}", _plain(a[index]), MISSING))
-        for index in range(len(a), len(b)):
-            out.append(Change(f"{path}.{index}", MISSING, _plain(b[index])))
-    else:
-        out.append(Change(path, _plain(a), _plain(b)))
+def _walk(a: Any, b: Any, out: list[Change]) -> None:
+    # Iterative, in document order: the work left is a stack of changes to report and pairs
+    # to compare, pushed in reverse. Whether two values are equal is asked of the stores' own
+    # comparison, which bounds its depth natively and agrees with `==` of stores.
+    stack: list[Change | tuple[str, Any, Any]] = [("$", a, b)]
+    while stack:
+        entry = stack.pop()
+        if isinstance(entry, Change):
+            out.append(entry)
+            continue
+        path, left, right = entry
+        work: list[Change | tuple[str, Any, Any]] = []
+        kind = _kind(left)
+        if kind is Mapping and _kind(right) is Mapping:
+            left_entries, right_entries = _entries(left), _entries(right)
+            for key, value in left_entries.items():
+                other = right_entries.get(key, MISSING)
+                if other is MISSING:
+                    work.append(Change(f"{path}.{key}", _plain(value), MISSING))
+                elif not equal(value, other):
+                    work.append((f"{path}.{key}", value, other))
+            for key, value in right_entries.items():
+                if key not in left_entries:
+                    work.append(Change(f"{path}.{key}", MISSING, _plain(value)))
+        elif kind is list and _kind(right) is list:
+            left_items, right_items = list(left), list(right)
+            for index in range(min(len(left_items), len(right_items))):
+                if not equal(left_items[index], right_items[index]):
+                    work.append((f"{path}.{index}", left_items[index], right_items[index]))
+            for index in range(len(right_items), len(left_items)):
+                work.append(Change(f"{path}.{index}", _plain(left_items[index]), MISSING))
+            for index in range(len(left_items), len(right_items)):
+                work.append(Change(f"{path}.{index}", MISSING, _plain(right_items[index])))
+        else:
+            work.append(Change(path, _plain(left), _plain(right)))
+        stack.extend(reversed(work))
 
 
 def diff(a: Any, b: Any) -> list[Change]:
@@ -86,6 +87,6 @@ def diff(a: Any, b: Any) -> list[Change]:
             raise TypeError(f"diff() argument {name!r} must be a store or a mapping, "
                             f"not {type(value).__name__}")
     changes: list[Change] = []
-    if not _equal(a, b):
-        _walk(a, b, "$", changes)
+    if not equal(a, b):
+        _walk(a, b, changes)
     return changes

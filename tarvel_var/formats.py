@@ -251,9 +251,19 @@ def _parse_yaml(text: str, source: str) -> Any:
         raise LoadError(source, f"invalid YAML: {_value_error(loader, error)}") from None
     finally:
         loader.dispose()
+    if document is None and _holds_no_yaml(text):
+        return {}  # an empty file, or comments only: no settings, as in an empty TOML file
     if "*" in text:  # perhaps an alias
         _check_expansion(document, source)
     return document
+
+
+def _holds_no_yaml(text: str) -> bool:
+    for line in text.splitlines():
+        content = line.strip()
+        if content and not content.startswith("#") and content not in ("---", "..."):
+            return False
+    return True
 
 
 def yaml_lines(text: str) -> dict[tuple[Any, ...], int]:
@@ -262,21 +272,27 @@ def yaml_lines(text: str) -> dict[tuple[Any, ...], int]:
     yaml = _require("yaml", "reading")
     root = yaml.compose(text, Loader=_yaml_loader(yaml))
     lines: dict[tuple[Any, ...], int] = {}
-    stack: list[tuple[tuple[Any, ...], Any, frozenset[int]]] = [((), root, frozenset())]
+    # Each node once: a node that aliases bring back at other places would otherwise be walked
+    # once per path through them, as many times as the document expands. Below an alias, the
+    # line of the alias itself is the nearest one a path has, and where its value was written.
+    seen: set[int] = set()
+    stack: list[tuple[tuple[Any, ...], Any]] = [((), root)]
     while stack:
-        path, node, above = stack.pop()
-        if node is None or id(node) in above:  # an alias that holds itself
+        path, node = stack.pop()
+        if node is None or id(node) in seen:
             continue
-        inside = above | {id(node)}
+        seen.add(id(node))
+        below: list[tuple[tuple[Any, ...], Any]] = []
         if isinstance(node, yaml.MappingNode):
             for key_node, value_node in node.value:
                 if isinstance(key_node, yaml.ScalarNode) and key_node.tag != "tag:yaml.org,2002:merge":
                     lines.setdefault(path + (key_node.value,), key_node.start_mark.line + 1)
-                    stack.append((path + (key_node.value,), value_node, inside))
+                    below.append((path + (key_node.value,), value_node))
         elif isinstance(node, yaml.SequenceNode):
             for index, item in enumerate(node.value):
                 lines.setdefault(path + (index,), item.start_mark.line + 1)
-                stack.append((path + (index,), item, inside))
+                below.append((path + (index,), item))
+        stack.extend(reversed(below))  # in document order: an anchor before its aliases
     return lines
 
 

@@ -11,7 +11,7 @@ from __future__ import annotations
 from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, NoReturn
 
-from ._store import public_class, public_method
+from ._store import check_stack, public_class, public_method
 from .variants import variant_class
 from .var_main import TarvelVarMain
 
@@ -69,7 +69,8 @@ def refuse(store: object, change: str, key: object = None) -> NoReturn:
 
 def _refusal(name: str) -> Callable[..., NoReturn]:
     change = _CHANGES[name]
-    names_key = change not in ("initialise", "set up")  # these take no key of the store
+    # these take no key of the store: what they are given (resolve's environ) is none
+    names_key = change not in ("initialise", "set up", "resolve", "clear", "popitem")
 
     def refused(self: Any, *args: Any, **kwargs: Any) -> NoReturn:
         refuse(self, change, _named_key(args, kwargs) if names_key else None)
@@ -125,6 +126,7 @@ class _Plan:
     def store(self, store: Any) -> None:
         if id(store) in self.seen or is_frozen(store):
             return
+        check_stack()
         self.seen.add(id(store))
         frozen_class(type(store))  # made now: a class that cannot be made fails the freeze
         replaced: dict[str, Any] = {}
@@ -142,7 +144,10 @@ class _Plan:
             self.store(value)
             return value
         if isinstance(value, (list, tuple)):
-            items = [self.value(item) for item in value]
+            check_stack()
+            items = []
+            for item in value:
+                items.append(self.value(item))
             if type(value) is tuple and all(a is b for a, b in zip(items, value)):
                 return value
             return tuple(items)
@@ -186,10 +191,19 @@ def hash_value(value: Any, path: str) -> int:
     """The hash of a frozen value, agreeing with the stores' equality (which compares the
     variables the listing gives, ignores key order and takes a store as equal to a dict of the
     same content)."""
+    # Loops, not generators fed to hash() or frozenset(): those put native frames on the stack
+    # at every level, which the interpreter's counter does not see.
+    check_stack()
     if isinstance(value, TarvelVarMain):
-        return hash(frozenset((key, hash_value(item, f"{path}.{key}")) for key, item in value._mv_items()))
+        pairs = []
+        for key, item in value._mv_items():
+            pairs.append((key, hash_value(item, f"{path}.{key}")))
+        return hash(frozenset(pairs))
     if isinstance(value, tuple):
-        return hash(tuple(hash_value(item, f"{path}.{index}") for index, item in enumerate(value)))
+        hashes = []
+        for index, item in enumerate(value):
+            hashes.append(hash_value(item, f"{path}.{index}"))
+        return hash(tuple(hashes))
     try:
         return hash(value)
     except TypeError:

@@ -8,10 +8,11 @@ from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 from .formats import LoadError, decode, detect, format_of, yaml_lines
-from .paths import MISSING, path_text, put
+from .paths import MISSING, PathError, index_of, path_text, put
 from .paths import steps as path_steps
 from .environment import shallow_first, value_of, variables
 from .origins import Layer, Origin, Path, Record, composed_class, remember
+from ._store import check
 from .var_main import TarvelVarMain
 
 if TYPE_CHECKING:
@@ -82,18 +83,24 @@ def _put(root: Any, container: Any, key: Any, value: Any) -> Any:
     return _held(container, key)
 
 
-def _merge(root: Any, target: Any, layer_data: dict[str, Any], record: Record, layer: Layer) -> None:
-    record.touched = layer
-    for key, value in layer_data.items():
-        held = _held(target, key)
-        if isinstance(value, dict) and _is_section(held):
-            _merge(root, held, value, record.below.setdefault(key, Record()), layer)
-        else:
-            try:
+def _merge_layer(root: Any, layer_data: dict[str, Any], record: Record, layer: Layer) -> None:
+    # the whole layer checked first, with every name's whole path: a key the store keeps for
+    # itself anywhere in it changes nothing
+    try:
+        check(root, layer_data)
+    except (ValueError, TypeError) as error:
+        raise type(error)(f"{layer.origin}: {error}") from None
+    stack = [(root, layer_data, record)]
+    while stack:  # a loop, not recursion: layers may nest as deep as documents do
+        target, data, node = stack.pop()
+        node.touched = layer
+        for key, value in data.items():
+            held = _held(target, key)
+            if isinstance(value, dict) and _is_section(held):
+                stack.append((held, value, node.below.setdefault(key, Record())))
+            else:
                 _put(root, target, key, value)
-            except (ValueError, TypeError) as error:  # a key the store keeps for itself
-                raise type(error)(f"{layer.origin}: {error}") from None
-            record.below[key] = Record(layer)
+                node.below[key] = Record(layer)
 
 
 # -- the environment and overrides -----------------------------------------------------------
@@ -112,6 +119,8 @@ def _find_key(section: Any, name: str, who: str, where: Path) -> str:
 def _typed(held: Any, text: str, who: str, where: Path) -> Any:
     """`text` read as the type of the value it replaces, where that value has one that text
     can be read as; JSON where it is JSON, else the text, for anything new."""
+    if isinstance(text, _Quoted) and (held is None or isinstance(held, str)):
+        return str(text)
     if isinstance(held, bool):
         lowered = text.strip().lower()
         if lowered in ("true", "false"):
@@ -129,6 +138,14 @@ def _typed(held: Any, text: str, who: str, where: Path) -> Any:
             raise LayerError(f"{who}: {text!r} is not a number, as {path_text(where)} is") from None
     if isinstance(held, str):
         return text
+    if isinstance(held, (list, tuple)) or _is_section(held):
+        # text cannot stand for a list or a section: it must be one, written as JSON
+        value = value_of(text, who)
+        wanted, name = (list, "a JSON array, as $ is a list") if isinstance(held, (list, tuple)) \
+            else (dict, "a JSON object, as $ is a section")
+        if not isinstance(value, wanted):
+            raise LayerError(f"{who}: {text!r} is not {name.replace('$', path_text(where))}")
+        return value
     return value_of(text, who)
 
 
@@ -140,12 +157,13 @@ def _override(root: Any, record: Record, steps: list[str], text: str, layer: Lay
     where: Path = ()
     for depth, step in enumerate(steps):
         if isinstance(container, list):
-            if not step.isdigit():
+            index = index_of(step)
+            if index is None:
                 raise LayerError(f"{who}: {path_text(where)} is a list, so {step!r} must be an index")
-            key: Any = int(step)
-            if key >= len(container):
-                raise LayerError(f"{who}: {path_text(where + (key,))} is past the end of a list of "
+            if not -len(container) <= index < len(container):
+                raise LayerError(f"{who}: {path_text(where + (index,))} is past the end of a list of "
                                  f"{len(container)}")
+            key: Any = index % len(container)
         else:
             key = _find_key(container, step, who, where)
         held = _held(container, key)
@@ -156,25 +174,81 @@ def _override(root: Any, record: Record, steps: list[str], text: str, layer: Lay
             try:
                 _put(root, container, key, value)
             except (ValueError, TypeError) as error:
-                raise LayerError(f"{who}: {error}") from None
+                raise LayerError(f"{who}: {_from_root(error, where[:-1])}") from None
             node.below[key] = Record(layer)
             return
         if not isinstance(held, (TarvelVarMain, dict, list)):
             try:
                 held = _put(root, container, key, {})
             except (ValueError, TypeError) as error:
-                raise LayerError(f"{who}: {error}") from None
+                raise LayerError(f"{who}: {_from_root(error, where[:-1])}") from None
             node.below[key] = Record(layer)
         node = node.below.setdefault(key, Record())  # a place inside what another layer set
         container = held
 
 
+def _from_root(error: Exception, where: Path) -> str:
+    """The store's message about a key, which gives its path from the store that holds it,
+    with the path from the root instead."""
+    message = str(error)
+    if where and " at $" in message:
+        head, _, tail = message.partition(" at $")
+        return f"{head} at {path_text(where)}{tail}"
+    return message
+
+
 def _override_steps(text: str) -> tuple[list[str], str]:
     name, sep, value = text.partition("=")
-    parts = path_steps(name if name.startswith("$") else "$." + name) if sep and name else None
+    try:
+        parts = path_steps(name if name.startswith("$") else "$." + name) if sep and name else None
+    except PathError:
+        raise LayerError(f"override {text}: an empty step in the path {name!r}") from None
     if not parts:
         raise LayerError(f"override {text}: expected PATH=VALUE")
-    return parts, value
+    return parts, _quoted_text(value)
+
+
+class _Quoted(str):
+    """An override's text written as a JSON string (`host="x"`): that string, whatever the
+    value it replaces, where a number or boolean would read the text as one."""
+
+
+def _quoted_text(value: str) -> str:
+    if len(value) >= 2 and value[0] == value[-1] == '"':
+        import json
+
+        try:
+            text = json.loads(value)
+        except ValueError:
+            return value
+        if isinstance(text, str):
+            return _Quoted(text)
+    return value
+
+
+def _environment(prefix: str, environ: Mapping[str, str] | None) -> list[tuple[list[str], str, str]]:
+    """The settings of the variables named `PREFIX_...`, shallow first, with their steps (a
+    bracketed index in a name is a step of its own); LayerError for two variables that name
+    one setting, or a value and a setting below it."""
+    entries = []
+    for parts, variable, text in variables(prefix, environ=environ):
+        steps: list[str] = []
+        for part in parts:
+            steps.extend(path_steps("$." + part) or [part] if "[" in part else [part])
+        entries.append((steps, variable, text))
+    entries = shallow_first(entries)
+    seen: dict[tuple[str, ...], tuple[str, bool]] = {}
+    for steps, variable, text in entries:
+        key = tuple(step.casefold() for step in steps)
+        for depth in range(1, len(key)):
+            above = seen.get(key[:depth])
+            if above is not None and not above[1]:
+                raise LayerError(f"{variable}: {above[0]} already sets {'.'.join(steps[:depth])} "
+                                 "to a value, not a section")
+        if key in seen:
+            raise LayerError(f"{variable} and {seen[key][0]} both set {'.'.join(steps)}")
+        seen[key] = (variable, text.lstrip().startswith("{"))
+    return entries
 
 
 # -- composing -------------------------------------------------------------------------------
@@ -190,10 +264,14 @@ def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None
     gc.disable()
     try:
         store, record = _composed(cls, sources, env, overrides, environ, flags)
-        # then what load() does after building: resolve, schema, freeze
-        store = store._finish(resolve, schema, bool(flags.get("frozen")), environ)
-        # what composing left, so that origin() never names a layer for a value it did not set
+        if resolve:
+            from .references import resolve as resolve_references
+
+            resolve_references(store, environ)
+        # what composing left, so that origin() never names a layer for a value it did not
+        # set; a schema's checked copy takes it over
         remember(store, (record, store.to_dict()))
+        store = store._finish(False, schema, bool(flags.get("frozen")), environ)
     finally:
         if collecting:
             gc.enable()
@@ -214,11 +292,11 @@ def _composed(cls: Any, sources: Iterable[Any], env: str | Iterable[str] | None,
                 record.below[key] = Record(layer)
         else:
             layer_data, layer = _read(source, number)
-            _merge(store, store, layer_data, record, layer)
+            _merge_layer(store, layer_data, record, layer)
     if store is None:
         store = cls(**flags)
     for prefix in [env] if isinstance(env, str) else env or []:
-        for steps, variable, text in shallow_first(variables(prefix, environ=environ)):
+        for steps, variable, text in _environment(prefix, environ):
             _override(store, record, steps, text, Layer(Origin("env", detail=variable)), variable)
     for text in overrides:
         steps, value = _override_steps(text)

@@ -14,9 +14,11 @@ from typing import Any, NamedTuple
 from .variants import variant_class
 from .paths import MISSING, child, path_text
 from .paths import steps as path_steps
+from ._store import equal
 from .var_main import TarvelVarMain
 
-__all__ = ["Layer", "Origin", "Record", "composed_class", "origin", "origins", "remember"]
+__all__ = ["Layer", "Origin", "Record", "carry", "composed_class", "origin", "origin_items", "origins",
+           "remember"]
 
 Path = tuple[Any, ...]
 _SLOT = "__tarvel_origins__"
@@ -113,19 +115,88 @@ def _setstate(self: Any, state: tuple[dict[str, Any], dict[str, Any]]) -> None:
         remember(self, extra[_SLOT])
 
 
+def carry(source: Any, result: Any) -> None:
+    """Gives `result`, the checked copy of `source` that a schema made, the origins of
+    `source`: the same where the values are, "default" where the schema supplied one. Values
+    that the program changed in `source` since composing stay unclaimed."""
+    import copy
+
+    recorded = _recorded(source)
+    if recorded is None:
+        return
+    record, snapshot = copy.deepcopy(recorded)
+    before = source.to_dict()
+    after = result.to_dict()
+    _mark_defaults(record, before, after)
+    # unchanged since composing: what the schema made of each value is what composing left
+    remember(result, (record, after if equal(before, snapshot) else snapshot))
+
+
+def note_override(store: Any, path: str | None, text: str) -> None:
+    """Records that the value at the "$." `path` of a composed store was just set by the
+    override `text` (a command line's --set); for any other store, or no path, nothing."""
+    recorded = _recorded(store)
+    if recorded is None or path is None:
+        return
+    from .files import plain_of
+
+    record, snapshot = recorded
+    layer = Layer(Origin("override", detail=text))
+    node, value, held = record, store, snapshot
+    steps = path_steps(path) or []
+    for depth, step in enumerate(steps):
+        below = child(value, step)
+        key: Any = int(step) % len(value) if isinstance(value, (list, tuple)) else step
+        node.touched = layer
+        if depth == len(steps) - 1:
+            node.below[key] = Record(layer)
+            if isinstance(held, (dict, list)):
+                held[key] = plain_of(below)
+            return
+        node = node.below.setdefault(key, Record())
+        below_held = _below(held, key)
+        if below_held is MISSING and isinstance(held, dict):
+            below_held = held[key] = {}
+        value, held = below, below_held
+
+
+DEFAULT = Layer(Origin("default"))
+
+
+def _mark_defaults(record: Record, before: Any, after: Any) -> None:
+    stack: list[tuple[Record, Any, Any]] = [(record, before, after)]
+    while stack:
+        node, old, new = stack.pop()
+        pairs: list[tuple[Any, Any]]
+        if isinstance(new, dict) and isinstance(old, dict):
+            pairs = list(new.items())
+        elif isinstance(new, list) and isinstance(old, list):
+            pairs = list(enumerate(new))
+        else:
+            continue
+        for key, value in pairs:
+            was = _below(old, key)
+            if was is MISSING:
+                node.below[key] = Record(DEFAULT)
+            else:
+                stack.append((node.below.setdefault(key, Record()), was, value))
+
+
 # -- asking where a value came from ----------------------------------------------------------
 
 def _same(value: Any, snapshot: Any) -> bool:
-    """Whether `value` is still what composing left there."""
+    """Whether `value` is still what composing left there: a section or list with all it held
+    (a section replaced or emptied is not), a value of the same type and equal, or the very
+    object (a NaN is equal to nothing)."""
     if snapshot is MISSING:
         return False
+    if value is snapshot:
+        return True
     if isinstance(value, TarvelVarMain):
-        return isinstance(snapshot, dict)
+        return isinstance(snapshot, dict) and equal(value, snapshot)
     if isinstance(value, (list, tuple)):
-        from .files import plain_of
-
-        return isinstance(snapshot, list) and plain_of(value) == snapshot
-    return type(value) is type(snapshot) and value == snapshot
+        return isinstance(snapshot, list) and equal(value, snapshot)
+    return type(value) is type(snapshot) and bool(value == snapshot)
 
 
 def origin(store: Any, path: str) -> Origin | None:
@@ -154,7 +225,7 @@ def origin(store: Any, path: str) -> Origin | None:
         node = node.below.get(key) if node is not None else None
         if node is not None and node.setter is not None:
             setter = node.setter
-    layer = (node.touched or node.setter) if node is not None else setter
+    layer = (node.touched or node.setter or setter) if node is not None else setter
     if layer is None or not _same(value, snapshot):
         return None
     return (setter if layer is setter else layer).at(tuple(typed))
@@ -170,8 +241,14 @@ def _below(snapshot: Any, key: Any) -> Any:
 
 def origins(store: Any) -> dict[str, Origin | None]:
     """Every leaf's "$." path in document order, with its origin()."""
+    return {path: where for _, path, _, where in origin_items(store)}
+
+
+def origin_items(store: Any) -> list[tuple[Path, str, Any, Origin | None]]:
+    """(place, "$." path, value, origin) of every leaf in document order; the place is the
+    tuple of keys and list indices, which a key holding a dot cannot make ambiguous."""
     recorded = _recorded(store)
-    found: dict[str, Origin | None] = {}
+    found: list[tuple[Path, str, Any, Origin | None]] = []
     stack: list[tuple[Path, Any, Any, Record | None, Layer | None]] = [
         ((), store, recorded[1] if recorded else None, recorded[0] if recorded else None, None)]
     while stack:
@@ -185,11 +262,11 @@ def origins(store: Any) -> dict[str, Origin | None]:
             entries = list(enumerate(value))
         else:
             entries = []
-        if not entries:
+        if not entries and path:
             # an empty section or list is a place some layer set or merged into
-            here = (node.touched or node.setter) if node is not None else layer
+            here = (node.touched or node.setter or layer) if node is not None else layer
             same = recorded is not None and _same(value, snapshot)
-            found[path_text(path)] = here.at(path) if same and here is not None else None
+            found.append((path, path_text(path), value, here.at(path) if same and here is not None else None))
             continue
         for key, below in reversed(entries):
             below_snapshot = _below(snapshot, key)

@@ -14,7 +14,8 @@ from typing import Any
 
 from .var_main import TarvelVarMain
 
-__all__ = ["MISSING", "PathError", "assign", "leaf_paths", "lookup", "path_text", "put", "remove", "steps"]
+__all__ = ["MISSING", "PathError", "assign", "index_of", "leaf_paths", "lookup", "path_text", "put", "remove",
+           "steps"]
 
 MISSING: Any = type("Missing", (), {"__repr__": lambda self: "MISSING"})()
 _INDEX = re.compile(r"-?[0-9]+")
@@ -45,8 +46,12 @@ def path_text(path: tuple[Any, ...]) -> str:
     return "$." + ".".join(map(str, path)) if path else "$"
 
 
-def _index(step: str) -> int | None:
+def index_of(step: str) -> int | None:
+    """The list index a step names (ASCII digits, perhaps after a minus sign), or None."""
     return int(step) if _INDEX.fullmatch(step) else None
+
+
+_index = index_of
 
 
 def child(value: Any, step: str) -> Any:

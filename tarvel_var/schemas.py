@@ -8,7 +8,10 @@ key the schema does not declare is an error unless the schema's own config says 
 from __future__ import annotations
 
 import threading
+import typing
 from typing import Any
+
+from ._store import stack_room
 
 __all__ = ["ValidationError", "to", "validate"]
 
@@ -30,32 +33,43 @@ class _Checker:
         pydantic: Any = _pydantic()
         self.schema: Any = schema
         self.wrapped = False
-        target: Any = schema
-        model: Any = schema
-        model_config: dict[str, Any] = getattr(model, "model_config", {})
-        if isinstance(model, type) and issubclass(model, pydantic.BaseModel):
-            if "extra" not in model_config:
-                # the model leaves extra keys to pydantic's default (dropped silently): checked
-                # as forbidden by a subclass, then made an instance of the model itself
-                config = {**model_config, "extra": "forbid"}
-                target = type(model.__name__, (model,), {"model_config": config,
-                                                         "__module__": model.__module__})
-        elif getattr(schema, "__pydantic_config__", None) is None:
-            # a dataclass or TypedDict without a config of its own takes the config of what
-            # holds it, nested ones too: held by a model that forbids extra keys
-            target = pydantic.create_model("Schema", __config__=pydantic.ConfigDict(extra="forbid"),
-                                           value=(schema, ...))
-            self.wrapped = True
-        self.target = target
-        self.adapter = pydantic.TypeAdapter(target)
+        if not isinstance(schema, type) and callable(schema) and typing.get_origin(schema) is None:
+            # pydantic would take a function as a validator, and call it on the store's data
+            raise TypeError(f"{_name(schema)} cannot be a schema: a function is none (a "
+                            "dataclass, a TypedDict or a pydantic model is)")
+        try:
+            self.adapter = pydantic.TypeAdapter(self.target(pydantic, schema))
+            self.dumper = pydantic.TypeAdapter(schema) if self.wrapped else self.adapter
+        except pydantic.PydanticUserError as error:
+            reason = str(error).splitlines()[0].partition(". ")[0]
+            raise TypeError(f"{_name(schema)} cannot be a schema (a dataclass, a TypedDict or a "
+                            f"pydantic model is): {reason}") from None
         self.failure: Any = pydantic.ValidationError  # caught on every check: looked up once
-        self.dumper = pydantic.TypeAdapter(schema) if self.wrapped else self.adapter
+
+    def target(self, pydantic: Any, schema: Any) -> Any:
+        if (isinstance(schema, type) and issubclass(schema, pydantic.BaseModel)) or \
+                getattr(schema, "__pydantic_config__", None) is not None:
+            return schema
+        # a dataclass or TypedDict without a config of its own takes the config of what holds
+        # it, nested ones too: held by a model that forbids extra keys, pydantic names them in
+        # its own words
+        self.wrapped = True
+        return pydantic.create_model("Schema", __config__=pydantic.ConfigDict(extra="forbid"),
+                                     value=(schema, ...))
 
     def check(self, data: dict[str, Any]) -> Any:
+        _fits_stack(data)
+        problems = []
         try:
             result = self.adapter.validate_python({"value": data} if self.wrapped else data)
         except self.failure as error:
-            raise ValidationError([self.problem(e) for e in error.errors()]) from None
+            problems = [self.problem(e) for e in error.errors()]
+        # what pydantic lets through: keys that a model, or a dataclass whose config does not
+        # say, would drop without a word
+        reported = {path for path, _ in problems}
+        problems += [problem for problem in extra_keys(self.schema, data) if problem[0] not in reported]
+        if problems:
+            raise ValidationError(problems)
         return result.value if self.wrapped else result
 
     def problem(self, error: Any) -> tuple[str, str]:
@@ -64,15 +78,184 @@ class _Checker:
         return path, error["msg"]
 
     def instance(self, checked: Any) -> Any:
-        if self.target is self.schema or self.wrapped:
-            return checked
-        return self.schema.model_construct(checked.model_fields_set, **dict(checked))
+        return checked
 
     def plain(self, checked: Any) -> dict[str, Any]:
-        return self.dumper.dump_python(checked, by_alias=True)  # type: ignore[no-any-return]
+        plain = self.dumper.dump_python(checked, by_alias=True)
+        if not isinstance(plain, dict):
+            raise TypeError(f"{_name(self.schema)} checks no mapping: a store holds a mapping")
+        return plain
 
 
-_checkers: dict[Any, _Checker] = {}
+def _name(schema: Any) -> str:
+    return getattr(schema, "__qualname__", None) or repr(schema)
+
+
+# Levels of nesting that pydantic's native code may take per byte of stack: measured at
+# under 1 KiB a level, in a thread with a small stack, where it overflows rather than raise.
+_STACK_PER_LEVEL = 2048
+
+
+def _fits_stack(data: Any) -> None:
+    room = stack_room()
+    if room is None:
+        return
+    deepest = 0
+    stack: list[tuple[Any, int]] = [(data, 1)]
+    while stack:
+        value, depth = stack.pop()
+        deepest = max(deepest, depth)
+        if isinstance(value, dict):
+            stack.extend((item, depth + 1) for item in value.values())
+        elif isinstance(value, list):
+            stack.extend((item, depth + 1) for item in value)
+    if deepest * _STACK_PER_LEVEL > room:
+        raise RecursionError("maximum recursion depth exceeded (the data is nested too deeply "
+                             "for the native stack this thread has left)")
+
+
+# -- keys a schema does not declare ------------------------------------------------------
+
+_EXTRA = "Extra inputs are not permitted"
+
+
+def extra_keys(schema: Any, data: Any) -> list[tuple[str, str]]:
+    """(path, message) of every key in `data` that the record type holding it at its place in
+    `schema` does not declare, where that type leaves extra keys to pydantic's default."""
+    found: list[tuple[str, str]] = []
+    stack: list[tuple[Any, Any, str]] = [(schema, data, "$")]
+    while stack:
+        kind, value, path = stack.pop()
+        below: list[tuple[Any, Any, str]] = []
+        for kind in _alternatives(kind, value):
+            record = _record(kind)
+            if record is not None and isinstance(value, dict):
+                fields, refuses = record
+                for key, item in value.items():
+                    if key in fields:
+                        below.append((fields[key], item, f"{path}.{key}"))
+                    elif refuses:
+                        found.append((f"{path}.{key}", _EXTRA))
+            else:
+                below.extend(_items(kind, value, path))
+        stack.extend(reversed(below))
+    return found
+
+
+def _alternatives(kind: Any, value: Any) -> list[Any]:
+    """The one type that describes `value` at its place: Annotated and Optional unwrapped; of a
+    union, the one record type (for a mapping) or container type it can be, or none when it is
+    not one alone (pydantic decides between them by the value, and no key is then called extra)."""
+    import types
+    import typing
+
+    while True:
+        origin = typing.get_origin(kind)
+        if origin is typing.Annotated:
+            kind = typing.get_args(kind)[0]
+        elif origin is typing.Union or origin is types.UnionType:
+            members = [member for member in typing.get_args(kind) if member is not type(None)]
+            fitting = [member for member in members if _can_hold(member, value)]
+            if len(fitting) != 1:
+                return []
+            kind = fitting[0]
+        else:
+            return [kind]
+
+
+def _can_hold(kind: Any, value: Any) -> bool:
+    """Whether a union's member can be what holds `value` (a dict or a list) below it."""
+    import typing
+    from collections import abc
+
+    if _record(kind) is not None or _root_type(kind) is not None:
+        return isinstance(value, dict) or _root_type(kind) is not None
+    origin = typing.get_origin(kind)
+    if origin in (dict, abc.Mapping, abc.MutableMapping):
+        return isinstance(value, dict)
+    return origin in (list, tuple, set, frozenset, abc.Sequence, abc.MutableSequence, abc.Set) \
+        and isinstance(value, list)
+
+
+def _items(kind: Any, value: Any, path: str) -> list[tuple[Any, Any, str]]:
+    import typing
+    from collections import abc
+
+    origin, args = typing.get_origin(kind), typing.get_args(kind)
+    if origin in (dict, abc.Mapping, abc.MutableMapping) and isinstance(value, dict) and len(args) == 2:
+        return [(args[1], item, f"{path}.{key}") for key, item in value.items()]
+    if origin in (list, set, frozenset, abc.Sequence, abc.MutableSequence, abc.Set) and \
+            isinstance(value, list) and args:
+        return [(args[0], item, f"{path}.{index}") for index, item in enumerate(value)]
+    if origin is tuple and isinstance(value, list) and args:
+        if len(args) == 2 and args[1] is Ellipsis:
+            return [(args[0], item, f"{path}.{index}") for index, item in enumerate(value)]
+        return [(arg, item, f"{path}.{index}") for index, (arg, item) in enumerate(zip(args, value))]
+    root = _root_type(kind)
+    if root is not None:
+        return [(root, value, path)]
+    return []
+
+
+def _root_type(kind: Any) -> Any:
+    pydantic = _pydantic()
+    model: Any = kind
+    if isinstance(kind, type) and issubclass(kind, pydantic.RootModel):
+        return model.model_fields["root"].annotation
+    return None
+
+
+def _record(kind: Any) -> tuple[dict[str, Any], bool] | None:
+    """The field types of a record type (a pydantic model, a dataclass or a TypedDict) by every
+    key that names a field, and whether it refuses other keys by default (no `extra` in its
+    config); None for any other type."""
+    import dataclasses
+    import typing
+
+    pydantic = _pydantic()
+    if not isinstance(kind, type):
+        return None
+    fields: dict[str, Any] = {}
+    model: Any = kind
+    if issubclass(model, pydantic.BaseModel):
+        if issubclass(model, pydantic.RootModel):
+            return None
+        config: Any = model.model_config
+        declared = model.model_fields
+    elif dataclasses.is_dataclass(kind) or typing.is_typeddict(kind) or _is_typeddict(kind):
+        config = getattr(kind, "__pydantic_config__", None) or {}
+        declared = getattr(kind, "__pydantic_fields__", None)
+        if declared is None:
+            try:
+                hints = typing.get_type_hints(kind, include_extras=True)
+            except Exception:  # a forward reference pydantic resolves otherwise: take no view
+                return None
+            if dataclasses.is_dataclass(kind):
+                return ({field.name: hints.get(field.name, Any) for field in dataclasses.fields(kind)},
+                        "extra" not in config)
+            return hints, "extra" not in config
+    else:
+        return None
+    for name, info in declared.items():
+        for key in (name, info.alias, info.validation_alias):
+            if isinstance(key, str):
+                fields[key] = info.annotation
+            elif key is not None:  # AliasPath, AliasChoices: keys this view cannot follow
+                return fields, False
+    return fields, "extra" not in config
+
+
+def _is_typeddict(kind: Any) -> bool:
+    import sys
+
+    extensions = sys.modules.get("typing_extensions")
+    return extensions is not None and bool(extensions.is_typeddict(kind))
+
+
+# The checker of each schema class is kept on the class itself: a cycle that the collector
+# frees with the class, where a table of the module would keep every schema alive for good.
+_ATTRIBUTE = "__tarvel_checker__"
+_others: dict[Any, _Checker] = {}  # schemas that are no classes (list[Model], say): a few
 _lock = threading.Lock()
 
 
@@ -86,12 +269,23 @@ def _pydantic() -> Any:
 
 
 def checker(schema: Any) -> _Checker:
-    found = _checkers.get(schema)
-    if found is None:
+    if isinstance(schema, type):
+        found = vars(schema).get(_ATTRIBUTE)
+        if found is None:
+            with _lock:
+                found = vars(schema).get(_ATTRIBUTE) or _Checker(schema)
+                type.__setattr__(schema, _ATTRIBUTE, found)
+        return found
+    try:
+        known = _others.get(schema)
+    except TypeError:  # unhashable
+        return _Checker(schema)
+    if known is None:
         with _lock:
-            found = _checkers.get(schema) or _Checker(schema)
-            _checkers[schema] = found
-    return found
+            if len(_others) >= 64:
+                _others.clear()
+            known = _others[schema] = _Checker(schema)
+    return known
 
 
 def to(store: Any, schema: Any) -> Any:
@@ -107,6 +301,9 @@ def validate(store: Any, schema: Any) -> Any:
     check = checker(schema)
     plain = check.plain(check.check(store.to_dict()))
     result = thawed(store, plain)
+    from .origins import carry
+
+    carry(store, result)
     if is_frozen(store):
         from .frozen import freeze
 

@@ -14,13 +14,16 @@ if TYPE_CHECKING:
 
 __all__ = ["new_instance", "reduce", "variant_class"]
 
-_made: dict[tuple[type, Callable[[type], type]], type] = {}
+# The variants of a class are kept on the class itself, by maker: a cycle that the collector
+# frees with the class, where a table of this module would keep every class alive for good.
+_ATTRIBUTE = "__tarvel_variants__"
 
 
 def variant_class(base: type, maker: Callable[[type], type], own: dict[str, Any]) -> type:
     """The variant of `base` that `maker` stands for, with the attributes `own` (made once
     per class and maker)."""
-    known = _made.get((base, maker))
+    made: dict[Any, type] | None = vars(base).get(_ATTRIBUTE)
+    known = made.get(maker) if made is not None else None
     if known is not None:
         return known
     namespace = {"__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
@@ -31,7 +34,10 @@ def variant_class(base: type, maker: Callable[[type], type], own: dict[str, Any]
     public = public_class()
     if public is not None and issubclass(base, public):
         read_slots(variant)
-    _made[(base, maker)] = variant
+    if made is None:
+        made = {}
+        type.__setattr__(base, _ATTRIBUTE, made)
+    made[maker] = variant
     return variant
 
 

@@ -29,7 +29,7 @@ def test_queries_print_in_order_after_changes_applied_in_order(tmp_path):
                  "--get", "$.nope", "--default", "7", "--params")
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == [
-        "1", "x", '{"host": "h", "port": 1}', '["host", "port"]', "7",
+        "1", "x", '["host", "port"]', "7",
         "db=TarvelVar(host='h', port=1)&name='x'"]
 
 
@@ -74,8 +74,8 @@ def test_help_documents_every_option():
     (["--get", "$.nope"], None, 0, "null\n", ""),
     (["-e", "--get", "$.database.replicas.5"], None, 1, "null\n",
      "tarvel-var: $.database.replicas.5: no such path\n"),
-    (["-e", "--get", "database.port"], None, 1, "null\n",
-     "tarvel-var: database.port: no variable of that name (a path starts with '$.')\n"),
+    (["-e", "--get", "database.nope"], None, 1, "null\n", "tarvel-var: database.nope: no such variable or path\n"),
+    (["--get", "database.port", "--get", ".database.replicas[-1].port"], None, 0, "5432\n5433\n", ""),
     (["--exit-status", "--get", "title", "--raw"], None, 0, "inventory service\n", ""),
     (["-e", "--get", "$.nope", "--default", "3"], None, 0, "3\n", ""),
     (["-e", "--get", "$.nope", "--default", "null"], None, 1, "null\n", ""),
@@ -230,8 +230,7 @@ def deep_json(levels=100_000):
     ("n.toml", b"a = 1\n", ["--set", "$.a=null", "--to", "toml"], {},
      "$.a: null cannot be written as TOML"),
     ("e.json", b"{}", ["--env", "APP"], {"APP___X": "1"}, "APP___X: empty name part"),
-    ("p.json", b'{"a": 1}', ["--set", 'project.name="x"'], {},
-     "--set project.name: a name cannot contain '.'; to set by path write '$.project.name=\"x\"'"),
+    ("p.json", b'{"a": 1}', ["--set", 'a.name="x"'], {}, "$.a is a number, not a section or a list"),
     ("p.json", b'{"a": "s"}', ["--set", "$.a.b=1"], {}, "$.a is a string, not a section or a list"),
     ("p.json", b'{"a": [1]}', ["--set", "$.a.3=1"], {}, "$.a.3: no such item in a list of 1"),
     ("p.json", b'{"a": 1}', ["--set", "$.a..b=1"], {}, "$.a..b: empty step"),
@@ -361,11 +360,13 @@ def test_a_missing_extra_is_named_on_one_line(tmp_path):
 
 @pytest.mark.parametrize("args, expected", [
     # --keys, --items, --paths and --sort apply to what the --get before them selected
-    (["--get", "$.db", "--keys", "--items"], ['{"port": 1, "hosts": [{"h": "a"}, {"h": "b"}]}',
-                                             '["port", "hosts"]', '[["port", 1], ["hosts", [{"h": "a"}, {"h": "b"}]]]']),
-    (["--get", "$.db", "--sort", "--keys"], ['{"hosts": [{"h": "a"}, {"h": "b"}], "port": 1}', '["hosts", "port"]']),
+    # (and the --get then prints nothing of its own)
+    (["--get", "$.db", "--keys", "--items"], ['["port", "hosts"]', '[["port", 1], ["hosts", [{"h": "a"}, {"h": "b"}]]]']),
+    (["--get", "$.db", "--sort", "--keys"], ['["hosts", "port"]']),
+    (["--get", "db", "--get", "db.port"], ['{"port": 1, "hosts": [{"h": "a"}, {"h": "b"}]}', "1"]),
     (["--paths"], ["$.when", "$.e", "$.db.port", "$.db.hosts.0.h", "$.db.hosts.1.h"]),
-    (["--get", "$.db.hosts", "--paths"], ['[{"h": "a"}, {"h": "b"}]', "$.db.hosts.0.h", "$.db.hosts.1.h"]),
+    (["--get", "$.db.hosts", "--paths"], ["$.db.hosts.0.h", "$.db.hosts.1.h"]),
+    (["--dict", "--sort"], ['{"db": {"hosts": [{"h": "a"}, {"h": "b"}], "port": 1}, "e": {}, "when": "2024-05-01T10:00:00"}']),
     (["--del", "$.db.hosts[0]", "--del", "when", "--get", "$.db.hosts"], ['[{"h": "b"}]']),
     (["--set", "$.db.hosts[1].h=\"c\"", "--get", "$.db.hosts.-1.h", "--raw"], ["c"]),
     (["--get", "when"], ['"2024-05-01T10:00:00"']),

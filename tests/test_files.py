@@ -184,7 +184,7 @@ def deep(fmt, levels=100_000):
     ("s.json", b'"text"', "the top level must be an object, not a string"),
     ("n.json", b"null", "the top level must be an object, not null"),
     ("s.yaml", b"- 1\n- 2\n", "the top level must be a mapping, not a sequence"),
-    ("e.yaml", b"", "the top level must be a mapping, not null"),
+    ("e.yaml", b"null\n", "the top level must be a mapping, not null"),
     ("d.json", b'{"a": {"x": 1, "y": 2, "x": 3}}', "duplicate key 'x' in one object"),
     ("d.toml", b"a = 1\na = 2\n", "invalid TOML"),
     ("big.json", b'{"a": ' + b"9" * 5000 + b"}", "invalid JSON: Exceeds the limit"),

@@ -158,4 +158,9 @@ bool store_equals(PyObject* self, PyObject* other) {
     return comparer.mappings_equal(self, Shape::Store, other, comparer.kind(other));
 }
 
+bool values_equal(PyObject* a, PyObject* b) {
+    Comparer comparer;
+    return comparer.equal(a, b);
+}
+
 }  // namespace store

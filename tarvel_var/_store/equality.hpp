@@ -16,4 +16,8 @@ bool is_comparable_mapping(PyObject* other);
 // Content equality of the store `self` with a store or Mapping `other`.
 bool store_equals(PyObject* self, PyObject* other);
 
+// Equality of any two values as stores compare the values they hold: what diff() and origin()
+// call equal, so that they never disagree with `==` of the stores.
+bool values_equal(PyObject* a, PyObject* b);
+
 }  // namespace store

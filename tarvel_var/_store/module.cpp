@@ -2,10 +2,15 @@
 // class in Python and calls bind() once, which puts the methods of this module on it.
 #include <Python.h>
 
+#include <cstddef>
+#include <optional>
+
 #include "contract.hpp"
 #include "json_objects.hpp"
 #include "data.hpp"
 #include "capi/cpython_private.hpp"
+#include "capi/recursion.hpp"
+#include "equality.hpp"
 #include "method_table.hpp"
 #include "methods.hpp"
 #include "missing.hpp"
@@ -83,6 +88,36 @@ PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+// equal(a, b): whether two values are equal as the stores holding them would be.
+PyObject* equal(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return capi::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (nargs != 2) raise(PyExc_TypeError, "equal(a, b) takes 2 arguments (%zd given)", nargs);
+        return Py_NewRef(values_equal(args[0], args[1]) ? Py_True : Py_False);
+    });
+}
+
+// check_stack(): the guard of the native walks, for the package's walks written in Python. A
+// Python function called again from a generator, or from a builtin such as all() or hash(),
+// puts native frames on the stack at every level, which the interpreter's counter does not
+// measure; a thread started with a small stack would overflow long before the counter ran out.
+PyObject* check_stack(PyObject*, PyObject*) {
+    if (capi::native_stack_exhausted()) {
+        PyErr_SetString(PyExc_RecursionError,
+                        "maximum recursion depth exceeded (native stack nearly exhausted)");
+        return nullptr;
+    }
+    return Py_NewRef(Py_None);
+}
+
+// stack_room(): the bytes of native stack left to the current thread before the guard trips,
+// or None where the stack cannot be measured; for handing deep data to a library whose own
+// recursion is not guarded against small stacks.
+PyObject* stack_room(PyObject*, PyObject*) {
+    const std::optional<std::size_t> room = capi::native_stack_room();
+    if (!room) return Py_NewRef(Py_None);
+    return PyLong_FromSize_t(*room);
+}
+
 PyObject* public_method(PyObject*, PyObject* function) {
     return capi::at_boundary<PyObject*>(nullptr, [&] { return new_contract_function(function).release(); });
 }
@@ -105,6 +140,12 @@ PyMethodDef module_functions[] = {
      "read_slots(cls, /)\n--\n\nGives a subclass of the public class the public class's own reading slots."},
     {"reference_sites", as_cfunction(reference_sites), METH_O,
      "reference_sites(store, /)\n--\n\n(container, key, path) of every text below the store that holds \"${\"."},
+    {"equal", as_cfunction(equal), kFast,
+     "equal(a, b, /)\n--\n\nWhether a and b are equal as the stores holding them would be."},
+    {"check_stack", as_cfunction(check_stack), METH_NOARGS,
+     "check_stack()\n--\n\nRaises RecursionError when the thread's native stack is nearly exhausted."},
+    {"stack_room", as_cfunction(stack_room), METH_NOARGS,
+     "stack_room()\n--\n\nThe bytes of native stack left before RecursionError, or None if unknown."},
     {"strict_store", as_cfunction(strict_store), METH_NOARGS,
      "strict_store()\n--\n\nA new strict TarvelVar: the store factory of strict stores."},
     {nullptr, nullptr, 0, nullptr},

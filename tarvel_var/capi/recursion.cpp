@@ -77,4 +77,11 @@ bool native_stack_exhausted() noexcept {
     return here < stack_floor;
 }
 
+std::optional<std::size_t> native_stack_room() noexcept {
+    if (stack_floor == 0) stack_floor = measure_stack_floor();
+    if (stack_floor == 1) return std::nullopt;
+    auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    return here > stack_floor ? static_cast<std::size_t>(here - stack_floor) : 0;
+}
+
 }  // namespace capi

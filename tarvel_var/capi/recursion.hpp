@@ -17,12 +17,18 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <optional>
+
 #include "capi/errors.hpp"
 
 namespace capi {
 
 // True when the current thread's native stack is too close to its end to enter another level.
 bool native_stack_exhausted() noexcept;
+
+// The bytes left above that point, or nothing where the stack cannot be measured.
+std::optional<std::size_t> native_stack_room() noexcept;
 
 // Counts one level on the interpreter's C recursion counter for its lifetime, after checking
 // the native stack.
