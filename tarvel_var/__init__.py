@@ -159,10 +159,13 @@ class TarvelVar(_StoreBase):
         its format) or a mapping. Sections merge key by key at any depth; any other value
         (a list included) replaces what was there. Then the environment variables named
         `ENV_...` (from `environ`, by default os.environ) and the `overrides` (`"path=value"`)
-        set single values: an integer step goes into an existing list, a name matches an
-        existing key regardless of case, and the text is read as the type of the value it
-        replaces (JSON, else text, for a new one). Then `resolve`, `schema` and `flags` as
-        for load(). tarvel_var.origin() tells which layer set each value."""
+        set single values: an integer step goes into an existing list (negative from its end,
+        `hosts[0]` as `hosts.0`), a name matches an existing key regardless of case, and the
+        text is read as the type of the value it replaces: a list or a section only from
+        JSON of its kind, a text from a JSON string too (`host="x"`), anything new from JSON,
+        else as text. Two variables naming one setting, or a value and a setting below it,
+        are refused. Then `resolve`, `schema` and `flags` as for load().
+        tarvel_var.origin() tells which layer set each value ("default" for a schema's)."""
         return layers.compose(cls, sources, env=env, overrides=overrides, environ=environ,  # type: ignore[no-any-return]
                               resolve=resolve, schema=schema, **flags)
 

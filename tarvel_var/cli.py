@@ -87,14 +87,13 @@ OPTIONS = [
            "extension; for standard input or another extension, the first of JSON, TOML and YAML "
            "that reads it)", metavar="{json,toml,yaml}", check=_format_name,
            refusal="invalid format {text!r} (choose from json, toml, yaml)"),
-    Option(("--env",), "each", "env", "merge the variables PREFIX_NAME and PREFIX_SECTION__NAME "
-           "(values as JSON, else text; names lower-cased), e.g. APP_DB__PORT=5433; when files "
-           "are composed, set each as an override (an integer step into a list, names matched "
-           "regardless of case, the type of the value replaced kept)", CHANGES, "PREFIX"),
-    Option(("--set",), "edit", "set", "assign a JSON value to a variable or a \"$.\" path, making "
-           "sections as needed, e.g. --set port=8081 --set '$.db.port=5433'; when files are "
-           "composed, an override as the environment's: a path with or without '$.', the text "
-           "read as the type of the value it replaces", CHANGES, "PATH=JSON"),
+    Option(("--env",), "each", "env", "set each variable PREFIX_NAME and PREFIX_SECTION__NAME as "
+           "an override, e.g. APP_DB__PORT=5433: an integer step into a list, names matched "
+           "regardless of case, the text read as the type of the value it replaces (JSON, else "
+           "text, for a new one)", CHANGES, "PREFIX"),
+    Option(("--set",), "edit", "set", "assign a JSON value to a variable, else to a path with or "
+           "without '$.', making sections as needed, e.g. --set port=8081 --set "
+           "'$.db.port=5433'", CHANGES, "PATH=JSON"),
     Option(("--merge",), "edit", "merge", 'merge a JSON object into the store, e.g. --merge '
            '\'{"db": {"user": "x"}}\'', CHANGES, "JSON"),
     Option(("--del",), "edit", "del", "remove a variable or the value at a \"$.\" path, e.g. "
@@ -105,12 +104,12 @@ OPTIONS = [
            "against a dataclass, TypedDict or pydantic model importable from the current "
            "directory, e.g. --schema settings:Settings (needs the extra 'schema'); each problem "
            "is one line on standard error, and the exit status 2", CHANGES, "MODULE:CLASS"),
-    Option(("--get",), "show", "get", "a variable by name or by \"$.\" path (list items by index: "
-           "'$.servers.0.host'), as JSON; --keys, --items, --paths and --sort after it apply to "
-           "what it selected", OUTPUT, "PATH"),
+    Option(("--get",), "show", "get", "a variable by name, else a path with or without '$.' (list "
+           "items by index: '$.servers.0.host'), as JSON; --keys, --items, --paths, --origins "
+           "and --sort after it apply to what it selected, which it then does not print itself",
+           OUTPUT, "PATH"),
     Option(("--origins",), "show", "origins", "where each leaf value was set, one line per leaf: "
-           "'$.db.port = 5433  # env APP_DB__PORT' (after --get, only what it selected); the "
-           "files are composed as with several files", OUTPUT),
+           "'$.db.port = 5433  # env APP_DB__PORT' (after --get, only what it selected)", OUTPUT),
     Option(("--diff",), "show", "diff", "one line per difference from the document FILE "
            "('~ $.a: 1 -> 2', '+ $.b: true', '- $.c: null'), and exit status 1 when there is "
            "one, 0 when there is none", OUTPUT, "FILE"),
@@ -130,8 +129,8 @@ OPTIONS = [
     Option(("-e", "--exit-status"), "flag", "exit_status", "exit with status 1 when a --get finds "
            "nothing or null, like jq -e", STYLE),
     Option(("--raw",), "flag", "raw", "print string values without JSON quotes, like jq -r", STYLE),
-    Option(("--sort",), "flag", "sort", "order names: with --dict the top level's, with --to and "
-           "--get every level's; --keys and --items list theirs in order", STYLE),
+    Option(("--sort",), "flag", "sort", "order names at every level of --dict, --to and --get; "
+           "--keys and --items list theirs in order", STYLE),
     Option(("--indent",), "value", "indent", "indent JSON by N spaces (default: 2 on a terminal, else "
            "one line)", STYLE, "N", _spaces,
            "expected a number of spaces from 0 to 32, not {text!r}"),

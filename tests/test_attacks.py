@@ -324,3 +324,12 @@ def test_command_line_diff_shows_a_change_of_type(tmp_path):
     (tmp_path / "b.yaml").write_text("d: 2024-01-01\n")
     run = cli("a.json", "--diff", "b.yaml", cwd=tmp_path)
     assert (run.returncode, run.stdout) == (1, '~ $.d: "2024-01-01" -> 2024-01-01 (date)\n'), run.stderr
+
+
+def test_the_native_helpers_leak_nothing():
+    from conftest import assert_no_leak
+    from tarvel_var import _store
+
+    a, b = {"x": [1, {"y": 2}], "s": {3}}, TarvelVar({"x": [1, {"y": 2}], "s": [3]})
+    assert _store.equal(a, b) and not _store.equal(a, {"x": []}) and _store.stack_room() > 0
+    assert_no_leak(lambda: (_store.equal(a, b), _store.check_stack(), _store.stack_room(), diff(a, {"x": 1})), a, b)
