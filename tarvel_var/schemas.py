@@ -8,10 +8,15 @@ key the schema does not declare is an error unless the schema's own config says 
 from __future__ import annotations
 
 import threading
+import types
 import typing
-from typing import Any
+from collections import abc
+from typing import TYPE_CHECKING, Any
 
-from ._store import stack_room
+from ._store import nests_deeper, stack_room
+
+if TYPE_CHECKING:
+    from collections.abc import Callable
 
 __all__ = ["ValidationError", "to", "validate"]
 
@@ -45,6 +50,7 @@ class _Checker:
             raise TypeError(f"{_name(schema)} cannot be a schema (a dataclass, a TypedDict or a "
                             f"pydantic model is): {reason}") from None
         self.failure: Any = pydantic.ValidationError  # caught on every check: looked up once
+        self.shapes = _Shapes()
 
     def target(self, pydantic: Any, schema: Any) -> Any:
         if (isinstance(schema, type) and issubclass(schema, pydantic.BaseModel)) or \
@@ -67,7 +73,8 @@ class _Checker:
         # what pydantic lets through: keys that a model, or a dataclass whose config does not
         # say, would drop without a word
         reported = {path for path, _ in problems}
-        problems += [problem for problem in extra_keys(self.schema, data) if problem[0] not in reported]
+        problems += [problem for problem in extra_keys(self.schema, data, self.shapes)
+                     if problem[0] not in reported]
         if problems:
             raise ValidationError(problems)
         return result.value if self.wrapped else result
@@ -98,18 +105,7 @@ _STACK_PER_LEVEL = 2048
 
 def _fits_stack(data: Any) -> None:
     room = stack_room()
-    if room is None:
-        return
-    deepest = 0
-    stack: list[tuple[Any, int]] = [(data, 1)]
-    while stack:
-        value, depth = stack.pop()
-        deepest = max(deepest, depth)
-        if isinstance(value, dict):
-            stack.extend((item, depth + 1) for item in value.values())
-        elif isinstance(value, list):
-            stack.extend((item, depth + 1) for item in value)
-    if deepest * _STACK_PER_LEVEL > room:
+    if room is not None and nests_deeper(data, room // _STACK_PER_LEVEL):
         raise RecursionError("maximum recursion depth exceeded (the data is nested too deeply "
                              "for the native stack this thread has left)")
 
@@ -119,81 +115,123 @@ def _fits_stack(data: Any) -> None:
 _EXTRA = "Extra inputs are not permitted"
 
 
-def extra_keys(schema: Any, data: Any) -> list[tuple[str, str]]:
+def extra_keys(schema: Any, data: Any, shapes: _Shapes | None = None) -> list[tuple[str, str]]:
     """(path, message) of every key in `data` that the record type holding it at its place in
     `schema` does not declare, where that type leaves extra keys to pydantic's default."""
+    shapes = shapes or _Shapes()
     found: list[tuple[str, str]] = []
-    stack: list[tuple[Any, Any, str]] = [(schema, data, "$")]
+    # a place is (the place above, key): its "$." text is made only for a key reported
+    stack: list[tuple[Any, Any, Any]] = [(schema, data, None)]
     while stack:
         kind, value, path = stack.pop()
-        below: list[tuple[Any, Any, str]] = []
-        for kind in _alternatives(kind, value):
-            record = _record(kind)
-            if record is not None and isinstance(value, dict):
-                fields, refuses = record
-                for key, item in value.items():
-                    if key in fields:
-                        below.append((fields[key], item, f"{path}.{key}"))
-                    elif refuses:
-                        found.append((f"{path}.{key}", _EXTRA))
-            else:
-                below.extend(_items(kind, value, path))
+        kind = shapes.described(kind, value)
+        if kind is None:
+            continue
+        below: list[tuple[Any, Any, Any]] = []
+        record = shapes.record(kind)
+        if record is not None and isinstance(value, dict):
+            fields, refuses = record
+            for key, item in value.items():
+                field = fields.get(key, _UNDECLARED)
+                if field is _UNDECLARED:
+                    if refuses:
+                        found.append((_place_text((path, key)), _EXTRA))
+                elif shapes.may_hold_records(field):  # a str or list[int] field needs no walk
+                    below.append((field, item, (path, key)))
+        else:
+            below = _items(kind, value, path, shapes.may_hold_records)
         stack.extend(reversed(below))
     return found
 
 
-def _alternatives(kind: Any, value: Any) -> list[Any]:
-    """The one type that describes `value` at its place: Annotated and Optional unwrapped; of a
-    union, the one record type (for a mapping) or container type it can be, or none when it is
-    not one alone (pydantic decides between them by the value, and no key is then called extra)."""
-    import types
-    import typing
-
-    while True:
-        origin = typing.get_origin(kind)
-        if origin is typing.Annotated:
-            kind = typing.get_args(kind)[0]
-        elif origin is typing.Union or origin is types.UnionType:
-            members = [member for member in typing.get_args(kind) if member is not type(None)]
-            fitting = [member for member in members if _can_hold(member, value)]
-            if len(fitting) != 1:
-                return []
-            kind = fitting[0]
-        else:
-            return [kind]
+_UNDECLARED = object()
 
 
-def _can_hold(kind: Any, value: Any) -> bool:
-    """Whether a union's member can be what holds `value` (a dict or a list) below it."""
-    import typing
-    from collections import abc
-
-    if _record(kind) is not None or _root_type(kind) is not None:
-        return isinstance(value, dict) or _root_type(kind) is not None
-    origin = typing.get_origin(kind)
-    if origin in (dict, abc.Mapping, abc.MutableMapping):
-        return isinstance(value, dict)
-    return origin in (list, tuple, set, frozenset, abc.Sequence, abc.MutableSequence, abc.Set) \
-        and isinstance(value, list)
+def _place_text(place: Any) -> str:
+    steps = []
+    while place is not None:
+        place, key = place
+        steps.append(str(key))
+    return "$." + ".".join(reversed(steps))
 
 
-def _items(kind: Any, value: Any, path: str) -> list[tuple[Any, Any, str]]:
-    import typing
-    from collections import abc
+_MAPPINGS = (dict, abc.Mapping, abc.MutableMapping)
+_SEQUENCES = (list, set, frozenset, abc.Sequence, abc.MutableSequence, abc.Set)
 
+
+class _Shapes:
+    """What extra_keys asks of the types of one schema, worked out once per type: a schema's
+    checker keeps one, so that a list of a thousand models reads the model's fields once."""
+
+    def __init__(self) -> None:
+        self.records: dict[int, tuple[Any, tuple[dict[str, Any], bool] | None]] = {}
+        self.holding: dict[int, tuple[Any, bool]] = {}
+        self.fixed: dict[int, tuple[Any, Any]] = {}  # what describes any value: no union met
+
+    def record(self, kind: Any) -> tuple[dict[str, Any], bool] | None:
+        known = self.records.get(id(kind))
+        if known is None:
+            known = self.records[id(kind)] = (kind, _record(kind))  # the type held: ids stay apart
+        return known[1]
+
+    def may_hold_records(self, kind: Any) -> bool:
+        """Whether a value of type `kind` may have a record type's keys at or below it (not
+        `str` or `list[int]`, whose values need no walk)."""
+        known = self.holding.get(id(kind))
+        if known is None:
+            self.holding[id(kind)] = (kind, True)  # a type that refers to itself: assumed so
+            holds = (self.record(kind) is not None or _root_type(kind) is not None
+                     or any(self.may_hold_records(arg) for arg in typing.get_args(kind)
+                            if arg is not Ellipsis))
+            known = self.holding[id(kind)] = (kind, holds)
+        return known[1]
+
+    def described(self, kind: Any, value: Any) -> Any:
+        """The one type that describes `value` at its place: Annotated and Optional unwrapped;
+        of a union, the one member that can hold `value`, or None when that is not one alone
+        (pydantic decides between them by the value, and no key is then called extra)."""
+        known = self.fixed.get(id(kind))
+        if known is not None:
+            return known[1]
+        given, chosen = kind, False
+        while True:
+            origin = typing.get_origin(kind)
+            if origin is typing.Annotated:
+                kind = typing.get_args(kind)[0]
+            elif origin is typing.Union or origin is types.UnionType:
+                fitting = [member for member in typing.get_args(kind)
+                           if member is not type(None) and self.can_hold(member, value)]
+                if len(fitting) != 1:
+                    return None
+                kind, chosen = fitting[0], True
+            else:
+                if not chosen:
+                    self.fixed[id(given)] = (given, kind)
+                return kind
+
+    def can_hold(self, kind: Any, value: Any) -> bool:
+        """Whether a union's member can be what holds `value` (a dict or a list) below it."""
+        if _root_type(kind) is not None:
+            return True
+        if self.record(kind) is not None or typing.get_origin(kind) in _MAPPINGS:
+            return isinstance(value, dict)
+        return typing.get_origin(kind) in _SEQUENCES + (tuple,) and isinstance(value, list)
+
+
+def _items(kind: Any, value: Any, place: Any, walked: Callable[[Any], bool]) -> list[tuple[Any, Any, Any]]:
+    """The items of a container value with the types `kind` gives them, those of a type that
+    `walked` takes."""
     origin, args = typing.get_origin(kind), typing.get_args(kind)
-    if origin in (dict, abc.Mapping, abc.MutableMapping) and isinstance(value, dict) and len(args) == 2:
-        return [(args[1], item, f"{path}.{key}") for key, item in value.items()]
-    if origin in (list, set, frozenset, abc.Sequence, abc.MutableSequence, abc.Set) and \
-            isinstance(value, list) and args:
-        return [(args[0], item, f"{path}.{index}") for index, item in enumerate(value)]
-    if origin is tuple and isinstance(value, list) and args:
-        if len(args) == 2 and args[1] is Ellipsis:
-            return [(args[0], item, f"{path}.{index}") for index, item in enumerate(value)]
-        return [(arg, item, f"{path}.{index}") for index, (arg, item) in enumerate(zip(args, value))]
+    if origin in _MAPPINGS and isinstance(value, dict) and len(args) == 2:
+        return [(args[1], item, (place, key)) for key, item in value.items()] if walked(args[1]) else []
+    if origin is tuple and isinstance(value, list) and args and not (len(args) == 2 and args[1] is Ellipsis):
+        return [(arg, item, (place, index)) for index, (arg, item) in enumerate(zip(args, value))
+                if walked(arg)]
+    if (origin in _SEQUENCES or origin is tuple) and isinstance(value, list) and args:
+        return [(args[0], item, (place, index)) for index, item in enumerate(value)] if walked(args[0]) else []
     root = _root_type(kind)
     if root is not None:
-        return [(root, value, path)]
+        return [(root, value, place)]
     return []
 
 
@@ -210,7 +248,6 @@ def _record(kind: Any) -> tuple[dict[str, Any], bool] | None:
     key that names a field, and whether it refuses other keys by default (no `extra` in its
     config); None for any other type."""
     import dataclasses
-    import typing
 
     pydantic = _pydantic()
     if not isinstance(kind, type):

@@ -11,6 +11,7 @@
 #include "capi/cpython_private.hpp"
 #include "capi/recursion.hpp"
 #include "equality.hpp"
+#include "nesting.hpp"
 #include "method_table.hpp"
 #include "methods.hpp"
 #include "missing.hpp"
@@ -118,6 +119,21 @@ PyObject* stack_room(PyObject*, PyObject*) {
     return PyLong_FromSize_t(*room);
 }
 
+// nests_deeper(value, limit): whether dicts and lists nest in `value` more than `limit` levels.
+PyObject* nests_deeper(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return capi::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (nargs != 2 || !PyLong_Check(args[1])) {
+            raise(PyExc_TypeError, "nests_deeper(value, limit) takes a value and an int");
+        }
+        const Py_ssize_t limit = PyLong_AsSsize_t(args[1]);
+        if (limit < 0) {
+            if (PyErr_Occurred()) throw_error();
+            raise(PyExc_ValueError, "nests_deeper(): the limit must not be negative");
+        }
+        return Py_NewRef(nests_deeper_than(args[0], limit) ? Py_True : Py_False);
+    });
+}
+
 PyObject* public_method(PyObject*, PyObject* function) {
     return capi::at_boundary<PyObject*>(nullptr, [&] { return new_contract_function(function).release(); });
 }
@@ -146,6 +162,8 @@ PyMethodDef module_functions[] = {
      "check_stack()\n--\n\nRaises RecursionError when the thread's native stack is nearly exhausted."},
     {"stack_room", as_cfunction(stack_room), METH_NOARGS,
      "stack_room()\n--\n\nThe bytes of native stack left before RecursionError, or None if unknown."},
+    {"nests_deeper", as_cfunction(nests_deeper), kFast,
+     "nests_deeper(value, limit, /)\n--\n\nWhether dicts and lists nest in value more than limit levels deep."},
     {"strict_store", as_cfunction(strict_store), METH_NOARGS,
      "strict_store()\n--\n\nA new strict TarvelVar: the store factory of strict stores."},
     {nullptr, nullptr, 0, nullptr},
