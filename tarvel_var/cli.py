@@ -325,24 +325,30 @@ def apply_edit(store: Any, kind: str, text: str) -> None:
         if not sep or not name:
             raise CliError(f"--set {text}: expected NAME=JSON or $.PATH=JSON")
         parsed = parse_json_arg(value, f"--set {name}")
-        # a variable of that name, else a path with or without "$." (or jq's ".db.port")
-        path = name if name.startswith("$") else None
-        if path is None and ("." in name or "[" in name) and name not in store:
-            path = "$" + name if name.startswith(".") else "$." + name
-        if path is not None:
+        path: str | None
+        if name.startswith("$") or (("." in name or "[" in name) and name not in store):
+            path = as_path(name)  # no variable of that name: a path
             paths.assign(store, path, parsed)
         else:
             store[name] = parsed
+            # a name holding a dot or a bracket has no path to be recorded under
+            path = None if "." in name or "[" in name else paths.path_text((name,))
         from .origins import note_override
 
-        if path is None and "." not in name and "[" not in name:
-            path = f"$.{name}"
-        note_override(store, path, text)  # a name with a dot has no path to be recorded under
+        note_override(store, path, text)
         return
     value = parse_json_arg(text, "--merge")
     if not isinstance(value, dict):
         raise CliError(f"--merge: expected a JSON object, not {files.kind_of(value)}")
     store.merge(value)
+
+
+def as_path(name: str) -> str:
+    """The "$." path a name stands for where it names no variable: itself with or without
+    "$.", or jq's ".db.port"."""
+    if name.startswith("$"):
+        return name
+    return "$" + name if name.startswith(".") else "$." + name
 
 
 def parse_json_arg(text: str, where: str) -> Any:
@@ -409,6 +415,7 @@ class Printer:
         self.differs = False  # a --diff that found a difference
         self.selected: Any = root
         self.selected_path = "$"
+        self.selected_place: tuple[Any, ...] = ()
 
     def json(self, value: Any, path: str = "$", sort: bool = False) -> str:
         return files.render(value, "json", indent=self.indent, allow_nan=self.options.allow_nan,
@@ -477,25 +484,13 @@ class Printer:
 
         if self.selected is paths.MISSING:
             raise CliError(f"--origins: {self.selected_path} is nothing")
-        selected = self.selected_steps()
+        selected = self.selected_place
         lines = []
-        for steps, path, value, where in origin_items(self.root):
-            if steps[:len(selected)] == selected:
+        for place, path, value, where in origin_items(self.root):
+            if place[:len(selected)] == selected:
                 note = str(where) if where is not None else "changed after composing"
                 lines.append(f"{path} = {self.compact(value)}  # {note}")
         return "\n".join(lines)
-
-    def selected_steps(self) -> tuple[Any, ...]:
-        # the selection's place as origin_items() gives places: keys, and list items by index
-        steps: list[Any] = []
-        value = self.root
-        for step in paths.steps(self.selected_path) or []:
-            if isinstance(value, (list, tuple)):
-                steps.append(int(step))
-            else:
-                steps.append(step)
-            value = paths.child(value, step)
-        return tuple(steps)
 
     def shown(self, value: Any) -> str:
         """A value in a diff line: as JSON, or, for one JSON has no form for (a date), its
@@ -522,30 +517,23 @@ class Printer:
         self.differs = self.differs or bool(lines)
         return "\n".join(lines)
 
-    def find(self, path: str) -> tuple[Any, str]:
-        """The value `path` names and its "$." path: a variable of that name, else the path
-        with or without "$." (or jq's ".db.port"); list steps counted from the start."""
+    def find(self, path: str) -> tuple[Any, tuple[Any, ...]]:
+        """The value `path` names and its place: a variable of that name, else the path with
+        or without "$." (or jq's ".db.port"); list items counted from the start."""
         if not path.startswith("$"):
             value = paths.lookup(self.root, path)  # a variable of that name
             if value is not paths.MISSING or not path:
-                return value, paths.path_text((path,))
-            path = "$" + path if path.startswith(".") else "$." + path
+                return value, (path,)
         try:
-            steps = paths.steps(path) or []
+            steps = paths.steps(as_path(path)) or []
         except paths.PathError as error:
             raise CliError(str(error)) from None
-        value, where = self.root, []
-        for step in steps:
-            below = paths.child(value, step)
-            if below is paths.MISSING:
-                return below, path
-            where.append(int(step) % len(value) if isinstance(value, (list, tuple)) else step)
-            value = below
-        return value, paths.path_text(tuple(where))
+        return paths.place(self.root, steps)
 
     def get(self, path: str) -> str:
-        value, self.selected_path = self.find(path)
+        value, self.selected_place = self.find(path)
         self.selected = value
+        self.selected_path = as_path(path) if value is paths.MISSING else paths.path_text(self.selected_place)
         if value is paths.MISSING:
             if self.options.default is not None:
                 value = default_value(self.options.default)

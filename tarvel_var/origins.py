@@ -12,7 +12,7 @@ import weakref
 from typing import Any, NamedTuple
 
 from .variants import variant_class
-from .paths import MISSING, child, path_text
+from .paths import MISSING, path_text, place
 from .paths import steps as path_steps
 from ._store import equal
 from .var_main import TarvelVarMain
@@ -68,6 +68,19 @@ class Record:
     def __reduce__(self) -> Any:
         return _restore_record, (self.setter, self.touched, self.below)
 
+    def copy(self) -> Record:
+        """A copy of the tree whose places can change apart; the layers, which never change,
+        are shared (copying each would copy its table of lines as often)."""
+        top = Record(self.setter)
+        stack = [(self, top)]
+        while stack:  # a loop: records nest as deep as documents do
+            old, new = stack.pop()
+            new.touched = old.touched
+            for key, below in old.below.items():
+                copied = new.below[key] = Record(below.setter)
+                stack.append((below, copied))
+        return top
+
 
 def _restore_record(setter: Layer | None, touched: Layer | None, below: dict[Any, Record]) -> Record:
     record = Record(setter)
@@ -119,17 +132,20 @@ def carry(source: Any, result: Any) -> None:
     """Gives `result`, the checked copy of `source` that a schema made, the origins of
     `source`: the same where the values are, "default" where the schema supplied one. Values
     that the program changed in `source` since composing stay unclaimed."""
-    import copy
-
     recorded = _recorded(source)
     if recorded is None:
         return
-    record, snapshot = copy.deepcopy(recorded)
+    record, snapshot = recorded[0].copy(), recorded[1]
     before = source.to_dict()
     after = result.to_dict()
     _mark_defaults(record, before, after)
-    # unchanged since composing: what the schema made of each value is what composing left
-    remember(result, (record, after if equal(before, snapshot) else snapshot))
+    # unchanged since composing: what the schema made of each value is what composing left;
+    # else the old snapshot, as a copy of its own (a later override writes into it)
+    if not equal(before, snapshot):
+        import copy
+
+        after = copy.deepcopy(snapshot)
+    remember(result, (record, after))
 
 
 def note_override(store: Any, path: str | None, text: str) -> None:
@@ -140,24 +156,23 @@ def note_override(store: Any, path: str | None, text: str) -> None:
         return
     from .files import plain_of
 
-    record, snapshot = recorded
+    below, keys = place(store, path_steps(path) or [])
+    if below is MISSING or not keys:
+        return
+    record, held = recorded
     layer = Layer(Origin("override", detail=text))
-    node, value, held = record, store, snapshot
-    steps = path_steps(path) or []
-    for depth, step in enumerate(steps):
-        below = child(value, step)
-        key: Any = int(step) % len(value) if isinstance(value, (list, tuple)) else step
+    node = record
+    for key in keys[:-1]:
         node.touched = layer
-        if depth == len(steps) - 1:
-            node.below[key] = Record(layer)
-            if isinstance(held, (dict, list)):
-                held[key] = plain_of(below)
-            return
         node = node.below.setdefault(key, Record())
-        below_held = _below(held, key)
-        if below_held is MISSING and isinstance(held, dict):
-            below_held = held[key] = {}
-        value, held = below, below_held
+        inner = _below(held, key)
+        if inner is MISSING and isinstance(held, dict):
+            inner = held[key] = {}  # a section the override made
+        held = inner
+    node.touched = layer
+    node.below[keys[-1]] = Record(layer)
+    if isinstance(held, dict) or (isinstance(held, list) and keys[-1] < len(held)):
+        held[keys[-1]] = plain_of(below)
 
 
 DEFAULT = Layer(Origin("default"))
@@ -205,15 +220,9 @@ def origin(store: Any, path: str) -> Origin | None:
     steps = path_steps(path if path.startswith("$") else "$." + path)
     if steps is None:
         raise KeyError(path)
-    # the path with list indices as ints (counted from the start), as the record keeps them
-    typed: list[Any] = []
-    value = store
-    for step in steps:
-        below = child(value, step)
-        if below is MISSING:
-            raise KeyError(path)
-        typed.append(int(step) % len(value) if isinstance(value, (list, tuple)) else step)
-        value = below
+    value, typed = place(store, steps)
+    if value is MISSING:
+        raise KeyError(path)
     recorded = _recorded(store)
     if recorded is None:
         return None

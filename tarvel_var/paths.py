@@ -14,8 +14,8 @@ from typing import Any
 
 from .var_main import TarvelVarMain
 
-__all__ = ["MISSING", "PathError", "assign", "index_of", "leaf_paths", "lookup", "path_text", "put", "remove",
-           "steps"]
+__all__ = ["MISSING", "PathError", "assign", "index_of", "leaf_paths", "lookup", "path_text", "place", "put",
+           "remove", "steps"]
 
 MISSING: Any = type("Missing", (), {"__repr__": lambda self: "MISSING"})()
 _INDEX = re.compile(r"-?[0-9]+")
@@ -51,9 +51,6 @@ def index_of(step: str) -> int | None:
     return int(step) if _INDEX.fullmatch(step) else None
 
 
-_index = index_of
-
-
 def child(value: Any, step: str) -> Any:
     """The value one step below `value`, or MISSING."""
     if isinstance(value, TarvelVarMain):
@@ -61,11 +58,26 @@ def child(value: Any, step: str) -> Any:
     if isinstance(value, dict):
         return value.get(step, MISSING)
     if isinstance(value, (list, tuple)):  # a frozen store holds tuples
-        index = _index(step)
+        index = index_of(step)
         if index is None or not -len(value) <= index < len(value):
             return MISSING
         return value[index]
     return MISSING
+
+
+def place(root: Any, path_steps: list[str]) -> tuple[Any, tuple[Any, ...]]:
+    """The value that the steps reach below `root` (MISSING when one finds nothing) and its
+    place: the keys, and list items as indices counted from the start, as a record keeps
+    them; a key holding a dot stays one key."""
+    value: Any = root
+    where: list[Any] = []
+    for step in path_steps:
+        below = child(value, step)
+        if below is MISSING:
+            return MISSING, tuple(where)
+        where.append(int(step) % len(value) if isinstance(value, (list, tuple)) else step)
+        value = below
+    return value, tuple(where)
 
 
 def lookup(root: Any, path: str, default: Any = MISSING) -> Any:
@@ -143,7 +155,7 @@ def put(root: Any, container: Any, key: Any, value: Any) -> None:
 
 
 def _list_index(container: list[Any], step: str, trail: str) -> int:
-    index = _index(step)
+    index = index_of(step)
     if index is None:
         raise PathError(f"{trail}.{step}: {trail} is a list, so the step must be an index")
     if not -len(container) <= index < len(container):

@@ -69,19 +69,23 @@ std::uintptr_t measure_stack_floor() noexcept {
     return stack->low + reserve;
 }
 
+// The floor of the current thread, measured on first use.
+inline std::uintptr_t current_floor() noexcept {
+    if (stack_floor == 0) stack_floor = measure_stack_floor();
+    return stack_floor;
+}
+
 }  // namespace
 
 bool native_stack_exhausted() noexcept {
-    if (stack_floor == 0) stack_floor = measure_stack_floor();
-    auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    return here < stack_floor;
+    return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) < current_floor();
 }
 
 std::optional<std::size_t> native_stack_room() noexcept {
-    if (stack_floor == 0) stack_floor = measure_stack_floor();
-    if (stack_floor == 1) return std::nullopt;
+    const std::uintptr_t floor = current_floor();
+    if (floor == 1) return std::nullopt;
     auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    return here > stack_floor ? static_cast<std::size_t>(here - stack_floor) : 0;
+    return here > floor ? static_cast<std::size_t>(here - floor) : 0;
 }
 
 }  // namespace capi
