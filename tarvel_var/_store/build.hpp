@@ -15,7 +15,7 @@
 // path.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "capi/refs.hpp"
 

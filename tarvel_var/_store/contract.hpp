@@ -7,7 +7,7 @@
 // and calling it then takes the store as the first argument (`TarvelVar.keys(store)`).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "capi/refs.hpp"
 

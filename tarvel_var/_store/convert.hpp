@@ -9,7 +9,7 @@
 // changed nothing, since converting changes nothing) and the store's own conversion runs.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "capi/refs.hpp"
 

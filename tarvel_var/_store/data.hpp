@@ -10,7 +10,7 @@
 // - Nothing is copied where nothing needs to change.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "store_access.hpp"
 

@@ -4,7 +4,7 @@
 // store equals the data it was made from).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "store_access.hpp"
 

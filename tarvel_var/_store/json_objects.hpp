@@ -1,7 +1,7 @@
 // Stores made straight from a JSON parser's objects (json_objects.cpp).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 namespace store {
 

@@ -1,7 +1,7 @@
 // The methods of the public class, declared once (method_table.cpp).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 namespace store {
 

@@ -4,7 +4,7 @@
 // C++ exceptions inside.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "capi/errors.hpp"
 #include "capi/refs.hpp"

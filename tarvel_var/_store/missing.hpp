@@ -1,7 +1,7 @@
 // The error of a missing attribute (missing.cpp).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 namespace store {
 

@@ -1,14 +1,16 @@
 // tarvel_var._store: the native half of the public class TarvelVar. The package defines the
 // class in Python and calls bind() once, which puts the methods of this module on it.
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "contract.hpp"
 #include "json_objects.hpp"
 #include "data.hpp"
 #include "capi/cpython_private.hpp"
+#include "capi/dict_states.hpp"
 #include "capi/recursion.hpp"
 #include "equality.hpp"
 #include "nesting.hpp"
@@ -119,6 +121,20 @@ PyObject* stack_room(PyObject*, PyObject*) {
     return PyLong_FromSize_t(*room);
 }
 
+// native_paths(): which way each interface with a private path takes in this build, as
+// (interface, way) pairs; what `python -m tarvel_var --version` reports.
+PyObject* native_paths(PyObject*, PyObject*) {
+    return capi::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
+        const std::vector<capi::PathChoice> choices = capi::path_choices();
+        Ref pairs = require(PyList_New(0));
+        for (const capi::PathChoice& choice : choices) {
+            Ref pair = require(Py_BuildValue("(ss)", choice.interface, choice.way));
+            require_status(PyList_Append(pairs.get(), pair.get()));
+        }
+        return pairs.release();
+    });
+}
+
 // nests_deeper(value, limit): whether dicts and lists nest in `value` more than `limit` levels.
 PyObject* nests_deeper(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return capi::at_boundary<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -162,6 +178,8 @@ PyMethodDef module_functions[] = {
      "check_stack()\n--\n\nRaises RecursionError when the thread's native stack is nearly exhausted."},
     {"stack_room", as_cfunction(stack_room), METH_NOARGS,
      "stack_room()\n--\n\nThe bytes of native stack left before RecursionError, or None if unknown."},
+    {"native_paths", as_cfunction(native_paths), METH_NOARGS,
+     "native_paths()\n--\n\n(interface, way) for each interface this build may take a private path for."},
     {"nests_deeper", as_cfunction(nests_deeper), kFast,
      "nests_deeper(value, limit, /)\n--\n\nWhether dicts and lists nest in value more than limit levels deep."},
     {"strict_store", as_cfunction(strict_store), METH_NOARGS,
@@ -174,7 +192,8 @@ int exec_module(PyObject* module) {
         !ready_json_objects(module)) {
         return -1;
     }
-    capi::calibrate_dict_versions();  // repeated reads of an unchanged store rely on it
+    capi::calibrate_key_probe();  // each module has its own copy of the toolkit's state
+    capi::track_dict_states();  // repeated reads of an unchanged store rely on it
     return 0;
 }
 
@@ -182,8 +201,7 @@ PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     // As var_main: the package binds one interpreter's class (var_main admits only the first
     // interpreter that imports it, and the package imports var_main first).
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
+    TARVEL_VERSION_SLOTS
     {0, nullptr},
 };
 

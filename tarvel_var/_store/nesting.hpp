@@ -2,7 +2,7 @@
 // against small stacks (pydantic's native serializer overflows rather than raise).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 namespace store {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 namespace store {
 

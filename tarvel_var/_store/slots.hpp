@@ -1,7 +1,7 @@
 // Direct type slots of the public class (slots.cpp).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 namespace store {
 

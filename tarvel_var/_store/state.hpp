@@ -4,7 +4,7 @@
 // one interpreter per process, as var_main does.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "capi/names.hpp"
 #include "capi/refs.hpp"

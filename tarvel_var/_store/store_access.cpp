@@ -2,6 +2,7 @@
 
 #include "capi/class_cache.hpp"
 #include "capi/cpython_private.hpp"
+#include "capi/dict_states.hpp"
 #include "slots.hpp"
 
 #include <array>
@@ -101,10 +102,8 @@ Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyOb
 
 namespace {
 
-// What was found out about one state of an instance dictionary. A dict's version tag changes
-// with every change to it and is never reused (a new dict, at whatever address, gets a new
-// one), so (address, version) names one state, and repeated reads of an unchanged store skip
-// the lookups that found out.
+// What was found out about one state of an instance dictionary (capi/dict_states): repeated
+// reads of an unchanged store skip the lookups that found out.
 struct DictEntry {
     PyObject* dict = nullptr;
     std::uint64_t version = 0;
@@ -114,16 +113,16 @@ struct DictEntry {
 std::array<DictEntry, 64> dict_cache;
 
 DictEntry* known_state(PyObject* dict) noexcept {
-    if (!capi::dict_versions_trusted()) return nullptr;
+    if (!capi::dict_states_tracked()) return nullptr;
     DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
-    if (entry.dict == dict && entry.version == capi::dict_version(dict)) return &entry;
+    if (entry.dict == dict && entry.version == capi::dict_state(dict)) return &entry;
     return nullptr;
 }
 
 // `version` is the one read before finding out: a lookup may run code that changes the dict,
 // and then the record simply never matches.
 void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal, bool hides_mv_get) noexcept {
-    if (!capi::dict_versions_trusted()) return;
+    if (!capi::dict_states_tracked()) return;
     DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
     entry.dict = dict;
     entry.version = version;
@@ -144,7 +143,7 @@ Ref listing_dict(PyObject* self, bool& hides_mv_get) {
         hides_mv_get = known->hides_mv_get;
         return dict;
     }
-    const std::uint64_t version = capi::dict_version(dict.get());
+    const std::uint64_t version = capi::dict_state(dict.get());
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
     hides_mv_get = dict_hides(dict.get(), names().mv_get);
     remember_state(dict.get(), version, -1, hides_mv_get);
@@ -281,7 +280,7 @@ Py_ssize_t count_variables(PyObject* self) {
             return PyDict_GET_SIZE(dict.get()) - 4;
         }
         // An entry equal to an internal name is one entry: a dict holds one per equal key.
-        const std::uint64_t version = capi::dict_version(dict.get());
+        const std::uint64_t version = capi::dict_state(dict.get());
         Py_ssize_t internal = 0;
         const Names& n = names();
         for (PyObject* name : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {

@@ -6,7 +6,7 @@
 // The shortcuts are taken only where that lookup would find var_main's own method anyway.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <initializer_list>
 #include <optional>

@@ -80,6 +80,22 @@ void point_slots(PyTypeObject* type, getiterfunc iterate_view, objobjproc contai
     capi::write_slots(type, writes);
 }
 
+// Where a view class keeps MappingView's `_mapping` slot, or -1 when it is not laid out as
+// MappingView (the object header, then that one slot). Found by storing through the class's
+// own descriptor on a new instance and looking where the value landed.
+Py_ssize_t mapping_slot_offset(PyTypeObject* type, PyObject* slot_name) {
+    constexpr auto offset = static_cast<Py_ssize_t>(sizeof(PyObject));
+    if (type->tp_basicsize != offset + static_cast<Py_ssize_t>(sizeof(PyObject*)) ||
+        class_attribute(type, slot_name) == nullptr) {
+        return -1;
+    }
+    Ref view = require(type->tp_alloc(type, 0));
+    Ref marker = require(PyList_New(0));
+    require_status(PyObject_GenericSetAttr(view.get(), slot_name, marker.get()));
+    PyObject* landed = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(view.get()) + offset);
+    return landed == marker.get() ? offset : -1;
+}
+
 }  // namespace
 
 void bind_views(PyObject* keys_type, PyObject* values_type, PyObject* items_type) {
@@ -87,13 +103,8 @@ void bind_views(PyObject* keys_type, PyObject* values_type, PyObject* items_type
     Ref slot_name = require(PyUnicode_InternFromString("_mapping"));
     for (PyObject* type : types) {
         if (!PyType_Check(type)) raise(PyExc_TypeError, "bind() takes the three view classes");
-        PyObject* slot = class_attribute(reinterpret_cast<PyTypeObject*>(type), slot_name.get());
-        const Py_ssize_t offset = slot != nullptr ? capi::member_slot_offset(slot) : -1;
-        if (offset < 0 || reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
-                              static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(PyObject*))) {
-            raise(PyExc_TypeError, "the view classes must be laid out as MappingView");
-        }
-        if (view_types.store_offset != 0 && offset != view_types.store_offset) {
+        const Py_ssize_t offset = mapping_slot_offset(reinterpret_cast<PyTypeObject*>(type), slot_name.get());
+        if (offset < 0 || (view_types.store_offset != 0 && offset != view_types.store_offset)) {
             raise(PyExc_TypeError, "the view classes must be laid out as MappingView");
         }
         view_types.store_offset = offset;

@@ -1,7 +1,7 @@
 // The views of keys(), values() and items() (views.cpp).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 namespace store {
 

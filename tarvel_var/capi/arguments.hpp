@@ -3,7 +3,7 @@
 // The messages are CPython's own for functions written in C.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <span>
 #include <string>

@@ -3,7 +3,7 @@
 // tag) identifies one state of one class; the cache is direct-mapped by the address.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <array>
 #include <cstddef>

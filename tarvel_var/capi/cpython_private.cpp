@@ -1,10 +1,108 @@
 #include "capi/cpython_private.hpp"
 
+#include <algorithm>
+
+#include "capi/dict_states.hpp"
+
 namespace capi {
+
+// ---- class attributes ---------------------------------------------------------------------
+
+#if TARVEL_PRIVATE_TYPE_LOOKUP
+PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept { return _PyType_Lookup(type, name); }
+#else
+namespace {
+// A class's own namespace, borrowed: the class keeps it (and, for the interpreter's static
+// classes, the interpreter does) for as long as the class lives.
+PyObject* own_namespace(PyTypeObject* type) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* dict = PyType_GetDict(type);  // static builtin classes keep theirs elsewhere since 3.12
+    Py_XDECREF(dict);
+    return dict;
+#else
+    return type->tp_dict;
+#endif
+}
+}  // namespace
+
+PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
+    PyObject* mro = type->tp_mro;
+    if (mro == nullptr) return nullptr;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        PyObject* dict = own_namespace(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i)));
+        if (dict == nullptr) continue;
+        PyObject* found = PyDict_GetItemWithError(dict, name);
+        if (found != nullptr) return found;
+        if (PyErr_Occurred()) {  // as _PyType_Lookup: a failed lookup is a missing attribute
+            PyErr_Clear();
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+#endif
+
+unsigned int type_version(PyTypeObject* type) noexcept {
+    if (type->tp_version_tag != 0) return type->tp_version_tag;
+#if PY_VERSION_HEX >= 0x030C0000
+    if (!PyUnstable_Type_AssignVersionTag(type)) return 0;
+#elif TARVEL_PRIVATE_TYPE_LOOKUP
+    // 3.11 assigns the tag when its method cache first answers for the class, for an interned
+    // name; the name is made once and kept for the life of the process.
+    static PyObject* const cached_name = PyUnicode_InternFromString("__dict__");
+    if (cached_name == nullptr) {
+        PyErr_Clear();
+        return 0;
+    }
+    (void)_PyType_Lookup(type, cached_name);
+#endif
+    return type->tp_version_tag;
+}
+
+// ---- attributes of instances --------------------------------------------------------------
+
+PyObject* generic_getattr_or_missing(PyObject* self, PyObject* name) noexcept {
+#if TARVEL_PRIVATE_QUIET_GETATTR
+    return _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+#else
+    PyObject* found = PyObject_GenericGetAttr(self, name);
+    if (found == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+    return found;
+#endif
+}
+
+// ---- dicts --------------------------------------------------------------------------------
+
+Ref new_presized_dict([[maybe_unused]] Py_ssize_t size) {
+#if TARVEL_PRIVATE_PRESIZED_DICT
+    return require(_PyDict_NewPresized(size));
+#else
+    return require(PyDict_New());
+#endif
+}
+
 namespace {
 
-// The head of CPython 3.13's dict keys object (PyDictKeysObject, Include/internal): the kind
-// says whether all keys are exact str (DICT_KEYS_UNICODE or DICT_KEYS_SPLIT) or may be
+bool key_probe_trusted = false;
+
+// Walked where the layout cannot answer: beyond this size a false answer (the general path)
+// costs less than the walk.
+constexpr Py_ssize_t kWalkedKeys = 32;
+
+bool keys_all_exact_str(PyObject* dict) noexcept {
+    if (PyDict_GET_SIZE(dict) > kWalkedKeys) return false;
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+    }
+    return true;
+}
+
+#if TARVEL_PRIVATE_DICT_KEYS_KIND
+// The head of the dict keys object (PyDictKeysObject, Include/internal) of 3.11 to 3.13: the
+// kind says whether all keys are exact str (DICT_KEYS_UNICODE or DICT_KEYS_SPLIT) or may be
 // anything (DICT_KEYS_GENERAL).
 struct DictKeysHead {
     Py_ssize_t refcnt;
@@ -13,32 +111,36 @@ struct DictKeysHead {
     std::uint8_t kind;
 };
 constexpr std::uint8_t kKeysGeneral = 0, kKeysUnicode = 1, kKeysSplit = 2;
-bool key_probe_trusted = false;
 
 std::uint8_t keys_kind(PyObject* dict) noexcept {
-    auto* head = reinterpret_cast<const DictKeysHead*>(
-        reinterpret_cast<PyDictObject*>(dict)->ma_keys);
+    auto* head = reinterpret_cast<const DictKeysHead*>(reinterpret_cast<PyDictObject*>(dict)->ma_keys);
     return head->kind;
 }
+#endif
 
 }  // namespace
 
 bool has_only_exact_str_keys(PyObject* dict) noexcept {
-    if (!key_probe_trusted) return false;
-    const std::uint8_t kind = keys_kind(dict);
-    return kind == kKeysUnicode || kind == kKeysSplit;
+#if TARVEL_PRIVATE_DICT_KEYS_KIND
+    if (key_probe_trusted) {
+        const std::uint8_t kind = keys_kind(dict);
+        return kind == kKeysUnicode || kind == kKeysSplit;
+    }
+#endif
+    return keys_all_exact_str(dict);
 }
 
 void calibrate_key_probe() noexcept {
     key_probe_trusted = false;
+#if TARVEL_PRIVATE_DICT_KEYS_KIND
     Ref text_keys = Ref::steal(Py_BuildValue("{s:i,s:i}", "a", 1, "b", 2));
     Ref mixed_keys = Ref::steal(Py_BuildValue("{s:i,i:i}", "a", 1, 2, 3));
     if (!text_keys || !mixed_keys) {
         PyErr_Clear();
         return;
     }
-    key_probe_trusted = keys_kind(text_keys.get()) == kKeysUnicode &&
-                        keys_kind(mixed_keys.get()) == kKeysGeneral;
+    key_probe_trusted = keys_kind(text_keys.get()) == kKeysUnicode && keys_kind(mixed_keys.get()) == kKeysGeneral;
+#endif
 }
 
 namespace {
@@ -47,15 +149,20 @@ bool dict_version_trusted = false;
 
 bool dict_versions_trusted() noexcept { return dict_version_trusted; }
 
-std::uint64_t dict_version(PyObject* dict) noexcept {
+std::uint64_t dict_version([[maybe_unused]] PyObject* dict) noexcept {
+#if TARVEL_PRIVATE_DICT_VERSION
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
 #pragma GCC diagnostic pop
+#else
+    return 0;
+#endif
 }
 
 void calibrate_dict_versions() noexcept {
     dict_version_trusted = false;
+#if TARVEL_PRIVATE_DICT_VERSION
     Ref dict = Ref::steal(PyDict_New());
     Ref key = Ref::steal(PyUnicode_FromString("k"));
     if (!dict || !key) {
@@ -75,22 +182,10 @@ void calibrate_dict_versions() noexcept {
         seen = now;
     }
     dict_version_trusted = true;
+#endif
 }
 
-// Declared by the interpreter in its internal headers only; exported for its own modules.
-extern "C" void _PyUnicode_InternMortal(PyInterpreterState* interp, PyObject** name);
-
-Ref intern_attribute_name(PyObject* name) {
-    PyObject* interned = Py_NewRef(name);
-    _PyUnicode_InternMortal(PyInterpreterState_Get(), &interned);
-    return Ref::steal(interned);
-}
-
-Py_ssize_t member_slot_offset(PyObject* descriptor) noexcept {
-    if (Py_TYPE(descriptor) != &PyMemberDescr_Type) return -1;
-    const PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member;
-    return member->type == Py_T_OBJECT_EX ? member->offset : -1;
-}
+// ---- class slots --------------------------------------------------------------------------
 
 void write_slots(PyTypeObject* type, const SlotWrites& writes) noexcept {
     auto put = [](auto& slot, auto value) {
@@ -104,10 +199,140 @@ void write_slots(PyTypeObject* type, const SlotWrites& writes) noexcept {
     put(type->tp_iter, writes.iterate);
     put(type->tp_richcompare, writes.compare);
     put(type->tp_init, writes.init);
-    put(type->tp_setattro, writes.set_attribute);
+    if (setattro_writable()) put(type->tp_setattro, writes.set_attribute);
     put(type->tp_as_number->nb_or, writes.bitwise_or);
     put(type->tp_as_number->nb_inplace_or, writes.inplace_or);
     PyType_Modified(type);
+}
+
+namespace {
+
+int probe_setattro(PyObject* self, PyObject* name, PyObject* value) {
+    return PyObject_GenericSetAttr(self, name, value);
+}
+
+// A class like the package's (made by a class statement), its slot written, and the refused
+// call tried on an instance.
+bool interpreter_allows_written_setattro() {
+    Ref type_type = Ref::borrow(reinterpret_cast<PyObject*>(&PyType_Type));
+    Ref cls = Ref::steal(PyObject_CallFunction(type_type.get(), "s()N", "_SetattrProbe", PyDict_New()));
+    if (!cls) return false;
+    reinterpret_cast<PyTypeObject*>(cls.get())->tp_setattro = probe_setattro;
+    PyType_Modified(reinterpret_cast<PyTypeObject*>(cls.get()));
+    Ref instance = Ref::steal(PyObject_CallNoArgs(cls.get()));
+    Ref object_setattr = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyBaseObject_Type), "__setattr__"));
+    if (!instance || !object_setattr) return false;
+    Ref done = Ref::steal(PyObject_CallFunction(object_setattr.get(), "Oss", instance.get(), "x", "y"));
+    return static_cast<bool>(done);
+}
+
+}  // namespace
+
+bool setattro_writable() {
+    static const int writable = [] {
+        PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+        PyErr_Fetch(&type, &value, &traceback);  // the probe must not disturb a pending error
+        const bool allowed = interpreter_allows_written_setattro();
+        PyErr_Clear();
+        PyErr_Restore(type, value, traceback);
+        return allowed ? 1 : 0;
+    }();
+    return writable != 0;
+}
+
+// ---- the string builder -------------------------------------------------------------------
+
+#if TARVEL_PRIVATE_STRING_WRITER
+
+UnicodeWriter::UnicodeWriter(Py_ssize_t expected_length) {
+    _PyUnicodeWriter_Init(&writer_);
+    writer_.overallocate = 1;
+    writer_.min_length = expected_length;
+}
+UnicodeWriter::~UnicodeWriter() {
+    if (!finished_) _PyUnicodeWriter_Dealloc(&writer_);
+}
+void UnicodeWriter::write(PyObject* text) { require_status(_PyUnicodeWriter_WriteStr(&writer_, text)); }
+void UnicodeWriter::write_char(Py_UCS4 ch) { require_status(_PyUnicodeWriter_WriteChar(&writer_, ch)); }
+void UnicodeWriter::write_ascii(const char* ascii, Py_ssize_t length) {
+    require_status(_PyUnicodeWriter_WriteASCIIString(&writer_, ascii, length));
+}
+Ref UnicodeWriter::finish() {
+    finished_ = true;
+    return require(_PyUnicodeWriter_Finish(&writer_));
+}
+
+#elif PY_VERSION_HEX >= 0x030E0000
+
+UnicodeWriter::UnicodeWriter(Py_ssize_t expected_length) : writer_(PyUnicodeWriter_Create(expected_length)) {
+    if (writer_ == nullptr) throw_error();
+}
+UnicodeWriter::~UnicodeWriter() {
+    if (writer_ != nullptr) PyUnicodeWriter_Discard(writer_);
+}
+void UnicodeWriter::write(PyObject* text) { require_status(PyUnicodeWriter_WriteStr(writer_, text)); }
+void UnicodeWriter::write_char(Py_UCS4 ch) { require_status(PyUnicodeWriter_WriteChar(writer_, ch)); }
+void UnicodeWriter::write_ascii(const char* ascii, Py_ssize_t length) {
+    require_status(PyUnicodeWriter_WriteUTF8(writer_, ascii, length));
+}
+Ref UnicodeWriter::finish() {
+    PyUnicodeWriter* writer = writer_;
+    writer_ = nullptr;  // Finish releases it, also when it fails
+    return require(PyUnicodeWriter_Finish(writer));
+}
+
+#else
+
+UnicodeWriter::UnicodeWriter(Py_ssize_t expected_length) {
+    chars_.reserve(static_cast<std::size_t>(std::max<Py_ssize_t>(expected_length, 16)));
+}
+UnicodeWriter::~UnicodeWriter() = default;
+
+void UnicodeWriter::write(PyObject* text) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    const int kind = PyUnicode_KIND(text);
+    const void* data = PyUnicode_DATA(text);
+    const std::size_t start = chars_.size();
+    chars_.resize(start + static_cast<std::size_t>(length));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        chars_[start + static_cast<std::size_t>(i)] = PyUnicode_READ(kind, data, i);
+    }
+    // a str is stored in its narrowest kind, so this bound is met by one of its characters
+    widest_ = std::max(widest_, static_cast<Py_UCS4>(PyUnicode_MAX_CHAR_VALUE(text)));
+}
+void UnicodeWriter::write_char(Py_UCS4 ch) {
+    chars_.push_back(ch);
+    widest_ = std::max(widest_, ch);
+}
+void UnicodeWriter::write_ascii(const char* ascii, Py_ssize_t length) {
+    chars_.insert(chars_.end(), ascii, ascii + length);
+}
+Ref UnicodeWriter::finish() {
+    Ref text = require(PyUnicode_New(static_cast<Py_ssize_t>(chars_.size()), widest_));
+    const int kind = PyUnicode_KIND(text.get());
+    void* data = PyUnicode_DATA(text.get());
+    for (std::size_t i = 0; i < chars_.size(); ++i) PyUnicode_WRITE(kind, data, static_cast<Py_ssize_t>(i), chars_[i]);
+    return text;
+}
+
+#endif
+
+// ---- what this build uses -----------------------------------------------------------------
+
+std::vector<PathChoice> path_choices() {
+    const char* const private_way = "private";
+    const char* const public_way = "public";
+    const bool versions = TARVEL_PRIVATE_DICT_VERSION && dict_versions_trusted();
+    return {
+        {"class attribute lookup", TARVEL_PRIVATE_TYPE_LOOKUP ? private_way : public_way},
+        {"missing attribute lookup", TARVEL_PRIVATE_QUIET_GETATTR ? private_way : public_way},
+        {"presized dicts", TARVEL_PRIVATE_PRESIZED_DICT ? private_way : public_way},
+        {"str-keyed dicts", TARVEL_PRIVATE_DICT_KEYS_KIND && key_probe_trusted ? private_way : public_way},
+        {"unchanged dicts", versions ? "private" : dict_states_tracked() ? "public (dict watchers)" : "none"},
+        {"string builder", TARVEL_PRIVATE_STRING_WRITER ? private_way : public_way},
+        {"setattr slot", setattro_writable() ? "direct" : "interpreter's"},
+    };
 }
 
 }  // namespace capi

@@ -6,7 +6,7 @@
 // No C++ exception ever reaches the interpreter.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <cassert>
 #include <new>

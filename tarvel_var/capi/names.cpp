@@ -2,6 +2,12 @@
 
 namespace capi {
 
+Ref intern_attribute_name(PyObject* name) {
+    PyObject* interned = Py_NewRef(name);
+    PyUnicode_InternInPlace(&interned);
+    return Ref::steal(interned);
+}
+
 bool intern_names(std::span<const NameSlot> slots) {
     for (const auto& [slot, text] : slots) {
         if (*slot) continue;

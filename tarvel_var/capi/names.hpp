@@ -2,7 +2,7 @@
 // (the modules share code, not state) and adds the names only it needs, by deriving from this.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <span>
 #include <utility>
@@ -10,6 +10,11 @@
 #include "capi/refs.hpp"
 
 namespace capi {
+
+// A new reference to the attribute name as the interpreter's setattr() and delattr() hand it
+// to the hooks: interned. (From 3.13 interned names are released with their last user; before,
+// interning keeps them for the life of the process, as the interpreter's own setattr() does.)
+Ref intern_attribute_name(PyObject* name);
 
 struct CommonNames {
     // the store's internal variables, in the order set-up writes them

@@ -2,7 +2,7 @@
 // the core and the public class's native module share one definition of each.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <cstring>
 #include <type_traits>

@@ -15,7 +15,7 @@
 // the thread state's layout.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <cstddef>
 #include <optional>

@@ -12,7 +12,7 @@
 //  * A reference kept for the life of the process is a StaticRef, below.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <cassert>
 #include <utility>

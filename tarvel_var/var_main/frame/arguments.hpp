@@ -2,7 +2,7 @@
 // keywords (`self` included), defaults and exact-type tests, with the module's own messages.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <array>
 

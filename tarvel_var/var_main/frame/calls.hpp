@@ -7,7 +7,7 @@
 // depends on it and the fast paths call the body directly (own_method()).
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <initializer_list>
 #include <optional>

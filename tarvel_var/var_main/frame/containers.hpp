@@ -3,7 +3,7 @@
 // lists and tuples are handled directly; anything else through its own methods.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "frame/calls.hpp"
 #include "frame/toolkit.hpp"

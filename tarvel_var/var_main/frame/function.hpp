@@ -5,7 +5,7 @@
 // interpreter call `store.m(...)` without making a bound method.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "frame/method_spec.hpp"
 

@@ -2,7 +2,7 @@
 // argument parser and the docstring builder need. The table itself is in method_table.cpp.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Module initialisation: multi-phase, with a create step that admits one interpreter per
 // process and returns the same module object on every later import, and an execution step
 // that builds the class once.
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <array>
 #include <cstdint>
@@ -174,8 +174,7 @@ int exec_module(PyObject* module) {
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(create_module)},
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
+    TARVEL_VERSION_SLOTS
     {0, nullptr},
 };
 

@@ -3,7 +3,7 @@
 // method objects, which the fast paths compare against.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <array>
 

@@ -3,7 +3,7 @@
 // facts stay exact while saving the fast paths a dozen MRO lookups per call.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include <cstdint>
 

@@ -6,7 +6,7 @@
 // step of it can run Python code or fail, and the store is written directly.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "frame/toolkit.hpp"
 

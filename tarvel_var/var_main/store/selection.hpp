@@ -4,7 +4,7 @@
 // list of four str, and comparing str runs no Python code), so the answer is computed here.
 #pragma once
 
-#include <Python.h>
+#include "capi/python.hpp"
 
 #include "frame/calls.hpp"
 #include "frame/containers.hpp"
