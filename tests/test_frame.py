@@ -11,7 +11,7 @@ import pytest
 
 import tarvel_var.var_main as vm
 from tarvel_var import TarvelVarMain as T
-from conftest import assert_no_leak
+from conftest import SUBINTERPRETERS, assert_no_leak
 
 # (name, signature line, summary, field lines): every docstring, annotation, default and
 # argument rule below is rebuilt from these texts.
@@ -96,11 +96,11 @@ def run_py(code):
 
 
 def test_second_interpreter_refused():
-    r = run_py("import _interpreters, tarvel_var.var_main as m\n"
-               "i = _interpreters.create('legacy')\n"
-               "_interpreters.run_string(i, '''\ntry:\n import tarvel_var.var_main\n"
+    r = run_py(SUBINTERPRETERS + "import tarvel_var.var_main as m\n"
+               "i = create('legacy')\n"
+               "run_string(i, '''\ntry:\n import tarvel_var.var_main\n"
                "except ImportError as e:\n print('ERR', type(e).__name__, e)\nelse:\n print('LOADED')\n''')\n"
-               "_interpreters.destroy(i)\nprint(m.TarvelVarMain.__name__)\n")
+               "destroy(i)\nprint(m.TarvelVarMain.__name__)\n")
     assert r.returncode == 0, r.stderr
     assert r.stdout == ("ERR ImportError Interpreter change detected - this module can only be loaded "
                         "into one interpreter per process.\nTarvelVarMain\n")

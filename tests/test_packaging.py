@@ -82,7 +82,7 @@ def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
                 str(ROOT), cwd=tmp_path)
     assert built.returncode == 0, built.stdout[-2000:] + built.stderr[-2000:]
     [sdist] = dist.glob("tarvel_var-*.tar.gz")
-    [wheel] = dist.glob("tarvel_var-*-cp313-*.whl")
+    [wheel] = dist.glob(f"tarvel_var-*-cp{sys.version_info[0]}{sys.version_info[1]}-*.whl")
     with zipfile.ZipFile(wheel) as archive:
         [metadata] = [n for n in archive.namelist() if n.endswith(".dist-info/METADATA")]
         headers = archive.read(metadata).decode().split("\n\n")[0].splitlines()

@@ -18,6 +18,22 @@ def nest(n, wrap, x):
         x = wrap(x)
     return x
 
+def deepest(limit):                          # the deepest list the interpreter's own repr() takes
+    low, high = 0, limit
+    while low < high:
+        middle = (low + high + 1) // 2
+        try:
+            repr(nest(middle, lambda x: [x], []))
+            low = middle
+        except RecursionError:
+            high = middle - 1
+    return low
+
+# The interpreter's C recursion limit bounds every native walk, and differs between versions
+# (about 1,000 levels, 1,500, then 10,000): the depths asked for, within what it allows here.
+room = deepest(depth)
+depth, dict_depth = min(depth, room * 9 // 10), min(dict_depth, room // 4)
+
 def setc(inner):
     outer = TarvelVar()
     outer.c = inner                          # a store is stored unchanged

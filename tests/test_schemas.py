@@ -26,7 +26,20 @@ class Settings:
     servers: list[Db] = dataclasses.field(default_factory=list)
 
 
-class SettingsDict(typing.TypedDict):
+def typed_dict_base():
+    """typing's TypedDict where pydantic takes it (3.12 on); typing_extensions' before."""
+    class Probe(typing.TypedDict):
+        a: int
+
+    try:
+        pydantic.TypeAdapter(Probe)
+        return typing.TypedDict
+    except pydantic.PydanticUserError:
+        import typing_extensions
+        return typing_extensions.TypedDict
+
+
+class SettingsDict(typed_dict_base()):  # type: ignore[misc]
     db: Db
     debug: bool
 

@@ -19,7 +19,7 @@ Ref variable_name(PyObject* name) {
 // never a reserved one) and a value with nothing inside to check go straight to the class's
 // own assignment when the class has not replaced it.
 void assign(PyObject* self, PyObject* key, PyObject* value) {
-    if (is_plain_name(key) && holds_as_is(value) && Py_TYPE(self)->tp_setattro == direct_setattr_slot()) {
+    if (is_plain_name(key) && holds_as_is(value) && has_own_assignment(Py_TYPE(self))) {
         assign_attribute(self, key, value);
         return;
     }
@@ -218,7 +218,7 @@ Ref setdefault_impl(PyObject* self, PyObject* key, PyObject* default_value) {
 // class whose assignment is its own: assigned as they come. False, having assigned nothing,
 // otherwise.
 bool update_directly(PyObject* self, PyObject* entries) {
-    if (entries == nullptr || !PyDict_CheckExact(entries) || Py_TYPE(self)->tp_setattro != direct_setattr_slot()) {
+    if (entries == nullptr || !PyDict_CheckExact(entries) || !has_own_assignment(Py_TYPE(self))) {
         return false;
     }
     Py_ssize_t pos = 0;

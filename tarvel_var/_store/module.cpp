@@ -76,6 +76,7 @@ PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         set_class_attribute(cls, "__hash__", Py_None);  // equal by content, so unhashable
         install_direct_slots(cls);
         state.init_slot = reinterpret_cast<PyTypeObject*>(cls)->tp_init;
+        state.setattr_slot = reinterpret_cast<PyTypeObject*>(cls)->tp_setattro;
         state.bound = true;
         return Py_NewRef(Py_None);
     });

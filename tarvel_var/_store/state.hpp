@@ -48,6 +48,9 @@ struct State {
     StaticRef add_method;      // the class's `add` as bind() put it
     getattrofunc main_getattro = nullptr;
     initproc init_slot = nullptr;          // the class's tp_init as bind() set it
+    // the class's tp_setattro as bind() left it: ours, or the interpreter's where it refuses
+    // object.__setattr__ on classes with a slot written by C code
+    setattrofunc setattr_slot = nullptr;
     bool bound = false;
 };
 

@@ -26,6 +26,8 @@ struct Facts {
     // Pristine, with var_main's own `_mv_pop` and `_mv_clear` and object's own deletion: then
     // removing a variable that no class attribute names is popping it from the dictionary.
     bool own_removal = false;
+    // Attribute assignment is the public class's own `__setattr__`, through its slot.
+    bool own_assignment = false;
 };
 
 bool is_main_method(PyTypeObject* type, PyObject* name) noexcept {
@@ -49,9 +51,10 @@ Facts compute(PyTypeObject* type) noexcept {
     facts.own_get = state.get_method &&
                     class_attribute(type, n.get) == state.get_method &&
                     class_attribute(type, n.keys) == state.keys_method && is_main_method(type, n.mv_get);
+    facts.own_assignment = type->tp_setattro == state.setattr_slot &&
+                           class_attribute(type, n.dunder_setattr) == state.setattr_method;
     facts.pristine = reinterpret_cast<PyObject*>(type) == state.public_cls &&
-                     type->tp_init == state.init_slot && type->tp_setattro == direct_setattr_slot() &&
-                     class_attribute(type, n.dunder_setattr) == state.setattr_method &&
+                     type->tp_init == state.init_slot && facts.own_assignment &&
                      class_attribute(type, n.add) == state.add_method;
     for (PyObject* name : std::initializer_list<PyObject*>{n.mv_add, n.set_dict, n.set_list, n.mv_set, n.set_attr, n.set_class, n.skip}) {
         facts.pristine = facts.pristine && is_main_method(type, name);
@@ -159,6 +162,10 @@ Ref variables_dict(PyObject* self) {
 }
 
 bool class_is_pristine(PyTypeObject* type) noexcept { return facts_of(type).pristine; }
+
+bool has_own_assignment(PyTypeObject* type) noexcept {
+    return type->tp_setattro == direct_setattr_slot() || facts_of(type).own_assignment;
+}
 
 std::optional<Ref> get_directly(PyObject* obj, PyObject* name) {
     const Facts facts = facts_of(Py_TYPE(obj));

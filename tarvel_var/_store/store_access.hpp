@@ -50,6 +50,8 @@ Ref variables_dict(PyObject* self);
 // merge chain, our `add`, constructor and attribute hook, no class attribute named like an
 // internal variable): then building one of its stores directly gives what the merge gives.
 bool class_is_pristine(PyTypeObject* type) noexcept;
+// Whether `s.x = v` on an instance is the public class's own assignment (assign_attribute).
+bool has_own_assignment(PyTypeObject* type) noexcept;
 
 // The instance dictionary of `self` when removing its variables through `_mv_pop` and
 // `_mv_clear` would pop them from it: the listing is the dictionary's (variables_dict), the
