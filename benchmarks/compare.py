@@ -125,7 +125,7 @@ def main() -> None:
                 continue
             t0 = time.perf_counter()
             child_args = (["--row", row_id, "--walk", ",".join(lazy), "--cache", cache]
-                          + (["--quick"] if args.quick else []))
+                          + (["--quick"] if args.quick else []) + (["--ours"] if args.ours else []))
             for found in runner.run_child(script, child_args):
                 rows.append(found)
                 print(f"  {found['label']}: {time.perf_counter() - t0:.1f} s", file=sys.stderr, flush=True)

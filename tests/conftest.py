@@ -99,7 +99,7 @@ def assert_no_leak(func, *objects, repeat=200):
     counts.append([sys.getrefcount(obj) for obj in objects])
     for obj, seen in zip(objects, zip(*counts)):
         growth = [later - earlier for earlier, later in zip(seen, seen[1:])]
-        if isinstance(obj, str) and sys.intern(obj) is obj:
+        if type(obj) is str and sys.intern(obj) is obj:
             assert all(abs(g) <= 4 for g in growth) and not all(g > 0 for g in growth), (obj, seen)
         else:
             assert growth == [0, 0], (obj, seen)

@@ -7,6 +7,7 @@ import subprocess
 import sys
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import tarvel_var
 from tarvel_var import TarvelVar, _store, var_main
@@ -169,3 +170,17 @@ def test_find_python_lists_supported_interpreters_newest_first():
 def tarvel_var_root():
     from pathlib import Path
     return Path(__file__).resolve().parent.parent
+
+
+# -- the string builder ---------------------------------------------------------------------
+
+texts = st.text(st.characters(codec="utf-8") | st.sampled_from("aé€😀"), max_size=12)
+
+
+@settings(max_examples=200)
+@given(st.dictionaries(st.sampled_from(["a", "b", "ü", "名"]), texts | st.lists(texts, max_size=3), max_size=4))
+def test_rendering_matches_python_formatting_for_every_width_of_text(doc):
+    s = TarvelVar(doc)
+    pairs = [f"{k}={v!r}" for k, v in doc.items()]
+    assert repr(s) == "TarvelVar(" + ", ".join(sorted(pairs)) + ")"  # repr() in the names' order
+    assert s._mv_to_params() == "&".join(pairs)

@@ -146,7 +146,7 @@ Ref listing_dict(PyObject* self, bool& hides_mv_get) {
         hides_mv_get = known->hides_mv_get;
         return dict;
     }
-    const std::uint64_t version = capi::dict_state(dict.get());
+    const std::uint64_t version = capi::dict_state_to_record(dict.get());
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
     hides_mv_get = dict_hides(dict.get(), names().mv_get);
     remember_state(dict.get(), version, -1, hides_mv_get);
@@ -287,7 +287,7 @@ Py_ssize_t count_variables(PyObject* self) {
             return PyDict_GET_SIZE(dict.get()) - 4;
         }
         // An entry equal to an internal name is one entry: a dict holds one per equal key.
-        const std::uint64_t version = capi::dict_state(dict.get());
+        const std::uint64_t version = capi::dict_state_to_record(dict.get());
         Py_ssize_t internal = 0;
         const Names& n = names();
         for (PyObject* name : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {

@@ -61,15 +61,47 @@ unsigned int type_version(PyTypeObject* type) noexcept {
 
 // ---- attributes of instances --------------------------------------------------------------
 
-PyObject* generic_getattr_or_missing(PyObject* self, PyObject* name) noexcept {
 #if TARVEL_PRIVATE_QUIET_GETATTR
+PyObject* generic_getattr_or_missing(PyObject* self, PyObject* name) noexcept {
     return _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+}
 #else
-    PyObject* found = PyObject_GenericGetAttr(self, name);
+namespace {
+// An AttributeError from a descriptor is a missing attribute, as object's lookup would say.
+PyObject* missing_if_attribute_error(PyObject* found) noexcept {
     if (found == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
     return found;
-#endif
 }
+
+bool has_instance_dict(PyTypeObject* type) noexcept {
+#ifdef Py_TPFLAGS_MANAGED_DICT
+    if (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) return true;
+#endif
+    return type->tp_dictoffset != 0;
+}
+}  // namespace
+
+// object.__getattribute__'s order (a data descriptor of the class, the instance's dict, any
+// other attribute of the class), asking each without raising for a missing name.
+PyObject* generic_getattr_or_missing(PyObject* self, PyObject* name) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    Ref descriptor = Ref::borrow(class_attribute(type, name));
+    descrgetfunc get = descriptor ? Py_TYPE(descriptor.get())->tp_descr_get : nullptr;
+    if (get != nullptr && Py_TYPE(descriptor.get())->tp_descr_set != nullptr) {
+        return missing_if_attribute_error(get(descriptor.get(), self, reinterpret_cast<PyObject*>(type)));
+    }
+    if (has_instance_dict(type)) {
+        PyObject* dict = PyObject_GenericGetDict(self, nullptr);
+        if (dict == nullptr) return missing_if_attribute_error(nullptr);
+        PyObject* found = nullptr;
+        const int status = PyDict_GetItemRef(dict, name, &found);
+        Py_DECREF(dict);
+        if (status != 0) return found;  // the value, or nullptr with the lookup's error
+    }
+    if (get != nullptr) return missing_if_attribute_error(get(descriptor.get(), self, reinterpret_cast<PyObject*>(type)));
+    return descriptor.release();
+}
+#endif
 
 // ---- dicts --------------------------------------------------------------------------------
 
@@ -84,21 +116,6 @@ Ref new_presized_dict([[maybe_unused]] Py_ssize_t size) {
 namespace {
 
 bool key_probe_trusted = false;
-
-// Walked where the layout cannot answer: beyond this size a false answer (the general path)
-// costs less than the walk.
-constexpr Py_ssize_t kWalkedKeys = 32;
-
-bool keys_all_exact_str(PyObject* dict) noexcept {
-    if (PyDict_GET_SIZE(dict) > kWalkedKeys) return false;
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(dict, &pos, &key, &value)) {
-        if (!PyUnicode_CheckExact(key)) return false;
-    }
-    return true;
-}
 
 #if TARVEL_PRIVATE_DICT_KEYS_KIND
 // The head of the dict keys object (PyDictKeysObject, Include/internal) of 3.11 to 3.13: the
@@ -127,7 +144,7 @@ bool has_only_exact_str_keys(PyObject* dict) noexcept {
         return kind == kKeysUnicode || kind == kKeysSplit;
     }
 #endif
-    return keys_all_exact_str(dict);
+    return walked_keys_all_exact_str(dict);
 }
 
 void calibrate_key_probe() noexcept {
@@ -285,34 +302,61 @@ Ref UnicodeWriter::finish() {
 #else
 
 UnicodeWriter::UnicodeWriter(Py_ssize_t expected_length) {
-    chars_.reserve(static_cast<std::size_t>(std::max<Py_ssize_t>(expected_length, 16)));
+    narrow_.reserve(static_cast<std::size_t>(std::max<Py_ssize_t>(expected_length, 16)));
 }
 UnicodeWriter::~UnicodeWriter() = default;
+
+void UnicodeWriter::widen() {
+    is_wide_ = true;
+    wide_.assign(narrow_.begin(), narrow_.end());
+    for (Py_UCS4& ch : wide_) ch &= 0xFF;  // the bytes were read as char, maybe signed
+    narrow_.clear();
+}
 
 void UnicodeWriter::write(PyObject* text) {
     const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     const int kind = PyUnicode_KIND(text);
-    const void* data = PyUnicode_DATA(text);
-    const std::size_t start = chars_.size();
-    chars_.resize(start + static_cast<std::size_t>(length));
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        chars_[start + static_cast<std::size_t>(i)] = PyUnicode_READ(kind, data, i);
-    }
     // a str is stored in its narrowest kind, so this bound is met by one of its characters
     widest_ = std::max(widest_, static_cast<Py_UCS4>(PyUnicode_MAX_CHAR_VALUE(text)));
+    if (!is_wide_ && kind == PyUnicode_1BYTE_KIND) {
+        narrow_.append(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)), static_cast<std::size_t>(length));
+        return;
+    }
+    if (!is_wide_) widen();
+    const void* data = PyUnicode_DATA(text);
+    for (Py_ssize_t i = 0; i < length; ++i) wide_.push_back(PyUnicode_READ(kind, data, i));
 }
+
 void UnicodeWriter::write_char(Py_UCS4 ch) {
-    chars_.push_back(ch);
     widest_ = std::max(widest_, ch);
+    if (!is_wide_ && ch <= 0xFF) {
+        narrow_.push_back(static_cast<char>(ch));
+        return;
+    }
+    if (!is_wide_) widen();
+    wide_.push_back(ch);
 }
+
 void UnicodeWriter::write_ascii(const char* ascii, Py_ssize_t length) {
-    chars_.insert(chars_.end(), ascii, ascii + length);
+    if (is_wide_) {
+        wide_.insert(wide_.end(), ascii, ascii + length);
+    } else {
+        narrow_.append(ascii, static_cast<std::size_t>(length));
+    }
+    if (length > 0) widest_ = std::max<Py_UCS4>(widest_, 0x7F);
 }
+
 Ref UnicodeWriter::finish() {
-    Ref text = require(PyUnicode_New(static_cast<Py_ssize_t>(chars_.size()), widest_));
+    const std::size_t size = is_wide_ ? wide_.size() : narrow_.size();
+    // widest_ is at most 0x7F until a character above it was written: the result is ASCII then
+    Ref text = require(PyUnicode_New(static_cast<Py_ssize_t>(size), widest_));
+    if (!is_wide_) {
+        std::copy(narrow_.begin(), narrow_.end(), reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.get())));
+        return text;
+    }
     const int kind = PyUnicode_KIND(text.get());
     void* data = PyUnicode_DATA(text.get());
-    for (std::size_t i = 0; i < chars_.size(); ++i) PyUnicode_WRITE(kind, data, static_cast<Py_ssize_t>(i), chars_[i]);
+    for (std::size_t i = 0; i < size; ++i) PyUnicode_WRITE(kind, data, static_cast<Py_ssize_t>(i), wide_[i]);
     return text;
 }
 

@@ -14,6 +14,7 @@
 #include "capi/python.hpp"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "capi/errors.hpp"
@@ -61,9 +62,10 @@ PyObject* generic_getattr_or_missing(PyObject* self, PyObject* name) noexcept;
 Ref new_presized_dict(Py_ssize_t size);
 
 // True when every key of the exact dict `dict` is an exact str, so that comparing keys with a
-// name can run no Python code. False may also mean "not known".
+// name can run no Python code.
 // Why private: the answer is the kind of the dict's key table (a field of the internal
-// PyDictKeysObject), in constant time; the public way walks the keys of small dicts.
+// PyDictKeysObject), in constant time; the public way walks the keys, once per state of the
+// dict where dict states are tracked (capi/dict_states).
 bool has_only_exact_str_keys(PyObject* dict) noexcept;
 // Checks the layout behind has_only_exact_str_keys() against this interpreter; when it does
 // not hold, the public walk answers.
@@ -131,7 +133,12 @@ private:
 #elif PY_VERSION_HEX >= 0x030E0000
     PyUnicodeWriter* writer_ = nullptr;
 #else
-    std::vector<Py_UCS4> chars_;
+    // Latin-1 text (most of it) is kept a byte a character; the first wider character moves
+    // everything to code points.
+    void widen();
+    std::string narrow_;
+    std::vector<Py_UCS4> wide_;
+    bool is_wide_ = false;
     Py_UCS4 widest_ = 0;
 #endif
 };

@@ -35,6 +35,40 @@ int count_change(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) {
 
 }  // namespace
 
+namespace {
+
+bool keys_all_exact_str(PyObject* dict) noexcept {
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+    }
+    return true;
+}
+
+struct KeysAnswer {
+    PyObject* dict = nullptr;
+    std::uint64_t state = 0;
+    bool all_exact_str = false;
+};
+std::array<KeysAnswer, 64> keys_answers;
+
+// Below this size the walk costs less than asking for the dict's state.
+constexpr Py_ssize_t kWalkedAlways = 8;
+
+}  // namespace
+
+bool walked_keys_all_exact_str(PyObject* dict) noexcept {
+    if (PyDict_GET_SIZE(dict) <= kWalkedAlways || means == Means::Untracked) return keys_all_exact_str(dict);
+    KeysAnswer& answer = keys_answers[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % keys_answers.size()];
+    if (answer.dict != dict || answer.state != dict_state(dict)) {
+        const std::uint64_t state = dict_state_to_record(dict);  // the walk runs no code
+        answer = KeysAnswer{dict, state, keys_all_exact_str(dict)};
+    }
+    return answer.all_exact_str;
+}
+
 void track_dict_states() noexcept {
     if (chosen) return;
     chosen = true;
@@ -55,16 +89,26 @@ void track_dict_states() noexcept {
 
 bool dict_states_tracked() noexcept { return means != Means::Untracked; }
 
+// A recorded state was read by dict_state_to_record(), which watched the dict: it stays watched
+// for the rest of its life, so its state is read without watching it again.
 std::uint64_t dict_state(PyObject* dict) noexcept {
     if (means == Means::Versions) return dict_version(dict);
+#if PY_VERSION_HEX >= 0x030C0000
+    if (means == Means::Watchers) return change_counts[address_class(dict)];
+#endif
+    return ++unmatched_state;
+}
+
+std::uint64_t dict_state_to_record(PyObject* dict) noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     if (means == Means::Watchers) {
         // watched before the count is read, so that no change after the reading goes uncounted
         if (PyDict_Watch(watcher_id, dict) == 0) return change_counts[address_class(dict)];
         PyErr_Clear();
+        return ++unmatched_state;
     }
 #endif
-    return ++unmatched_state;
+    return dict_state(dict);
 }
 
 }  // namespace capi

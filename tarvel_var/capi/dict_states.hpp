@@ -16,7 +16,15 @@ namespace capi {
 // Chooses the means, once per process (by the first interpreter's modules).
 void track_dict_states() noexcept;
 bool dict_states_tracked() noexcept;
-// The state of the exact dict `dict`; only meaningful when dict_states_tracked().
+// The state of the exact dict `dict`, to compare with a state recorded by the one below; only
+// meaningful when dict_states_tracked().
 std::uint64_t dict_state(PyObject* dict) noexcept;
+// The state of `dict`, to record what is found out about it from now: with dict watchers, the
+// dict is watched from here on, so that every later change moves its state.
+std::uint64_t dict_state_to_record(PyObject* dict) noexcept;
+
+// Whether every key of the exact dict `dict` is an exact str, found by walking its keys once
+// per state of the dict where states are tracked, at every call where they are not.
+bool walked_keys_all_exact_str(PyObject* dict) noexcept;
 
 }  // namespace capi

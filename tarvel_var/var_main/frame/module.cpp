@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "frame/toolkit.hpp"
+#include "capi/dict_states.hpp"
 #include "frame/function.hpp"
 #include "frame/runtime.hpp"
 #include "frame/type_facts.hpp"
@@ -136,6 +137,7 @@ void record_runtime(PyObject* cls, PyObject* ns) {
 void run_body(PyObject* module) {
     if (!init_names() || !ready_function_type()) throw_error();
     calibrate_key_probe();
+    capi::track_dict_states();  // what the public answer of the key probe remembers by
     bind_typing_names(module);
     Ref ns = make_namespace();
     Ref class_name = require(PyUnicode_FromString("TarvelVarMain"));
