@@ -1,6 +1,7 @@
 #include "capi/cpython_private.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "capi/dict_states.hpp"
 
@@ -16,29 +17,67 @@ namespace {
 // classes, the interpreter does) for as long as the class lives.
 PyObject* own_namespace(PyTypeObject* type) noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
-    PyObject* dict = PyType_GetDict(type);  // static builtin classes keep theirs elsewhere since 3.12
-    Py_XDECREF(dict);
-    return dict;
+    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) return type->tp_dict;
+    // static builtin classes keep theirs with the interpreter since 3.12 (object, at the end of
+    // every MRO, is the one met on every lookup)
+    static PyTypeObject* last_type = nullptr;
+    static PyObject* last_namespace = nullptr;
+    if (type != last_type) {
+        PyObject* dict = PyType_GetDict(type);
+        Py_XDECREF(dict);
+        last_type = type;
+        last_namespace = dict;
+    }
+    return last_namespace;
 #else
     return type->tp_dict;
 #endif
 }
-}  // namespace
 
-PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
+// The lookups of the public way remembered as the interpreter's own method cache does: by the
+// class's version tag (which changes with the class, its bases and their namespaces, and is
+// never reused) and the name (held, so that its address names it). The value is borrowed from
+// a namespace that cannot change while the tag stays the same.
+struct LookupEntry {
+    unsigned int version = 0;
+    PyObject* name = nullptr;
+    PyObject* value = nullptr;
+};
+std::array<LookupEntry, 4096> lookup_cache;
+
+PyObject* walk_mro(PyTypeObject* type, PyObject* name) noexcept {
     PyObject* mro = type->tp_mro;
     if (mro == nullptr) return nullptr;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
         PyObject* dict = own_namespace(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i)));
         if (dict == nullptr) continue;
-        PyObject* found = PyDict_GetItemWithError(dict, name);
-        if (found != nullptr) return found;
-        if (PyErr_Occurred()) {  // as _PyType_Lookup: a failed lookup is a missing attribute
+        PyObject* found = nullptr;
+        const int status = PyDict_GetItemRef(dict, name, &found);
+        if (status > 0) {
+            Py_DECREF(found);  // the namespace holds it
+            return found;
+        }
+        if (status < 0) {  // as _PyType_Lookup: a failed lookup is a missing attribute
             PyErr_Clear();
             return nullptr;
         }
     }
     return nullptr;
+}
+}  // namespace
+
+PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
+    const unsigned int version = PyUnicode_CheckExact(name) ? type_version(type) : 0;
+    if (version == 0) return walk_mro(type, name);
+    const std::uintptr_t slot = ((reinterpret_cast<std::uintptr_t>(name) >> 4) ^ (version * 2654435761u)) %
+                                lookup_cache.size();
+    LookupEntry& entry = lookup_cache[slot];
+    if (entry.version == version && entry.name == name) return entry.value;
+    PyObject* value = walk_mro(type, name);  // runs no code for an exact str name
+    PyObject* previous = entry.name;
+    entry = LookupEntry{version, Py_NewRef(name), value};
+    Py_XDECREF(previous);  // a str: releasing it runs no code
+    return value;
 }
 #endif
 
