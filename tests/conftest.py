@@ -83,9 +83,10 @@ def assert_no_leak(func, *objects, repeat=200):
     """Calls func() many times and checks that no object passed in gains references and that
     the number of live objects tracked by the collector does not grow.
 
-    An interned name may be held by the interpreter's own caches too (3.11's method cache
-    keeps the names it last looked up), so its count may move by a few between two runs; a
-    leak grows with the number of calls, in both runs alike."""
+    An interned name or an object the whole interpreter shares (3.11's static small ints and
+    strings start at a billion references) may be held by the interpreter's own caches too
+    (3.11's method cache keeps the names it last looked up), so its count may move by a few
+    between two runs; a leak grows with the number of calls, in both runs alike."""
     for _ in range(10):
         func()
     counts = []
@@ -99,7 +100,7 @@ def assert_no_leak(func, *objects, repeat=200):
     counts.append([sys.getrefcount(obj) for obj in objects])
     for obj, seen in zip(objects, zip(*counts)):
         growth = [later - earlier for earlier, later in zip(seen, seen[1:])]
-        if type(obj) is str and sys.intern(obj) is obj:
+        if (type(obj) is str and sys.intern(obj) is obj) or seen[0] > 10**8:
             assert all(abs(g) <= 4 for g in growth) and not all(g > 0 for g in growth), (obj, seen)
         else:
             assert growth == [0, 0], (obj, seen)
