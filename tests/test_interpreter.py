@@ -97,6 +97,22 @@ def test_direct_assignment_matches_the_general_path():
         assert type(s.b).__name__ == cls.__name__ or isinstance(s.b, TarvelVar)
 
 
+def test_a_change_to_a_base_class_is_seen_at_once():
+    # the class lookups are remembered by version tag: a base's change must reach the subclass
+    class Base(TarvelVar):
+        pass
+
+    class Sub(Base):
+        pass
+
+    s = Sub({"a": 1, "b": 2})
+    for _ in range(2):
+        assert (list(s), len(s), "a" in s, s.get("a")) == (["a", "b"], 2, True, 1)
+        Base._mv_keys = lambda self: ["b"]
+        assert (list(s), len(s), "a" in s) == (["b"], 1, False)
+        del Base._mv_keys
+
+
 # -- equivalents of newer calls -------------------------------------------------------------
 
 def test_duplicate_keys_are_found_also_with_the_same_value():

@@ -34,17 +34,6 @@ PyObject* own_namespace(PyTypeObject* type) noexcept {
 #endif
 }
 
-// The lookups of the public way remembered as the interpreter's own method cache does: by the
-// class's version tag (which changes with the class, its bases and their namespaces, and is
-// never reused) and the name (held, so that its address names it). The value is borrowed from
-// a namespace that cannot change while the tag stays the same.
-struct LookupEntry {
-    unsigned int version = 0;
-    PyObject* name = nullptr;
-    PyObject* value = nullptr;
-};
-std::array<LookupEntry, 4096> lookup_cache;
-
 PyObject* walk_mro(PyTypeObject* type, PyObject* name) noexcept {
     PyObject* mro = type->tp_mro;
     if (mro == nullptr) return nullptr;
@@ -64,20 +53,66 @@ PyObject* walk_mro(PyTypeObject* type, PyObject* name) noexcept {
     }
     return nullptr;
 }
+
+// A class's attributes along its MRO in one dict, the first in MRO order winning, each kept as
+// its address: one lookup answers what the walk asks of every base, and the book holds no
+// reference to a value, so letting a book go runs no code. A book is right for one version
+// tag of its class, which changes with the class, its bases and their namespaces and is never
+// reused; the value at an address is held by the class's own namespace meanwhile.
+struct Book {
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;
+    PyObject* addresses = nullptr;  // owned
+};
+std::array<Book, 32> books;
+
+// nullptr, with no exception set, when the class cannot have a book (a namespace with a key
+// that is not an exact str, whose comparisons could run code; no memory).
+PyObject* make_book(PyTypeObject* type) noexcept {
+    PyObject* mro = type->tp_mro;
+    Ref addresses = Ref::steal(PyDict_New());
+    if (mro == nullptr || !addresses) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    for (Py_ssize_t i = PyTuple_GET_SIZE(mro) - 1; i >= 0; --i) {
+        PyObject* dict = own_namespace(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i)));
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (dict != nullptr && PyDict_Next(dict, &pos, &key, &value)) {
+            if (!PyUnicode_CheckExact(key)) return nullptr;
+            Ref address = Ref::steal(PyLong_FromVoidPtr(value));
+            if (!address || PyDict_SetItem(addresses.get(), key, address.get()) < 0) {
+                PyErr_Clear();
+                return nullptr;
+            }
+        }
+    }
+    return addresses.release();
+}
 }  // namespace
 
 PyObject* class_attribute(PyTypeObject* type, PyObject* name) noexcept {
     const unsigned int version = PyUnicode_CheckExact(name) ? type_version(type) : 0;
     if (version == 0) return walk_mro(type, name);
-    const std::uintptr_t slot = ((reinterpret_cast<std::uintptr_t>(name) >> 4) ^ (version * 2654435761u)) %
-                                lookup_cache.size();
-    LookupEntry& entry = lookup_cache[slot];
-    if (entry.version == version && entry.name == name) return entry.value;
-    PyObject* value = walk_mro(type, name);  // runs no code for an exact str name
-    PyObject* previous = entry.name;
-    entry = LookupEntry{version, Py_NewRef(name), value};
-    Py_XDECREF(previous);  // a str: releasing it runs no code
-    return value;
+    Book& book = books[(reinterpret_cast<std::uintptr_t>(type) >> 4) % books.size()];
+    if (book.type != type || book.version != version) {
+        PyObject* made = make_book(type);
+        if (made == nullptr) return walk_mro(type, name);
+        PyObject* previous = book.addresses;
+        book = Book{type, version, made};
+        Py_XDECREF(previous);  // names and ints: letting them go runs no code
+    }
+    PyObject* address = nullptr;
+    const int status = PyDict_GetItemRef(book.addresses, name, &address);  // exact str keys: no code
+    if (status <= 0) {
+        if (status < 0) PyErr_Clear();
+        return nullptr;
+    }
+    void* found = PyLong_AsVoidPtr(address);
+    Py_DECREF(address);
+    return static_cast<PyObject*>(found);
 }
 #endif
 

@@ -33,10 +33,6 @@ int count_change(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) {
 }
 #endif
 
-}  // namespace
-
-namespace {
-
 bool keys_all_exact_str(PyObject* dict) noexcept {
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
