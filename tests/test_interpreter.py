@@ -11,7 +11,7 @@ from hypothesis import given, settings, strategies as st
 
 import tarvel_var
 from tarvel_var import TarvelVar, _store, var_main
-from conftest import assert_no_leak, cli
+from conftest import assert_no_leak, cli, outcome
 
 # What each interface that may take a private path imports when it does.
 PRIVATE_SYMBOLS = {
@@ -111,6 +111,30 @@ def test_a_change_to_a_base_class_is_seen_at_once():
         Base._mv_keys = lambda self: ["b"]
         assert (list(s), len(s), "a" in s) == (["b"], 1, False)
         del Base._mv_keys
+
+
+class Name(str):
+    pass
+
+
+def test_deleting_an_attribute_matches_objects_own_deletion():
+    deleted = []
+
+    class WithProperty(TarvelVar):
+        @property
+        def p(self):
+            return 1
+
+        @p.deleter
+        def p(self):
+            deleted.append(self)
+
+    for name in ("a", "missing", "p", Name("a"), "_g_n_r"):
+        direct, general = WithProperty({"a": 1}), WithProperty({"a": 1})
+        # object.__delattr__ is object's own deletion, whatever slot the class has
+        assert outcome(lambda: delattr(direct, name)) == outcome(lambda: object.__delattr__(general, name)), name
+        assert vars(direct) == vars(general)
+    assert len(deleted) == 2
 
 
 # -- equivalents of newer calls -------------------------------------------------------------

@@ -34,9 +34,27 @@ int assign_slot(PyObject* self, PyObject* key, PyObject* value) {
 
 PyObject* iter_slot(PyObject* self) { return iterate(self, nullptr); }
 
-// Deleting stays object's own deletion, as the class's `__delattr__` is object's.
+// Deleting stays object's own deletion, as the class's `__delattr__` is object's: for a name no
+// class attribute takes, removing it from the instance dictionary. Done here for a name the
+// dictionary holds, so that removing many variables asks the class for each name once (the
+// removal's own test asked already); anything else, and the error for a missing name, is
+// object's.
+int delete_attribute(PyObject* self, PyObject* name) {
+    if (PyUnicode_CheckExact(name) && class_attribute(Py_TYPE(self), name) == nullptr) {
+        Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
+        if (!dict) return -1;
+        if (PyDict_CheckExact(dict.get())) {
+            PyObject* removed = nullptr;
+            const int status = PyDict_Pop(dict.get(), name, &removed);
+            Ref released = Ref::steal(removed);  // its release may run code, after the removal
+            if (status != 0) return status > 0 ? 0 : -1;
+        }
+    }
+    return PyObject_GenericSetAttr(self, name, nullptr);
+}
+
 int setattr_slot(PyObject* self, PyObject* name, PyObject* value) {
-    if (value == nullptr) return PyObject_GenericSetAttr(self, name, nullptr);
+    if (value == nullptr) return delete_attribute(self, name);
     if (!PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);  // its error
     return capi::at_boundary<int>(-1, [&] {
         assign_attribute(self, name, value);
