@@ -33,10 +33,8 @@ void remove(PyObject* self, PyObject* key) {
     Ref name = variable_name(key);
     if (Ref dict = removal_dict(self)) {
         if (class_attribute(Py_TYPE(self), name.get()) == nullptr) {
-            PyObject* removed = nullptr;
-            const int status = PyDict_Pop(dict.get(), name.get(), &removed);
-            Ref released = Ref::steal(removed);  // its release may run code, after the removal
-            require_status(status);
+            // the value is released after the removal: its release may run code
+            require_status(PyDict_Pop(dict.get(), name.get(), nullptr));
             return;
         }
     }

@@ -44,9 +44,8 @@ int delete_attribute(PyObject* self, PyObject* name) {
         Ref dict = Ref::steal(PyObject_GenericGetDict(self, nullptr));
         if (!dict) return -1;
         if (PyDict_CheckExact(dict.get())) {
-            PyObject* removed = nullptr;
-            const int status = PyDict_Pop(dict.get(), name, &removed);
-            Ref released = Ref::steal(removed);  // its release may run code, after the removal
+            // the value is released after the removal: its release may run code
+            const int status = PyDict_Pop(dict.get(), name, nullptr);
             if (status != 0) return status > 0 ? 0 : -1;
         }
     }

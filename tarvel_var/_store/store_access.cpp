@@ -105,33 +105,13 @@ Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyOb
 
 namespace {
 
-// What was found out about one state of an instance dictionary (capi/dict_states): repeated
-// reads of an unchanged store skip the lookups that found out.
-struct DictEntry {
-    PyObject* dict = nullptr;
-    std::uint64_t version = 0;
+// What was found out about one state of an instance dictionary: repeated reads of an
+// unchanged store skip the lookups that found out.
+struct DictFacts {
     Py_ssize_t internal = -1;  // how many internal variables it holds; -1 until counted
     bool hides_mv_get = true;  // whether it holds a variable `_mv_get`
 };
-std::array<DictEntry, 64> dict_cache;
-
-DictEntry* known_state(PyObject* dict) noexcept {
-    if (!capi::dict_states_tracked()) return nullptr;
-    DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
-    if (entry.dict == dict && entry.version == capi::dict_state(dict)) return &entry;
-    return nullptr;
-}
-
-// `version` is the one read before finding out: a lookup may run code that changes the dict,
-// and then the record simply never matches.
-void remember_state(PyObject* dict, std::uint64_t version, Py_ssize_t internal, bool hides_mv_get) noexcept {
-    if (!capi::dict_states_tracked()) return;
-    DictEntry& entry = dict_cache[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % dict_cache.size()];
-    entry.dict = dict;
-    entry.version = version;
-    entry.internal = internal;
-    entry.hides_mv_get = hides_mv_get;
-}
+capi::DictStateCache<DictFacts, 64> dict_cache;
 
 }  // namespace
 
@@ -142,14 +122,14 @@ namespace {
 Ref listing_dict(PyObject* self, bool& hides_mv_get) {
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get())) return Ref();
-    if (DictEntry* known = known_state(dict.get())) {
+    if (DictFacts* known = dict_cache.find(dict.get())) {
         hides_mv_get = known->hides_mv_get;
         return dict;
     }
-    const std::uint64_t version = capi::dict_state_to_record(dict.get());
+    const std::uint64_t state = capi::dict_state_to_record(dict.get());
     if (dict_hides(dict.get(), names().skip) || dict_hides(dict.get(), names().mv_keys)) return Ref();
     hides_mv_get = dict_hides(dict.get(), names().mv_get);
-    remember_state(dict.get(), version, -1, hides_mv_get);
+    dict_cache.remember(dict.get(), state, DictFacts{-1, hides_mv_get});
     return dict;
 }
 
@@ -207,7 +187,7 @@ bool has_own_get(PyObject* obj, PyObject* dict) {
         dict = own_dict.get();
     }
     if (!PyDict_CheckExact(dict)) return false;
-    if (DictEntry* known = known_state(dict)) return !known->hides_mv_get;
+    if (DictFacts* known = dict_cache.find(dict)) return !known->hides_mv_get;
     return !dict_hides(dict, names().mv_get);
 }
 
@@ -279,7 +259,7 @@ bool find_variable(PyObject* self, PyObject* name, Ref* value) {
 
 Py_ssize_t count_variables(PyObject* self) {
     if (Ref dict = variables_dict(self)) {
-        DictEntry* known = known_state(dict.get());  // the listing has just looked at the dict
+        DictFacts* known = dict_cache.find(dict.get());  // the listing has just looked at the dict
         if (known != nullptr && known->internal >= 0) return PyDict_GET_SIZE(dict.get()) - known->internal;
         // without lookups: the walks of many stores, as ==, meet each dict once
         if (leads_with_internal_names(dict.get())) {
@@ -287,14 +267,14 @@ Py_ssize_t count_variables(PyObject* self) {
             return PyDict_GET_SIZE(dict.get()) - 4;
         }
         // An entry equal to an internal name is one entry: a dict holds one per equal key.
-        const std::uint64_t version = capi::dict_state_to_record(dict.get());
+        const std::uint64_t state = capi::dict_state_to_record(dict.get());
         Py_ssize_t internal = 0;
         const Names& n = names();
         for (PyObject* name : std::initializer_list<PyObject*>{n.i_c_u, n.g_n_r, n.g_n_i, n.g_n_s}) {
             internal += require_status(PyDict_Contains(dict.get(), name));
         }
         const bool hides_mv_get = dict_hides(dict.get(), names().mv_get);
-        remember_state(dict.get(), version, internal, hides_mv_get);
+        dict_cache.remember(dict.get(), state, DictFacts{internal, hides_mv_get});
         return PyDict_GET_SIZE(dict.get()) - internal;
     }
     Ref keys = listed_keys(self);

@@ -43,12 +43,7 @@ bool keys_all_exact_str(PyObject* dict) noexcept {
     return true;
 }
 
-struct KeysAnswer {
-    PyObject* dict = nullptr;
-    std::uint64_t state = 0;
-    bool all_exact_str = false;
-};
-std::array<KeysAnswer, 64> keys_answers;
+DictStateCache<bool, 64> keys_answers;  // whether all keys are exact str
 
 // Below this size the walk costs less than asking for the dict's state.
 constexpr Py_ssize_t kWalkedAlways = 8;
@@ -56,13 +51,12 @@ constexpr Py_ssize_t kWalkedAlways = 8;
 }  // namespace
 
 bool walked_keys_all_exact_str(PyObject* dict) noexcept {
-    if (PyDict_GET_SIZE(dict) <= kWalkedAlways || means == Means::Untracked) return keys_all_exact_str(dict);
-    KeysAnswer& answer = keys_answers[(reinterpret_cast<std::uintptr_t>(dict) >> 4) % keys_answers.size()];
-    if (answer.dict != dict || answer.state != dict_state(dict)) {
-        const std::uint64_t state = dict_state_to_record(dict);  // the walk runs no code
-        answer = KeysAnswer{dict, state, keys_all_exact_str(dict)};
-    }
-    return answer.all_exact_str;
+    if (PyDict_GET_SIZE(dict) <= kWalkedAlways) return keys_all_exact_str(dict);
+    if (const bool* known = keys_answers.find(dict)) return *known;
+    const std::uint64_t state = dict_state_to_record(dict);  // the walk runs no code
+    const bool all_exact_str = keys_all_exact_str(dict);
+    keys_answers.remember(dict, state, all_exact_str);
+    return all_exact_str;
 }
 
 void track_dict_states() noexcept {

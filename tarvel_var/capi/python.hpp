@@ -98,11 +98,14 @@ inline int PyObject_GetOptionalAttr(PyObject* obj, PyObject* name, PyObject** re
 }
 
 inline int PyObject_GetOptionalAttrString(PyObject* obj, const char* name, PyObject** result) {
-    *result = PyObject_GetAttrString(obj, name);
-    if (*result != nullptr) return 1;
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-    PyErr_Clear();
-    return 0;
+    PyObject* name_object = PyUnicode_FromString(name);
+    if (name_object == nullptr) {
+        *result = nullptr;
+        return -1;
+    }
+    const int found = PyObject_GetOptionalAttr(obj, name_object, result);
+    Py_DECREF(name_object);
+    return found;
 }
 
 // Whether `text` is a str equal to the UTF-8 string `utf8`; never fails.

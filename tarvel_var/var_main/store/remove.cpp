@@ -46,10 +46,8 @@ bool remove_from_dict(PyObject* self, PyObject* name) {
     Ref dict = require(PyObject_GenericGetDict(self, nullptr));
     if (!PyDict_CheckExact(dict.get())) return false;
     Ref interned = intern_attribute_name(name);  // as delattr() hands it on
-    PyObject* removed = nullptr;
-    const int status = PyDict_Pop(dict.get(), interned.get(), &removed);
-    Ref released = Ref::steal(removed);  // its release may run code, after the removal
-    require_status(status);
+    // the value is released after the removal: its release may run code
+    require_status(PyDict_Pop(dict.get(), interned.get(), nullptr));
     return true;
 }
 
