@@ -14,6 +14,7 @@ from collections import abc
 from typing import TYPE_CHECKING, Any
 
 from ._store import nests_deeper, stack_room
+from .paths import path_text
 
 if TYPE_CHECKING:
     from collections.abc import Callable
@@ -81,8 +82,7 @@ class _Checker:
 
     def problem(self, error: Any) -> tuple[str, str]:
         location = error["loc"][1:] if self.wrapped else error["loc"]
-        path = "$." + ".".join(str(step) for step in location) if location else "$"
-        return path, error["msg"]
+        return path_text(tuple(location)), error["msg"]
 
     def instance(self, checked: Any) -> Any:
         return checked
@@ -151,8 +151,8 @@ def _place_text(place: Any) -> str:
     steps = []
     while place is not None:
         place, key = place
-        steps.append(str(key))
-    return "$." + ".".join(reversed(steps))
+        steps.append(key)
+    return path_text(tuple(reversed(steps)))
 
 
 _MAPPINGS = (dict, abc.Mapping, abc.MutableMapping)
