@@ -71,10 +71,11 @@ else:
 class TarvelVar(_StoreBase):
     """A variable store: `TarvelVar({"db": {"port": 5432}}).db.port == 5432`.
 
-    `TarvelVar(data=None, /, *, reprint=False, inherit=False, strict=False, frozen=False)`:
-    `data` is any mapping (a store gives its content). A strict store, and every nested store
-    made in it, raises AttributeError for a missing attribute instead of answering None; a
-    frozen one is read-only (see freeze()). Keys must be
+    `TarvelVar(data=None, /, *, reprint=False, inherit=False, strict=None, frozen=False)`:
+    `data` is any mapping (a store gives its content). A store, and every nested store made in
+    it, raises MissingVariableError (an AttributeError) for a missing attribute, unless
+    `strict=False` (or, with `strict` left out, `reprint=True`) asks for the core's answer:
+    None, or the name with `reprint`. A frozen one is read-only (see freeze()). Keys must be
     str, and keys the store keeps for itself (its internal variables and its methods that
     begin with "_") are refused with ValueError; `data` is checked whole before the store
     changes.
@@ -82,7 +83,7 @@ class TarvelVar(_StoreBase):
 
     if TYPE_CHECKING:
         def __init__(self, data: Mapping[str, Any] | None = None, /, *, reprint: bool = False,
-                     inherit: bool = False, strict: bool = False, frozen: bool = False) -> None: ...
+                     inherit: bool = False, strict: bool | None = None, frozen: bool = False) -> None: ...
         def __getattr__(self, name: str, /) -> Any: ...
         def __getitem__(self, key: str, /) -> Any: ...
         def __setitem__(self, key: str, value: Any, /) -> None: ...

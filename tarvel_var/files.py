@@ -78,7 +78,8 @@ def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
 
     if cls is not public_class() or not set(flags) <= {"strict"}:
         return None
-    hook = json_strict_store if flags.get("strict") else json_store
+    strict = flags.get("strict")
+    hook = json_strict_store if strict is None or strict else json_store
     import gc
 
     # A parsed document is a tree: the collector, which its many new containers would set off

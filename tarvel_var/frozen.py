@@ -131,15 +131,16 @@ class _Plan:
         frozen_class(type(store))  # made now: a class that cannot be made fails the freeze
         replaced: dict[str, Any] = {}
         self.stores.append((store, replaced))
+        strict = vars(store).get("_g_n_s") is True
         # every entry, not only what the listing gives: nothing reachable may stay changeable
         for key, value in list(vars(store).items()):
             if key in _INTERNAL:
                 continue
-            frozen = self.value(value)
+            frozen = self.value(value, strict)
             if frozen is not value:
                 replaced[key] = frozen
 
-    def value(self, value: Any) -> Any:
+    def value(self, value: Any, strict: bool) -> Any:
         if isinstance(value, TarvelVarMain):
             self.store(value)
             return value
@@ -147,13 +148,13 @@ class _Plan:
             check_stack()
             items = []
             for item in value:
-                items.append(self.value(item))
+                items.append(self.value(item, strict))
             if type(value) is tuple and all(a is b for a, b in zip(items, value)):
                 return value
             return tuple(items)
         if isinstance(value, dict):  # only the inherit flag keeps one: what a store makes of it
             factory: Any = public_class()
-            section = factory(value)
+            section = factory(value, strict=strict)
             self.store(section)
             return section
         return value

@@ -8,6 +8,7 @@ from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
 
 from tarvel_var import TarvelVar, TarvelVarMain
+from tarvel_var._store import loose_store
 
 # "ci" keeps the generated examples fixed and few, so that a run is repeatable and quick (the
 # suite also runs under ASan); `make fuzz` selects "fuzz" for a long randomised search.
@@ -46,8 +47,9 @@ class GeneralPath(TarvelVar):
         return super()._mv_keys()
 
 
-def new_main_store(reprint=False, inherit=False, factory=TarvelVar):
-    """A bare TarvelVarMain set up with the public class as its store factory."""
+def new_main_store(reprint=False, inherit=False, factory=loose_store):
+    """A bare TarvelVarMain set up with the public class's factory of stores that answer None
+    for a missing attribute, as the core's own stores do."""
     store = TarvelVarMain()
     store._set_class(factory, reprint, inherit)
     return store

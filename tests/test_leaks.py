@@ -38,7 +38,7 @@ VALUE, NAME, LOUD, DOC = object(), "n" + "ame", Loud(), {"d": {"x": [1, {"y": 2}
 
 
 def fresh():
-    s = TarvelVar({"a": 1, "d": {"e": [1, {"f": 2}]}, "l": [1, (2,)]})
+    s = TarvelVar({"a": 1, "d": {"e": [1, {"f": 2}]}, "l": [1, (2,)]}, strict=False)
     s.v = VALUE
     return s
 

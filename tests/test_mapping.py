@@ -179,8 +179,9 @@ def test_method_names_stay_variables():
     assert len(store) == 0 and list(store.keys()) == []
 
 
-def test_strict_stores_keep_their_mode():
-    store = TarvelVar({"db": {"port": 1}, "l": [{"x": 1}]}, strict=True)
+@pytest.mark.parametrize("flags", [{}, {"strict": True}, {"strict": True, "reprint": True}])
+def test_strict_stores_keep_their_mode(flags):
+    store = TarvelVar({"db": {"port": 1}, "l": [{"x": 1}]}, **flags)
     store.cfg = {"a": {}}
     store.merge({"more": {"b": 1}})
     store["item"] = {"c": 1}
@@ -189,7 +190,7 @@ def test_strict_stores_keep_their_mode():
         assert outcome(lambda: each.typo) == (MissingVariableError, "'TarvelVar' object has no attribute 'typo'")
         assert not hasattr(each, "typo") and getattr(each, "typo", 7) == 7
     assert store.db.port == 1 and store.get("$.db.port") == 1
-    loose = TarvelVar({"db": {}})
+    loose = TarvelVar({"db": {}}, strict=False)
     assert loose.typo is None and loose.db.typo is None and TarvelVar(reprint=True).typo == "typo"
     assert outcome(lambda: loose.__missing__)[0] is AttributeError
 
@@ -477,7 +478,7 @@ def test_clear_releases_values_once_the_store_is_cleared_and_set_up():
         def __del__(self):
             seen.append((list(store), store._g_n_r, store.missing))
 
-    store = TarvelVar({"a": 1})
+    store = TarvelVar({"a": 1}, strict=False)
     store.w, store.z = Watcher(), 2
     store.clear()
     assert seen == [([], False, None)] and vars(store)["_g_n_i"] is False and len(store) == 0
@@ -530,3 +531,26 @@ def structure(value):
 ])
 def test_the_declared_parameters_parse_with_cpythons_words(call, message):
     assert outcome(lambda: call(TarvelVar({"a": 1}))) == (TypeError, message)
+
+
+STORE_MAKERS = {
+    "constructor": lambda **f: TarvelVar({"db": {"port": 1}, "l": [{"x": 1}]}, **f),
+    "loads json": lambda **f: TarvelVar.loads('{"db": {"port": 1}, "l": [{"x": 1}]}', **f),
+    "loads yaml": lambda **f: TarvelVar.loads("db: {port: 1}\nl: [{x: 1}]", format="yaml", **f),
+    "from_env": lambda **f: TarvelVar.from_env("APP", environ={"APP_DB__PORT": "1", "APP_L": '[{"x": 1}]'}, **f),
+    "compose": lambda **f: TarvelVar.compose({"db": {"port": 1}}, {"l": [{"x": 1}]}, **f),
+    "frozen": lambda **f: TarvelVar({"db": {"port": 1}, "l": [{"x": 1}]}, frozen=True, **f),
+    "inherit, frozen": lambda **f: TarvelVar({"db": {"port": 1}, "l": [{"x": 1}]}, inherit=True, **f).freeze(),
+}
+
+
+@pytest.mark.parametrize("maker", STORE_MAKERS.values(), ids=STORE_MAKERS)
+@pytest.mark.parametrize("flags, answer", [({}, MissingVariableError), ({"strict": True}, MissingVariableError),
+                                           ({"strict": False}, None), ({"reprint": True}, "typo")])
+def test_every_way_of_making_stores_reads_strictly_unless_asked(maker, flags, answer):
+    store = maker(**flags)
+    for each in (store, store.db, store.l[0], copy.deepcopy(store).db, pickle.loads(pickle.dumps(store)).l[0]):
+        if answer is MissingVariableError:
+            assert not hasattr(each, "typo") and getattr(each, "typo", 7) == 7
+        else:  # as in the core, reprint is the top store's own: nested ones answer None
+            assert each.typo == (answer if each is store else None)

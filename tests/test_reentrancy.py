@@ -40,7 +40,7 @@ class MeddlingName(str):
 
 
 def fresh():
-    return TarvelVar({"a": 1, "b": [1, {"c": 2}], "d": {"e": 3}})
+    return TarvelVar({"a": 1, "b": [1, {"c": 2}], "d": {"e": 3}}, strict=False)  # the core's reads
 
 
 OPERATIONS = {

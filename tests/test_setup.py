@@ -5,6 +5,7 @@ import pickle
 import pytest
 
 import tarvel_var
+from tarvel_var._store import loose_store, strict_store
 from tarvel_var import TarvelVar, TarvelVarMain as T
 from conftest import INTERNAL, assert_no_leak, new_main_store
 
@@ -126,7 +127,7 @@ def test_use_before_set_up_or_after_losing_a_flag_is_orderly(cls):
         obj.x = 1
     assert not hasattr(obj, "missing") and vars(obj) == {}
     assert_no_leak(lambda: hasattr(obj, "missing"), obj)
-    s = TarvelVar() if cls is TarvelVar else new_main_store()
+    s = TarvelVar(strict=False) if cls is TarvelVar else new_main_store()
     del s._g_n_r, s._g_n_i
     with pytest.raises(AttributeError, match="_g_n_r"):
         s.missing
@@ -150,8 +151,11 @@ def test_hooks_do_not_leak():
 
 def test_public_class():
     assert tarvel_var.TarvelVar is TarvelVar and TarvelVar.__name__ == "TarvelVar" and TarvelVar.__bases__ == (T,)
-    s = TarvelVar()
-    assert list(vars(s).items()) == [("_i_c_u", TarvelVar), ("_g_n_r", False), ("_g_n_i", False), ("_g_n_s", False)]
+    # strict unless asked otherwise: nested stores come from the strict factory
+    assert list(vars(TarvelVar()).items()) == [("_i_c_u", strict_store), ("_g_n_r", False), ("_g_n_i", False),
+                                               ("_g_n_s", True)]
+    s = TarvelVar(strict=False)
+    assert list(vars(s).items()) == [("_i_c_u", loose_store), ("_g_n_r", False), ("_g_n_i", False), ("_g_n_s", False)]
     s = TarvelVar({"a": {"b": 1}}, reprint=True, inherit=True)
     assert (s._g_n_r, s._g_n_i, type(s.a), s.a.b) == (True, True, TarvelVar, 1)
     for bad in (lambda: TarvelVar({}, True), lambda: TarvelVar(data={})):
@@ -170,7 +174,7 @@ def test_contract_methods_survive_variables_of_their_names():
 
 @pytest.mark.parametrize("reprint", [True, False])
 def test_dunder_probes_fail_only_in_public_class(reprint):
-    s = TarvelVar(reprint=reprint)
+    s = TarvelVar(reprint=reprint, strict=False)
     for probe in ("__deepcopy__", "__setstate__", "__array_interface__", "__x__"):
         with pytest.raises(AttributeError):
             getattr(s, probe)
@@ -184,13 +188,20 @@ COPIERS = [copy.copy, copy.deepcopy] + [lambda s, p=p: pickle.loads(pickle.dumps
 @pytest.mark.parametrize("reprint", [True, False])
 @pytest.mark.parametrize("copier", COPIERS, ids=["copy", "deepcopy"] + [f"pickle{p}" for p in range(6)])
 def test_copy_and_pickle_round_trip(copier, reprint):
+    # reprint=True asks for the core's reads; without it the store is strict, and so is its copy
     s = TarvelVar({"a": 1, "b": [1, {"c": 2}], "d": {"e": "x"}}, reprint=reprint)
     t = copier(s)
     assert type(t) is TarvelVar and t is not s
-    assert list(vars(t))[:4] == INTERNAL and (t._i_c_u, t._g_n_r, t._g_n_i) == (TarvelVar, reprint, False)
+    factory = loose_store if reprint else strict_store
+    assert list(vars(t))[:4] == INTERNAL and (t._i_c_u, t._g_n_r, t._g_n_i) == (factory, reprint, False)
     assert t._mv_to_dict() == {"a": 1, "b": [1, {"c": 2}], "d": {"e": "x"}}
     assert type(t.d) is TarvelVar and (t.d is s.d) == (copier is copy.copy)
-    assert t.zz == ("zz" if reprint else None)
+    if reprint:
+        assert t.zz == "zz"
+    else:
+        for store in (t, t.d):
+            with pytest.raises(tarvel_var.MissingVariableError):
+                store.zz
 
 
 class CountingKeys(TarvelVar):

@@ -10,7 +10,7 @@ from typing import Any, Callable
 
 from tarvel_var import TarvelVar
 
-from . import System
+from . import CATCH_MISSING, System
 
 
 def _works(probe: Callable[[], bool]) -> bool:
@@ -59,8 +59,8 @@ class TarvelVarSystem(System):
     # store's own; `_mv_to_dict()` is the module's, through its overridable methods.
     to_plain = "t.to_dict()" if hasattr(TarvelVar, "to_dict") else "t._mv_to_dict()"
     to_plain_sorted = "t.to_dict(sort=True)" if hasattr(TarvelVar, "to_dict") else "t._mv_to_dict(sort=True)"
-    # A missing name reads as None: nothing to catch.
-    read_missing = "t.nope"
+    # A missing name raises, as on any object (a loose store's None costs about the same)
+    read_missing = CATCH_MISSING
     keys = "t._mv_keys()"
     items = "t._mv_items()"
     clear = "t._mv_clear()"

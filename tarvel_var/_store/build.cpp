@@ -14,7 +14,7 @@ namespace {
 // a store's dict that holds nothing yet.
 void write_internal_variables(PyObject* dict, PyObject* reprint, PyObject* inherit, bool strict) {
     const Names& n = names();
-    require_status(PyDict_SetItem(dict, n.i_c_u, strict ? state.strict_factory : state.public_cls));
+    require_status(PyDict_SetItem(dict, n.i_c_u, strict ? state.strict_factory : state.loose_factory));
     require_status(PyDict_SetItem(dict, n.g_n_r, reprint));
     require_status(PyDict_SetItem(dict, n.g_n_i, inherit));
     require_status(PyDict_SetItem(dict, n.g_n_s, strict ? Py_True : Py_False));
@@ -133,7 +133,7 @@ bool fill_fresh_store(PyObject* self, PyObject* data) {
     if (require_status(PyDict_GetItemRef(dict.get(), names().i_c_u, &factory)) == 0) return false;
     Ref factory_ref = Ref::steal(factory);
     // the nested stores the merge would make: those of the factory the store holds
-    if (factory != state.public_cls && factory != state.strict_factory) return false;
+    if (factory != state.loose_factory && factory != state.strict_factory) return false;
     for (PyObject* name : std::initializer_list<PyObject*>{names().g_n_r, names().g_n_i, names().g_n_s}) {
         if (require_status(PyDict_Contains(dict.get(), name)) == 0) return false;
     }

@@ -26,7 +26,7 @@ bool flag_is_set(PyObject* self, PyObject* name) {
 // What the constructor does before it takes in data.
 void set_up(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict) {
     if (set_up_fresh_store(self, reprint, inherit, strict)) return;
-    PyObject* factory = strict ? state.strict_factory : state.public_cls;
+    PyObject* factory = strict ? state.strict_factory : state.loose_factory;
     call_store_method(self, names().set_class, {factory, reprint, inherit});
     if (strict) {
         Ref dict = instance_dict(self);
@@ -77,7 +77,10 @@ void freeze(PyObject* self) {
 
 Ref init_impl(PyObject* self, PyObject* data, PyObject* reprint, PyObject* inherit, PyObject* strict_flag,
               PyObject* frozen_flag) {
-    build(self, data, reprint, inherit, capi::truth(strict_flag));
+    // strict unless asked otherwise; asking for the name as the answer to a missing attribute
+    // (reprint) asks for the core's reads
+    const bool strict = strict_flag == Py_None ? !capi::truth(reprint) : capi::truth(strict_flag);
+    build(self, data, reprint, inherit, strict);
     if (frozen_flag != Py_False && capi::truth(frozen_flag)) freeze(self);
     return capi::none();
 }
@@ -165,7 +168,7 @@ bool assign_directly(PyObject* self, PyObject* name, PyObject* value) {
     PyObject* factory = nullptr;
     if (require_status(PyDict_GetItemRef(dict.get(), n.i_c_u, &factory)) == 0) return false;
     Ref factory_ref = Ref::steal(factory);
-    if (factory != state.public_cls && factory != state.strict_factory) return false;
+    if (factory != state.loose_factory && factory != state.strict_factory) return false;
     Ref built = build_value(value, factory == state.strict_factory);
     if (!built) return false;
     // a nested store is registered as the merge registers it, under the interned name
@@ -199,16 +202,26 @@ PyObject* setattr_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-// TarvelVar(strict=True), without the keyword argument the class would have to be handed and
-// parse for every nested store.
+namespace {
+
+Ref new_public_store(bool strict) {
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
+    Ref no_args = require(PyTuple_New(0));
+    Ref store = require(type->tp_new(type, no_args.get(), nullptr));
+    set_up(store.get(), Py_False, Py_False, strict);
+    return store;
+}
+
+}  // namespace
+
+// The store factories the core calls with no arguments for a nested store: TarvelVar() and
+// TarvelVar(strict=False), without the keyword argument the class would parse every time.
 PyObject* strict_store(PyObject*, PyObject*) {
-    return entry([&] {
-        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
-        Ref no_args = require(PyTuple_New(0));
-        Ref store = require(type->tp_new(type, no_args.get(), nullptr));
-        set_up(store.get(), Py_False, Py_False, true);
-        return store.release();
-    });
+    return entry([&] { return new_public_store(true).release(); });
+}
+
+PyObject* loose_store(PyObject*, PyObject*) {
+    return entry([&] { return new_public_store(false).release(); });
 }
 
 }  // namespace store

@@ -61,7 +61,7 @@ PyObject* parsed(const char* name, const std::array<Parameter, N>& params, PyObj
 const std::array<Parameter, 5> init_params = {{{"data", kPositional, "None", Py_None},
                                                 {"reprint", kKeyword, "False", Py_False},
                                                 {"inherit", kKeyword, "False", Py_False},
-                                                {"strict", kKeyword, "False", Py_False},
+                                                {"strict", kKeyword, "None", Py_None},
                                                 {"frozen", kKeyword, "False", Py_False}}};
 const std::array<Parameter, 2> get_params = {{{"key", kEither}, {"default", kEither, "None", Py_None}}};
 const std::array<Parameter, 1> to_dict_params = {{{"sort", kEither, "False", Py_False}}};
@@ -115,8 +115,8 @@ const Declaration protocol[] = {
     {"__init__", as_cfunction(init_entry), kFastKw, init_params,
      "Makes a store of `data`, a mapping (a store gives its content). `data` is checked whole "
      "first: a key that is not a str, or that the store keeps for itself, is refused (TypeError, "
-     "ValueError) before anything is stored. `strict` makes missing attributes raise, here and "
-     "in every nested store made in this one."},
+     "ValueError) before anything is stored. A missing attribute raises, here and in every "
+     "nested store made in this one, unless `strict` is false (or, left out, `reprint` is true)."},
     {"__getattr__", as_cfunction(getattr_hook), METH_O, one_name,
      "A missing attribute: AttributeError in a strict store and for dunder names, else what the "
      "store's reprint flag says (the name, or None)."},

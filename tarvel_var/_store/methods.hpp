@@ -59,5 +59,6 @@ PyObject* getattr_hook(PyObject* self, PyObject* name);
 PyObject* setattr_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 void assign_attribute(PyObject* self, PyObject* name, PyObject* value);
 PyObject* strict_store(PyObject* module, PyObject*);
+PyObject* loose_store(PyObject* module, PyObject*);
 
 }  // namespace store

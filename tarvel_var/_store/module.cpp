@@ -49,6 +49,7 @@ void record_state(PyObject* module, PyObject* cls, PyObject* main_cls, PyObject*
     state.public_cls.set(Ref::borrow(cls));
     state.mapping_abc.set(Ref::borrow(mapping_abc));
     state.strict_factory.set(require(PyObject_GetAttrString(module, "strict_store")));
+    state.loose_factory.set(require(PyObject_GetAttrString(module, "loose_store")));
 }
 
 PyObject* bind(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
@@ -185,6 +186,9 @@ PyMethodDef module_functions[] = {
      "nests_deeper(value, limit, /)\n--\n\nWhether dicts and lists nest in value more than limit levels deep."},
     {"strict_store", as_cfunction(strict_store), METH_NOARGS,
      "strict_store()\n--\n\nA new strict TarvelVar: the store factory of strict stores."},
+    {"loose_store", as_cfunction(loose_store), METH_NOARGS,
+     "loose_store()\n--\n\nA new TarvelVar that answers None for a missing attribute: the store "
+     "factory of such stores."},
     {nullptr, nullptr, 0, nullptr},
 };
 

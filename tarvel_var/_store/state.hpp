@@ -43,6 +43,7 @@ struct State {
     StaticRef object_getattribute;
     StaticRef object_delattr;
     StaticRef strict_factory;  // tarvel_var._store.strict_store
+    StaticRef loose_factory;   // tarvel_var._store.loose_store
     StaticRef get_method;      // the class's `get` and `keys` as bind() put them
     StaticRef keys_method;
     StaticRef add_method;      // the class's `add` as bind() put it
