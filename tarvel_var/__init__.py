@@ -32,7 +32,7 @@ if TYPE_CHECKING:
 
 __all__ = ["MISSING", "Change", "FrozenError", "InterpolationError", "LayerError", "MissingVariableError",
            "Origin", "TarvelVar", "TarvelVarMain", "ValidationError", "diff", "is_frozen", "origin",
-           "origins", "to_plain"]
+           "Settings", "origins", "to_plain"]
 
 
 # The views of keys(), values() and items(): the ABCs' mixins give the set operations and
@@ -251,3 +251,6 @@ def _settle_shared_keys() -> None:
 
 
 _settle_shared_keys()
+
+
+from .settings import Settings  # noqa: E402 - a subclass of the class above
