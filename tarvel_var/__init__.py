@@ -155,6 +155,8 @@ class TarvelVar(_StoreBase):
     @classmethod
     def compose(cls, *sources: str | os.PathLike[str] | Mapping[str, Any], env: str | None = None,
                 overrides: Iterable[str] = (), environ: Mapping[str, str] | None = None,
+                env_files: Iterable[str | os.PathLike[str]] = (),
+                secrets_dir: str | os.PathLike[str] | None = None,
                 resolve: bool = False, schema: Any = None, **flags: Any) -> Self:
         """One store from `sources` in order, each over the ones before: a path (loaded by
         its format) or a mapping. Sections merge key by key at any depth; any other value
@@ -166,9 +168,14 @@ class TarvelVar(_StoreBase):
         JSON of its kind, a text from a JSON string too (`host="x"`), anything new from JSON,
         else as text. Two variables naming one setting, or a value and a setting below it,
         are refused. Then `resolve`, `schema` and `flags` as for load().
-        tarvel_var.origin() tells which layer set each value ("default" for a schema's)."""
+        Before the environment, and in this order: the files of `secrets_dir`, each one value
+        (its name read as a variable's without the prefix, `db__password`), and the
+        `env_files`, `.env` files read as the environment is (needs python-dotenv).
+        tarvel_var.origin() tells which layer set each value ("default" for a schema's or a
+        settings class's)."""
         return layers.compose(cls, sources, env=env, overrides=overrides, environ=environ,  # type: ignore[no-any-return]
-                              resolve=resolve, schema=schema, **flags)
+                              env_files=env_files, secrets_dir=secrets_dir, resolve=resolve,
+                              schema=schema, **flags)
 
     def _finish(self, resolve: bool, schema: Any, frozen: bool,
                 environ: Mapping[str, str] | None = None) -> Self:
@@ -208,20 +215,24 @@ class TarvelVar(_StoreBase):
     @_public_method
     def dump(self, path: str | os.PathLike[str], *, format: str | None = None,
              indent: int | None = 2, sort: bool = False, allow_nan: bool = False,
-             default: Callable[[Any], Any] | None = None) -> None:
+             default: Callable[[Any], Any] | None = None, reveal: bool = False) -> None:
         """Writes the store to `path` in the format of its extension (or `format`), replacing
         the file whole or not at all; the other arguments are those of dumps()."""
         files.dump(self, path, format=format, indent=indent, sort=sort, allow_nan=allow_nan,
-                   default=default)
+                   default=default, reveal=reveal)
 
     @_public_method
     def dumps(self, format: str = "json", *, indent: int | None = 2, sort: bool = False,
-              allow_nan: bool = False, default: Callable[[Any], Any] | None = None) -> str:
+              allow_nan: bool = False, default: Callable[[Any], Any] | None = None,
+              reveal: bool = False) -> str:
         """The store as a JSON, TOML or YAML document. `indent=None` writes JSON on one line;
-        `sort` orders keys at every level; `allow_nan` lets JSON carry NaN and infinities;
-        `default`, as for json.dumps, gives a JSON value for one that JSON has no form for."""
+        `sort` orders keys at every level; `allow_nan` lets JSON carry NaN and infinities.
+        Values a schema made are written plainly (an Enum as its value, a Path, UUID or URL
+        as text, a Decimal as a number, dates and times as ISO 8601), and pydantic's secrets
+        as '**********' unless `reveal`. `default`, as for json.dumps, gives a value for one
+        the format has no form for."""
         return files.dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan,
-                           default=default)
+                           default=default, reveal=reveal)
 
     @_public_method
     def set(self, path: str, value: Any, /) -> None:

@@ -20,6 +20,7 @@ import sys
 from typing import TYPE_CHECKING, Any, NamedTuple, NoReturn
 
 from . import files, paths
+from .formats import plain_form
 
 if TYPE_CHECKING:
     import argparse
@@ -91,6 +92,12 @@ OPTIONS = [
            "an override, e.g. APP_DB__PORT=5433: an integer step into a list, names matched "
            "regardless of case, the text read as the type of the value it replaces (JSON, else "
            "text, for a new one)", CHANGES, "PREFIX"),
+    Option(("--env-file",), "each", "env_files", "apply a .env file as --env applies the "
+           "environment, before it (with each --env prefix, else every name; needs the extra "
+           "'dotenv'); several apply in order", CHANGES, "FILE"),
+    Option(("--secrets-dir",), "value", "secrets_dir", "apply each file of DIR as one setting, "
+           "before the .env files: its name read as a variable's without the prefix "
+           "(db__password), its content less one trailing newline", CHANGES, "DIR"),
     Option(("--set",), "edit", "set", "assign a JSON value to a variable, else to a path with or "
            "without '$.', making sections as needed, e.g. --set port=8081 --set "
            "'$.db.port=5433'", CHANGES, "PATH=JSON"),
@@ -137,6 +144,8 @@ OPTIONS = [
     Option(("-c", "--compact"), "flag", "compact", "print JSON on one line, also on a terminal", STYLE),
     Option(("--allow-nan",), "flag", "allow_nan", "write NaN and infinities as NaN, Infinity (not "
            "JSON) instead of refusing them", STYLE),
+    Option(("--reveal",), "flag", "reveal", "write secrets (a schema's SecretStr values) as they "
+           "are, not as '**********'", STYLE),
 ]
 SPELLINGS = {spelling: option for option in OPTIONS for spelling in option.spellings}
 
@@ -250,7 +259,7 @@ def quick_parse(argv: list[str]) -> Any:
             dest = "shows" if option.kind == "show" else "edits"
             setattr(options, dest, (getattr(options, dest) or []) + [(option.dest, value)])
         elif option.kind == "each":
-            options.env = (options.env or []) + [value]
+            setattr(options, option.dest, (getattr(options, option.dest) or []) + [value])
         else:
             setattr(options, option.dest, value)
     return options
@@ -287,15 +296,15 @@ def composing(options: Any) -> bool:
     """Several files, a question only a composed store answers, or the environment, which
     applies as overrides: one file is a composition of one, so that it gives the values that
     the same file and an empty second one give."""
-    return (len(options.files) > 1 or bool(options.env)
-            or any(kind == "origins" for kind, _ in options.shows))
+    return (len(options.files) > 1 or bool(options.env) or bool(options.env_files)
+            or options.secrets_dir is not None or any(kind == "origins" for kind, _ in options.shows))
 
 
 def plain_will_do(options: Any) -> bool:
     """Whether the options read or set only what a plain JSON document holds as a store
     would: no merges (the store merges in its own way), no renderings of the store, and no
     underscore in what --set names or assigns."""
-    return (not options.env and not options.resolve and options.schema is None
+    return (not composing(options) and not options.resolve and options.schema is None
             and all(kind in ("set", "del") and "_" not in text and "\\u005" not in text
                     for kind, text in options.edits or [])
             and not any(kind in STORE_SHOWS for kind, _ in options.shows))
@@ -329,7 +338,15 @@ def compose(options: Any) -> Any:
     for file in options.files or [None]:
         data, source = read_input(file)
         sources.append(Text(source, files.decode(data, source), format_for(file, options.format)))
-    return TarvelVar.compose(*sources, env=options.env)
+    from .layers import compose as compose_layers
+    from .settings import is_settings_class
+
+    # a settings class named by --schema says how the environment's text reads; it checks
+    # the store after the changes, as any schema does
+    schema = load_schema(options.schema) if options.schema is not None else None
+    return compose_layers(TarvelVar, sources, env=options.env, env_files=options.env_files or (),
+                          secrets_dir=options.secrets_dir,
+                          types=schema if is_settings_class(schema) else None)
 
 
 # -- changing --------------------------------------------------------------------------------
@@ -436,10 +453,11 @@ class Printer:
         self.selected: Any = root
         self.selected_path = "$"
         self.selected_place: tuple[Any, ...] = ()
+        self.form = plain_form(bool(options.reveal))
 
     def json(self, value: Any, path: str = "$", sort: bool = False) -> str:
         return files.render(value, "json", indent=self.indent, allow_nan=self.options.allow_nan,
-                            path=path, sort=sort, default=files.iso_time, str_keys=True)
+                            path=path, sort=sort, default=self.form, str_keys=True)
 
     def whole(self, sort: bool) -> dict[str, Any]:
         if self.is_store:
@@ -490,14 +508,14 @@ class Printer:
         if kind == "to":
             assert arg is not None
             text = files.render(self.whole(False), arg, indent=self.indent, sort=options.sort,
-                                allow_nan=options.allow_nan, default=files.iso_time,
+                                allow_nan=options.allow_nan, default=self.form,
                                 str_keys=True)
             return text.rstrip("\n")
         return self.json(self.whole(False), sort=options.sort)
 
     def compact(self, value: Any) -> str:
         return files.render(self.plain(value), "json", indent=None, allow_nan=self.options.allow_nan,
-                            default=files.iso_time, str_keys=True)
+                            default=self.form, str_keys=True)
 
     def origins(self) -> str:
         from .origins import origin_items

@@ -74,16 +74,25 @@ def shallow_first(entries: Iterable[tuple[list[str], str, _T]]) -> list[tuple[li
 
 
 def overrides(prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
-              lower: bool = True) -> dict[str, Any]:
+              lower: bool = True, types: Any = None) -> dict[str, Any]:
     """The settings named by the variables that start with `prefix` and `_`, as a plain
     nested dict. A variable with an empty name part (`APP___X`, `APP_A____B`, `APP_`), two
     variables naming the same setting, or a setting that is both a value and a section
-    raises EnvError naming the variables."""
+    raises EnvError naming the variables. With a settings class as `types`, a variable for a
+    field of a scalar type keeps its text, which the class's check reads."""
     if not prefix:
         raise ValueError("the prefix must not be empty: every variable would be a setting")
     if not sep:
         raise ValueError("the separator must not be empty")
-    entries = shallow_first((parts, variable, value_of(text, variable))
+    if types is not None:
+        from .settings import kind_at, reads_text
+
+        def read(text: str, variable: str, parts: list[str]) -> Any:
+            return text if reads_text(kind_at(types, parts)) else value_of(text, variable)
+    else:
+        def read(text: str, variable: str, parts: list[str]) -> Any:
+            return value_of(text, variable)
+    entries = shallow_first((parts, variable, read(text, variable, parts))
                             for parts, variable, text in variables(prefix, sep=sep, environ=environ, lower=lower))
     settings: dict[str, Any] = {}
     origin: dict[tuple[str, ...], str] = {}
@@ -117,4 +126,7 @@ def from_env(cls: Any, prefix: str, *, sep: str = "__", environ: Mapping[str, st
     """A store of the settings in the environment variables named `PREFIX_...` (see
     `overrides`); `environ` defaults to os.environ, `flags` go to the constructor.
     Merge it over a loaded file: `cfg._mv_add(TarvelVar.from_env("APP")._mv_to_dict())`."""
-    return cls(overrides(prefix, sep=sep, environ=environ, lower=lower), **flags)
+    from .settings import is_settings_class
+
+    types = cls if is_settings_class(cls) else None
+    return cls(overrides(prefix, sep=sep, environ=environ, lower=lower, types=types), **flags)

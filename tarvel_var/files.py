@@ -20,7 +20,7 @@ if TYPE_CHECKING:
 from .formats import (  # noqa: F401 - the names this module has always offered
     EXTENSIONS, EXTRAS, FORMATS, YAML_EXPANSION_LIMIT, DumpError, DuplicateKey, LoadError,
     MissingExtraError, decode, detect, find_unwritable, format_of, iso_time, kind_of, parse,
-    parse_json, render, unique_pairs,
+    parse_json, plain_form, render, unique_pairs,
 )
 
 __all__ = [
@@ -121,23 +121,39 @@ def plain_of(value: Any) -> Any:
 
 
 def dumps(store: Any, format: str = "json", *, indent: int | None = 2, sort: bool = False,
-          allow_nan: bool = False, default: Callable[[Any], Any] | None = None) -> str:
+          allow_nan: bool = False, default: Callable[[Any], Any] | None = None,
+          reveal: bool = False) -> str:
     """The store as a JSON, TOML or YAML document. `indent=None` writes JSON on one line;
     `sort` orders keys at every level; `allow_nan` lets JSON carry NaN and infinities (as
-    `NaN`, `Infinity`, which most JSON readers refuse); `default`, as for json.dumps, gives
-    a JSON value for one that JSON has no form for (`default=str` writes dates as text)."""
+    `NaN`, `Infinity`, which most JSON readers refuse). What schemas make of values is
+    written in its plain form (see formats.plain_form): secrets masked unless `reveal`.
+    `default`, as for json.dumps, gives a value for one that has no form in the format."""
     fmt = format_of("", format)
     try:
         plain = store._mv_to_dict()
     except RecursionError:
         raise DumpError("$", "the data is nested too deeply or contains itself") from None
-    text = render(plain, fmt, indent=indent, sort=sort, allow_nan=allow_nan, default=default)
+    text = render(plain, fmt, indent=indent, sort=sort, allow_nan=allow_nan,
+                  default=either(plain_form(reveal), default))
     return text if text.endswith("\n") else text + "\n"
+
+
+def either(first: Callable[[Any], Any], then: Callable[[Any], Any] | None) -> Callable[[Any], Any]:
+    """A `default=` that asks `first`, and `then` for what `first` refuses."""
+    if then is None:
+        return first
+
+    def form(value: Any) -> Any:
+        try:
+            return first(value)
+        except TypeError:
+            return then(value)
+    return form
 
 
 def dump(store: Any, path: str | os.PathLike[str], *, format: str | None = None,
          indent: int | None = 2, sort: bool = False, allow_nan: bool = False,
-         default: Callable[[Any], Any] | None = None) -> None:
+         default: Callable[[Any], Any] | None = None, reveal: bool = False) -> None:
     """Writes the store to `path` in the format of its extension (or `format`). The file
     is replaced whole or not at all: see write_atomically."""
     try:
@@ -145,7 +161,7 @@ def dump(store: Any, path: str | os.PathLike[str], *, format: str | None = None,
     except LoadError as error:
         raise DumpError(error.source, error.reason) from None
     write_atomically(path, dumps(store, fmt, indent=indent, sort=sort, allow_nan=allow_nan,
-                                 default=default).encode("utf-8"))
+                                 default=default, reveal=reveal).encode("utf-8"))
 
 
 def write_atomically(path: str | os.PathLike[str], data: bytes) -> None:

@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import math
 import os
+import sys
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 if TYPE_CHECKING:
@@ -428,6 +429,82 @@ def iso_time(value: Any) -> Any:
     raise TypeError(type(value).__name__)
 
 
+def plain_form(reveal: bool = False) -> Callable[[Any], Any]:
+    """A `default=` that writes what schemas make of values as the formats' plain values: an
+    Enum as its value, a Decimal as a number, a date or time as ISO 8601 text, a UUID, path,
+    URL or IP address as text, and a pydantic secret as its mask ('**********'), or as its
+    secret with `reveal`. Anything else is refused as JSON refuses it."""
+    def form(value: Any) -> Any:
+        import datetime
+        import enum
+
+        if isinstance(value, enum.Enum):
+            return value.value
+        pydantic: Any = sys.modules.get("pydantic")
+        if pydantic is not None and isinstance(value, (pydantic.SecretStr, pydantic.SecretBytes,
+                                                       *_generic_secret(pydantic))):
+            secret: Any = value
+            return secret.get_secret_value() if reveal else str(secret)
+        if isinstance(value, (datetime.date, datetime.time)):
+            return value.isoformat()
+        import decimal
+
+        if isinstance(value, decimal.Decimal):
+            if value.is_finite() and value == value.to_integral_value():
+                return int(value)
+            return float(value)
+        if isinstance(value, _text_types()):
+            return str(value)
+        raise TypeError(type(value).__name__)
+    return form
+
+
+def _generic_secret(pydantic: Any) -> tuple[type, ...]:
+    secret = getattr(pydantic, "Secret", None)
+    return (secret,) if isinstance(secret, type) else ()
+
+
+def _text_types() -> tuple[type, ...]:
+    import ipaddress
+    import pathlib
+    import uuid
+
+    kinds: tuple[type, ...] = (uuid.UUID, pathlib.PurePath, ipaddress.IPv4Address, ipaddress.IPv6Address,
+                               ipaddress.IPv4Network, ipaddress.IPv6Network, ipaddress.IPv4Interface,
+                               ipaddress.IPv6Interface)
+    core = sys.modules.get("pydantic_core")
+    if core is not None:
+        kinds += (core.Url, core.MultiHostUrl)
+    # pydantic >= 2.10 wraps the core's URLs in classes of its own
+    networks = sys.modules.get("pydantic.networks")
+    for name in ("AnyUrl", "MultiHostUrl"):
+        url = getattr(networks, name, None)
+        if isinstance(url, type) and not issubclass(url, kinds):
+            kinds += (url,)
+    return kinds
+
+
+def written(value: Any, fmt: str, default: Callable[[Any], Any]) -> Any:
+    """`value` with every leaf `fmt` cannot hold replaced by what `default` gives for it,
+    containers copied only where something below them changed."""
+    scalars = _SCALARS[fmt] + (_temporal(fmt) if fmt != "json" else ())
+
+    def walk(item: Any) -> Any:
+        if isinstance(item, dict):
+            changed = {key: walk(child) for key, child in item.items()}
+            return item if all(changed[key] is child for key, child in item.items()) else changed
+        if isinstance(item, list):
+            new = [walk(child) for child in item]
+            return item if all(a is b for a, b in zip(new, item)) else new
+        if isinstance(item, scalars) or item is None:
+            return item
+        try:
+            return walk(default(item))
+        except (TypeError, ValueError):
+            return item  # refused where it is found, with its path
+    return walk(value)
+
+
 def find_unwritable(value: Any, fmt: str, allow_nan: bool, path: str = "$",
                     default: Callable[[Any], Any] | None = None) -> DumpError | None:
     """The first value in `value` that `fmt` cannot hold, as the error to raise. `default`
@@ -504,7 +581,8 @@ def render(value: Any, fmt: str = "json", *, indent: int | None = 2, sort: bool 
            default: Callable[[Any], Any] | None = None, str_keys: bool = False) -> str:
     """Plain data as text in `fmt`; a value the format cannot hold raises DumpError naming
     its path. TOML and YAML need a mapping at the top. `default` is json.dumps's: a
-    function that gives a JSON value for one JSON has no form for (JSON only). `str_keys`
+    function that gives a JSON value for one JSON has no form for (for TOML and YAML, a
+    value of the format for one it has no form for). `str_keys`
     says that every key is known to be a str (a parsed document's are), which saves JSON
     a walk over the data."""
     renderer = RENDERERS.get(fmt)
@@ -540,27 +618,31 @@ def _render_json(value: Any, style: Style) -> str:
 
 
 def _render_toml(value: Any, style: Style) -> str:
-    library = _checked_for("toml", value, style)
+    library, value = _checked_for("toml", value, style)
     return _encodable(lambda: library.dumps(_sorted(value) if style.sort else value,
                                             indent=style.indent or 4), "toml", value, style)
 
 
 def _render_yaml(value: Any, style: Style) -> str:
-    library = _checked_for("yaml", value, style)
+    library, value = _checked_for("yaml", value, style)
     return _encodable(lambda: library.dump(value, Dumper=_yaml_dumper(library), allow_unicode=True,
                                            sort_keys=style.sort, default_flow_style=False,
                                            indent=max(style.indent or 2, 2)), "yaml", value, style)
 
 
-def _checked_for(fmt: str, value: Any, style: Style) -> Any:
-    """The library that writes `fmt`, once `value` is known to be a mapping it can write."""
+def _checked_for(fmt: str, value: Any, style: Style) -> tuple[Any, Any]:
+    """The library that writes `fmt`, once `value` is known to be a mapping it can write, and
+    `value` with what `default` gives for the values it cannot."""
     if not isinstance(value, dict):
         raise DumpError(style.path, f"{kind_of(value)} cannot be the top level of {fmt.upper()}")
     library = _require(fmt, "writing")
     error = find_unwritable(value, fmt, True, style.path)
+    if error is not None and style.default is not None:
+        value = written(value, fmt, style.default)
+        error = find_unwritable(value, fmt, True, style.path)
     if error is not None:
         raise error
-    return library
+    return library, value
 
 
 def _encodable(write: Callable[[], str], fmt: str, value: Any, style: Style) -> str:

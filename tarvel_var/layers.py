@@ -33,6 +33,12 @@ class Text(NamedTuple):
     format: str | None = None
 
 
+class Named(NamedTuple):
+    """A mapping whose values' origin is `name` (a settings class's defaults: "default")."""
+    name: str
+    data: Mapping[str, Any]
+
+
 def _read(source: Any, number: int) -> tuple[dict[str, Any], Layer]:
     if isinstance(source, (str, os.PathLike)):
         name = os.fspath(source)
@@ -41,13 +47,16 @@ def _read(source: Any, number: int) -> tuple[dict[str, Any], Layer]:
         fmt, document = detect(source.text, source.format, source.name)
         lines = yaml_lines(source.text) if fmt == "yaml" else None
         return document, Layer(Origin(source.name), lines)
+    name = f"<argument {number}>"
+    if isinstance(source, Named):
+        name, source = source
     if isinstance(source, Mapping):
         from .files import plain_of
 
         document = plain_of(source)
         if not isinstance(document, dict):
             document = dict(document)
-        return document, Layer(Origin(f"<argument {number}>"))
+        return document, Layer(Origin(name))
     raise TypeError(f"compose() argument {number} must be a path or a mapping, "
                     f"not {type(source).__name__}")
 
@@ -116,9 +125,16 @@ def _find_key(section: Any, name: str, who: str, where: Path) -> str:
     return matches[0] if matches else name
 
 
-def _typed(held: Any, text: str, who: str, where: Path) -> Any:
+def _typed(held: Any, text: str, who: str, where: Path, declared: Any = None) -> Any:
     """`text` read as the type of the value it replaces, where that value has one that text
-    can be read as; JSON where it is JSON, else the text, for anything new."""
+    can be read as; JSON where it is JSON, else the text, for anything new. Where a settings
+    class declares a scalar type for the place (`declared`), the text is left for its check
+    to read: "123" stays text for a str field and becomes 123 for an int one."""
+    if declared is not None:
+        from .settings import reads_text
+
+        if reads_text(declared):
+            return str(text)
     if isinstance(text, _Quoted) and (held is None or isinstance(held, str)):
         return str(text)
     if isinstance(held, bool):
@@ -149,7 +165,8 @@ def _typed(held: Any, text: str, who: str, where: Path) -> Any:
     return value_of(text, who)
 
 
-def _override(root: Any, record: Record, steps: list[str], text: str, layer: Layer, who: str) -> None:
+def _override(root: Any, record: Record, steps: list[str], text: str, layer: Layer, who: str,
+              types: Any = None) -> None:
     """Sets the value at `steps` from `text`, stepping into existing lists by index and
     matching existing keys regardless of case; a section is made where one is missing."""
     container: Any = root
@@ -170,7 +187,12 @@ def _override(root: Any, record: Record, steps: list[str], text: str, layer: Lay
         where += (key,)
         node.touched = layer
         if depth == len(steps) - 1:
-            value = _typed(None if held is MISSING else held, text, who, where)
+            declared = None
+            if types is not None:
+                from .settings import kind_at
+
+                declared = kind_at(types, list(where))
+            value = _typed(None if held is MISSING else held, text, who, where, declared)
             try:
                 _put(root, container, key, value)
             except (ValueError, TypeError) as error:
@@ -230,8 +252,12 @@ def _environment(prefix: str, environ: Mapping[str, str] | None) -> list[tuple[l
     """The settings of the variables named `PREFIX_...`, shallow first, with their steps (a
     bracketed index in a name is a step of its own); LayerError for two variables that name
     one setting, or a value and a setting below it."""
+    return _entries(variables(prefix, environ=environ))
+
+
+def _entries(named: Iterable[tuple[list[str], str, str]]) -> list[tuple[list[str], str, str]]:
     entries = []
-    for parts, variable, text in variables(prefix, environ=environ):
+    for parts, variable, text in named:
         steps: list[str] = []
         for part in parts:
             steps.extend(path_steps("$." + part) or [part] if "[" in part else [part])
@@ -253,17 +279,43 @@ def _environment(prefix: str, environ: Mapping[str, str] | None) -> list[tuple[l
 
 # -- composing -------------------------------------------------------------------------------
 
+class _Plan(NamedTuple):
+    """What a composition applies after its files, in this order, and the settings class whose
+    field types guide how their text is read (None: no class)."""
+    secrets_dir: str | os.PathLike[str] | None
+    env_files: list[str | os.PathLike[str]]
+    env: list[str]
+    environ: Mapping[str, str] | None
+    overrides: Iterable[str]
+    types: Any
+
+
 def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None = None,
             overrides: Iterable[str] = (), environ: Mapping[str, str] | None = None,
-            resolve: bool = False, schema: Any = None, **flags: Any) -> Any:
+            env_files: Iterable[str | os.PathLike[str]] = (),
+            secrets_dir: str | os.PathLike[str] | None = None, resolve: bool = False,
+            schema: Any = None, types: Any = None, **flags: Any) -> Any:
     import gc
 
+    from .settings import is_settings_class
+
+    settings = cls if is_settings_class(cls) else None
+    if settings is not None:
+        # the layers compose as plain stores over the class's defaults; the class checks the
+        # result as a whole, once
+        from ._store import public_class
+        from .settings import spec_of
+
+        sources = [Named("default", spec_of(settings).defaults()), *sources]
+        cls, types = public_class(), settings
+    plan = _Plan(secrets_dir, list(env_files), [env] if isinstance(env, str) else list(env or []),
+                 environ, overrides, types)
     # Documents are trees: the collector, which their many new containers would set off again
     # and again while they are parsed and built, could find no cycle in them.
     collecting = gc.isenabled()
     gc.disable()
     try:
-        store, record = _composed(cls, sources, env, overrides, environ, flags)
+        store, record = _composed(cls, sources, plan, flags)
         if resolve:
             from .references import resolve as resolve_references
 
@@ -271,6 +323,8 @@ def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None
         # what composing left, so that origin() never names a layer for a value it did not
         # set; a schema's checked copy takes it over
         remember(store, (record, store.to_dict()))
+        if settings is not None:
+            store = _settled(settings, store, flags)
         store = store._finish(False, schema, bool(flags.get("frozen")), environ)
     finally:
         if collecting:
@@ -278,8 +332,29 @@ def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None
     return store
 
 
-def _composed(cls: Any, sources: Iterable[Any], env: str | Iterable[str] | None, overrides: Iterable[str],
-              environ: Mapping[str, str] | None, flags: dict[str, Any]) -> tuple[Any, Record]:
+def _settled(cls: Any, composed: Any, flags: dict[str, Any]) -> Any:
+    """The store of the settings class `cls` checked from `composed`, with its origins; each
+    problem names the layer that set the value, where one did."""
+    from .origins import carry, origin
+    from .schemas import ValidationError
+
+    try:
+        result = cls(composed, **{k: v for k, v in flags.items() if k != "frozen"})
+    except ValidationError as error:
+        problems = []
+        for path, message in error.errors:
+            try:
+                where = origin(composed, path)
+            except (KeyError, PathError):
+                where = None
+            problems.append((path, message if where is None else f"{message} ({where})"))
+        raise ValidationError(problems) from None
+    object.__setattr__(result, "__class__", composed_class(cls))
+    carry(composed, result)
+    return result
+
+
+def _composed(cls: Any, sources: Iterable[Any], plan: _Plan, flags: dict[str, Any]) -> tuple[Any, Record]:
     flags = {k: v for k, v in flags.items() if k != "frozen"}
     record = Record()
     store = None
@@ -295,15 +370,84 @@ def _composed(cls: Any, sources: Iterable[Any], env: str | Iterable[str] | None,
             _merge_layer(store, layer_data, record, layer)
     if store is None:
         store = cls(**flags)
-    for prefix in [env] if isinstance(env, str) else env or []:
-        for steps, variable, text in _environment(prefix, environ):
-            _override(store, record, steps, text, Layer(Origin("env", detail=variable)), variable)
-    for text in overrides:
+    types = plan.types
+    if plan.secrets_dir is not None:
+        for steps, path, text in _secrets(plan.secrets_dir):
+            _override(store, record, steps, text, Layer(Origin(path)), f"secret {path}", types)
+    for file in plan.env_files:
+        for steps, variable, text, line in _dotenv(file, plan.env):
+            _override(store, record, steps, text, Layer(Origin(os.fspath(file), line)),
+                      f"{os.fspath(file)}:{line} {variable}", types)
+    for prefix in plan.env:
+        for steps, variable, text in _environment(prefix, plan.environ):
+            _override(store, record, steps, text, Layer(Origin("env", detail=variable)), variable, types)
+    for text in plan.overrides:
         steps, value = _override_steps(text)
         _override(store, record, steps, value, Layer(Origin("override", detail=text)),
-                  f"override {text}")
+                  f"override {text}", types)
     object.__setattr__(store, "__class__", composed_class(type(store)))
     return store, record
+
+
+def _secrets(directory: str | os.PathLike[str]) -> list[tuple[list[str], str, str]]:
+    """The settings of a directory of secret files: each file's name read as a variable's name
+    without its prefix (`db__password`), its content with one trailing newline taken off.
+    Names that begin with a dot (the links a mounted volume keeps) are no settings."""
+    directory = os.fspath(directory)
+    if not os.path.isdir(directory):
+        raise LayerError(f"secrets_dir {directory}: no such directory")
+    named = []
+    with os.scandir(directory) as found:
+        entries = sorted((entry for entry in found if not entry.name.startswith(".") and entry.is_file()),
+                         key=lambda entry: entry.name)
+    for entry in entries:
+        try:
+            with open(entry.path, encoding="utf-8") as handle:
+                text = handle.read()
+        except (OSError, UnicodeDecodeError) as error:
+            reason = error.strerror if isinstance(error, OSError) else "not UTF-8 text"
+            raise LayerError(f"secret {entry.path}: cannot read: {reason or error}") from None
+        text = text[:-2] if text.endswith("\r\n") else text[:-1] if text.endswith("\n") else text
+        parts = entry.name.split("__")
+        if "" in parts:
+            raise LayerError(f"secret {entry.path}: empty name part")
+        named.append(([part.lower() for part in parts], entry.path, text))
+    return _entries(named)
+
+
+def _dotenv(file: str | os.PathLike[str], prefixes: list[str]) -> list[tuple[list[str], str, str, int]]:
+    """The settings of a `.env` file, read by python-dotenv, as the environment's (with each
+    prefix; every name when there is none), with the line of each."""
+    try:
+        import dotenv
+        from dotenv.parser import parse_stream
+    except ImportError:
+        raise ImportError("reading .env files needs python-dotenv: pip install 'tarvel_var[dotenv]'") from None
+    name = os.fspath(file)
+    try:
+        with open(name, encoding="utf-8") as handle:
+            content = handle.read()
+    except (OSError, UnicodeDecodeError) as error:
+        reason = error.strerror if isinstance(error, OSError) else "not UTF-8 text"
+        raise LayerError(f"{name}: cannot read: {reason or error}") from None
+    import io
+
+    lines = {}
+    for binding in parse_stream(io.StringIO(content)):
+        if binding.error:
+            raise LayerError(f"{name}:{binding.original.line}: cannot parse {binding.original.string.strip()!r}")
+        if binding.key is not None:
+            lines[binding.key] = binding.original.line
+    values = {key: value for key, value in dotenv.dotenv_values(stream=io.StringIO(content)).items()
+              if value is not None}
+    found = []
+    every: list[str | None] = [None]
+    for prefix in prefixes or every:
+        named = variables(prefix, environ=values) if prefix is not None else \
+            (([part.lower() for part in key.split("__")], key, value) for key, value in values.items())
+        found += [(steps, variable, text, lines.get(variable, 0))
+                  for steps, variable, text in _entries(named)]
+    return found
 
 
 def _first(cls: Any, source: Any, flags: dict[str, Any]) -> tuple[Any, Layer]:

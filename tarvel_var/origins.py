@@ -17,8 +17,8 @@ from .paths import steps as path_steps
 from ._store import equal
 from .var_main import TarvelVarMain
 
-__all__ = ["Layer", "Origin", "Record", "carry", "composed_class", "origin", "origin_items", "origins",
-           "remember"]
+__all__ = ["Layer", "Origin", "Record", "carry", "composed_class", "is_composed", "origin", "origin_items",
+           "origins", "remember"]
 
 Path = tuple[Any, ...]
 _SLOT = "__tarvel_origins__"
@@ -105,6 +105,10 @@ def remember(store: Any, recorded: tuple[Record, dict[str, Any]]) -> None:
             del _records[key]
 
     _records[key] = (weakref.ref(store, forget), recorded)
+
+
+def is_composed(store: Any) -> bool:
+    return _recorded(store) is not None
 
 
 def _recorded(store: Any) -> tuple[Record, dict[str, Any]] | None:

@@ -325,8 +325,16 @@ def checker(schema: Any) -> _Checker:
     return known
 
 
+def _settings_class(schema: Any) -> bool:
+    from .settings import is_settings_class
+
+    return is_settings_class(schema)
+
+
 def to(store: Any, schema: Any) -> Any:
     """An instance of `schema` made from `store`, checked."""
+    if _settings_class(schema):
+        return schema(store)
     check = checker(schema)
     return check.instance(check.check(store.to_dict()))
 
@@ -335,9 +343,18 @@ def validate(store: Any, schema: Any) -> Any:
     """A new store of the class and flags of `store`, typed and checked by `schema`."""
     from .frozen import is_frozen, thawed
 
-    check = checker(schema)
-    plain = check.plain(check.check(store.to_dict()))
-    result = thawed(store, plain)
+    if _settings_class(schema):
+        # the settings class's store, with the flags of `store`
+        flags = vars(store)
+        result = schema(store, reprint=flags.get("_g_n_r") is True, inherit=flags.get("_g_n_i") is True,
+                        strict=flags.get("_g_n_s") is True)
+        from .origins import composed_class, is_composed
+
+        if is_composed(store):
+            object.__setattr__(result, "__class__", composed_class(schema))
+    else:
+        check = checker(schema)
+        result = thawed(store, check.plain(check.check(store.to_dict())))
     from .origins import carry
 
     carry(store, result)

@@ -18,7 +18,6 @@ as class attributes, so that a store's variables are all it answers.
 
 from __future__ import annotations
 
-import inspect
 import threading
 import types
 import typing
@@ -92,6 +91,8 @@ class Settings(TarvelVar):
 
 def _take_defaults(cls: type) -> None:
     """Moves the defaults of the class body's fields from the class to its record of them."""
+    import inspect
+
     defaults: dict[str, Any] = {}
     for name, hint in inspect.get_annotations(cls).items():
         if name.startswith("_") or _is_class_var(hint) or name not in vars(cls):
@@ -144,6 +145,8 @@ class _Spec:
     """What checks one settings class."""
 
     def __init__(self, cls: type) -> None:
+        import inspect
+
         pydantic = _pydantic()
         self.cls = cls
         self.extra: str = getattr(cls, _EXTRA_POLICY, "forbid")
@@ -181,6 +184,16 @@ class _Spec:
             return self.model.model_validate(plain)
         except self.failure as error:
             raise _listed(error, ()) from None
+
+    def defaults(self) -> dict[str, Any]:
+        """The defaults of the class's fields, as plain data (what composing starts from)."""
+        from .files import plain_of
+
+        found = {}
+        for name, info in self.model.model_fields.items():
+            if not info.is_required():
+                found[name] = plain_of(_store_of(info.get_default(call_default_factory=True), True))
+        return found
 
     def content(self, plain: dict[str, Any], strict: bool) -> dict[str, Any]:
         """What a store of the class holds for `plain`, checked: nested settings as stores."""
@@ -224,7 +237,7 @@ def spec_of(cls: type) -> _Spec:
     if spec is None:
         with _lock:
             spec = vars(cls).get(_SPEC) or _build(cls)
-    return spec  # type: ignore[no-any-return]
+    return spec
 
 
 def _build(cls: type) -> _Spec:

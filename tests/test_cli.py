@@ -223,7 +223,6 @@ def deep_json(levels=100_000):
     ("c.json", b"{}", ["--env", "APP"], {"APP_X": '{"a": 1, "a": 2}'}, "APP_X: duplicate key 'a'"),
     ("c.json", b'{"a": 1}', ["--del", "$.b.c"], {}, "$.b: no such path"),
     ("c.json", b'{"a": [1]}', ["--get", "$.a", "--keys"], {}, "--keys: $.a is an array, not a section"),
-    ("t.toml", b"t = 07:32:00\n", ["--to", "yaml"], {}, "$.t: a time cannot be written as YAML"),
     ("x.yaml", b"a: !!map [1]\n", [], {}, "x.yaml:1:4: invalid YAML: expected a mapping"),
     ("x.yaml", b"a: 2001-02-30\n", [], {}, "x.yaml: invalid YAML: day is out of range"),
     ("inf.json", b'{"a": [1e400]}', [], {}, "$.a.0: inf cannot be written as JSON"),
