@@ -358,7 +358,9 @@ def _composed(cls: Any, sources: Iterable[Any], plan: _Plan, flags: dict[str, An
     flags = {k: v for k, v in flags.items() if k != "frozen"}
     record = Record()
     store = None
-    for number, source in enumerate(sources, 1):
+    number = 0
+    for source in sources:
+        number += not isinstance(source, Named)  # the caller's arguments, counted as given
         if store is None:
             # the first layer is loaded as a store, as load() loads it; the others merge in
             store, layer = _first(cls, source, flags)

@@ -17,6 +17,7 @@ pytestmark = pytest.mark.packaging
 
 ROOT = Path(__file__).resolve().parent.parent
 USAGE = Path(__file__).resolve().parent / "typed" / "usage.py"
+SETTINGS_USAGE = USAGE.parent / "settings_usage.py"
 
 needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None,
                                 reason="mypy is not installed")
@@ -43,9 +44,37 @@ def test_stubs_match_the_runtime(tmp_path):
 
 
 @needs_mypy
-def test_typed_example_passes_strict_mode(tmp_path):
-    result = mypy(tmp_path, str(USAGE))
+@pytest.mark.parametrize("usage", [USAGE, SETTINGS_USAGE], ids=["store", "settings"])
+def test_typed_example_passes_strict_mode(tmp_path, usage):
+    result = mypy(tmp_path, str(usage))
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+# Misuse of a settings class that both checkers must report, one error a line; the lines
+# before them are a correct use that must pass.
+SETTINGS_MISUSE = (
+    "from tarvel_var import Settings\n"
+    "class Db(Settings):\n"
+    "    port: int = 5432\n"
+    "class App(Settings, extra='allow'):\n"
+    "    db: Db = Db()\n"
+    "cfg = App()\n"
+    "cfg.db.prot\n"                     # a misspelt field, read
+    "cfg.db.port = 'x'\n"               # a str where an int is declared
+    "cfg.db.prot = 1\n"                 # a misspelt field, assigned
+    "name: str = cfg.db.port\n"         # an int, not a str
+    "class Bad(Settings, extra='some'):\n"  # not a policy
+    "    pass\n")
+SETTINGS_ERRORS = [7, 8, 9, 10, 11]
+
+
+@needs_mypy
+def test_strict_mode_catches_settings_misuse(tmp_path):
+    bad = tmp_path / "bad.py"
+    bad.write_text(SETTINGS_MISUSE)
+    result = mypy(tmp_path, str(bad))
+    lines = sorted({int(line.split(":")[1]) for line in result.stdout.splitlines() if ": error:" in line})
+    assert lines == SETTINGS_ERRORS, result.stdout
 
 
 @needs_mypy
@@ -66,13 +95,28 @@ def test_strict_mode_catches_misuse(tmp_path):
     assert lines == [2, 3, 4, 5, 6, 7, 8], result.stdout
 
 
-@pytest.mark.skipif(importlib.util.find_spec("basedpyright") is None, reason="basedpyright is not installed")
-def test_typed_example_passes_pyright_strict(tmp_path):
+needs_pyright = pytest.mark.skipif(importlib.util.find_spec("basedpyright") is None,
+                                   reason="basedpyright is not installed")
+
+
+def pyright(tmp_path, name, text):
     (tmp_path / "pyrightconfig.json").write_text('{"typeCheckingMode": "strict"}')
-    (tmp_path / "usage.py").write_text(USAGE.read_text())
-    result = run(sys.executable, "-m", "basedpyright", "--pythonpath", sys.executable, "usage.py",
-                 cwd=tmp_path)
+    (tmp_path / name).write_text(text)
+    return run(sys.executable, "-m", "basedpyright", "--pythonpath", sys.executable, name, cwd=tmp_path)
+
+
+@needs_pyright
+@pytest.mark.parametrize("usage", [USAGE, SETTINGS_USAGE], ids=["store", "settings"])
+def test_typed_example_passes_pyright_strict(tmp_path, usage):
+    result = pyright(tmp_path, usage.name, usage.read_text())
     assert result.returncode == 0 and "0 errors" in result.stdout, result.stdout + result.stderr
+
+
+@needs_pyright
+def test_pyright_catches_settings_misuse(tmp_path):
+    result = pyright(tmp_path, "bad.py", SETTINGS_MISUSE)
+    lines = sorted({int(line.split(":")[1]) for line in result.stdout.splitlines() if " - error:" in line})
+    assert lines == SETTINGS_ERRORS, result.stdout
 
 
 def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
@@ -93,7 +137,7 @@ def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
     assert "License-Expression: MIT" in headers and "License-File: LICENSE" in headers
     # the optional formats and schemas are the only extras; the developers' tools stay out
     assert sorted(h for h in headers if h.startswith("Provides-Extra")) == [
-        "Provides-Extra: schema", "Provides-Extra: toml", "Provides-Extra: yaml"]
+        "Provides-Extra: dotenv", "Provides-Extra: schema", "Provides-Extra: toml", "Provides-Extra: yaml"]
     assert all("; extra ==" in h for h in headers if h.startswith("Requires-Dist"))
 
     venv = tmp_path / "venv"
@@ -118,7 +162,7 @@ def test_wheel_from_the_sdist_installs_and_runs_in_a_clean_venv(tmp_path):
                                           ("bench", {"python-box", "addict", "munch"})])
 def test_development_tools_are_dependency_groups_not_extras(group, tools):
     project = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))
-    assert set(project["project"].get("optional-dependencies", {})) == {"yaml", "toml", "schema"}
+    assert set(project["project"].get("optional-dependencies", {})) == {"yaml", "toml", "schema", "dotenv"}
     names = {req.split(">")[0].split("=")[0] for req in project["dependency-groups"][group]}
     assert tools <= names
     assert project["project"]["license"] == "MIT"
