@@ -323,6 +323,13 @@ TARGETS: list[Target] = [
      lambda m: linear_per_node("layers/origins/4", "layers/origins/1", 1.3, m)),
     ("diff() of two ec2 documents: within 2x of == of their plain dicts",
      lambda m: public_load(m, "layers/diff", "== of the plain dicts", 2.0, extra=True)),
+    # Settings classes
+    ("settings: composing the README's App no slower than pydantic-settings with the same sources",
+     lambda m: public_load(m, "settings/compose", "pydantic-settings", 1.0, extra=True)),
+    ("settings: a typed field reads within 1.1x of a store variable",
+     lambda m: public_load(m, "settings/read", "store variable", 1.1, extra=True)),
+    ("settings: a checked assignment no slower than pydantic's validate_assignment",
+     lambda m: public_load(m, "settings/assign", "pydantic validate_assignment", 1.0, extra=True)),
 ]
 
 

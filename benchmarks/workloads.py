@@ -21,6 +21,10 @@ Workloads (the number leads each row's label; `--only` takes numbers or names):
                 both and merging by hand; origins() of the composed ec2 document, 1x and
                 4x (linear); diff() of two ec2 documents that differ in a few places
                 against == of their plain dicts
+ 14 settings    the README's settings class made from two files, the environment and an
+                override against the same model and sources in pydantic-settings; a typed
+                field read against a store variable; a checked assignment against pydantic's
+                validate_assignment
 
 The documents: the EC2 service description that botocore ships (4.6 MB of JSON), 1,000
 made-up records (each with a nested dict and a list of three dicts), a small configuration.
@@ -44,7 +48,7 @@ from systems.plain_dict import copy_plain
 
 GROUPS = {1: "build", 2: "to plain", 3: "read", 4: "assign", 5: "get", 6: "listings",
           7: "render", 8: "memory", 9: "mapping", 10: "growth", 11: "public", 12: "features",
-          13: "layers"}
+          13: "layers", 14: "settings"}
 DOCUMENTS = ("ec2", "records", "config")
 GROWTH = (1, 4, 16)
 
@@ -573,6 +577,46 @@ def row_layers(ctx: Context, op: str) -> Row:
 LAYER_ROWS = ("compose", "origins/1", "origins/4", "diff")
 
 
+def row_settings(ctx: Context, op: str) -> Row:
+    import tempfile
+
+    import settings_case  # beside this module, as runner and systems are
+
+    ours = next(s for s in ctx.systems if s.name == "tarvel_var")
+    app = settings_case.ours()
+    if op == "compose":
+        defaults, prod = settings_case.write_files(Path(ctx.cache or tempfile.mkdtemp()))
+        theirs = settings_case.theirs(defaults, prod)
+        row = Row("settings/compose", 14, "14 App.compose(defaults.toml, prod.yaml, env, overrides) · "
+                  "the README's settings class")
+        row.cells[ours.name] = Case("App.compose(a, b, env='APP', overrides=o)",
+                                    {"App": app, "a": defaults, "b": prod, "o": settings_case.OVERRIDES},
+                                    keep=True)
+        row.extras["pydantic-settings"] = Case("App(db={'port': 6000})", {"App": theirs}, keep=True)
+        return row
+    import pydantic
+
+    class Db(pydantic.BaseModel):
+        model_config = pydantic.ConfigDict(validate_assignment=True, extra="forbid")
+        host: str = "localhost"
+        port: int = 5432
+
+    cfg = app({"name": "x"})
+    cfg.db.port = 5433  # the field's validator is made on the first assignment
+    if op == "read":
+        row = Row("settings/read", 14, "14 s.db.port · a typed field against a store variable")
+        row.cells[ours.name] = Case("t.db.port", {"t": cfg})
+        row.extras["store variable"] = Case("t.db.port", {"t": ours.load({"db": {"port": 5432}})})
+        return row
+    row = Row("settings/assign", 14, "14 s.db.port = '5433' · checked, against pydantic's validate_assignment")
+    row.cells[ours.name] = Case("t.port = '5433'", {"t": cfg.db})
+    row.extras["pydantic validate_assignment"] = Case("t.port = '5433'", {"t": Db()})
+    return row
+
+
+SETTINGS_ROWS = ("compose", "read", "assign")
+
+
 def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]:
     """Every row, as (id, workload, maker); a maker builds the row's trees only when called.
     --quick runs the growth rows at 4x only."""
@@ -596,6 +640,7 @@ def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]
     rows += [(f"public/{op}", 11, lambda c, op=op: row_public(c, op)) for op in PUBLIC_ROWS]
     rows += [(f"features/{op}", 12, lambda c, op=op: row_features(c, op)) for op in FEATURE_ROWS]
     rows += [(f"layers/{op}", 13, lambda c, op=op: row_layers(c, op)) for op in LAYER_ROWS]
+    rows += [(f"settings/{op}", 14, lambda c, op=op: row_settings(c, op)) for op in SETTINGS_ROWS]
     return rows
 
 

@@ -18,6 +18,7 @@ as class attributes, so that a store's variables are all it answers.
 
 from __future__ import annotations
 
+import sys
 import threading
 import types
 import typing
@@ -35,6 +36,7 @@ _EXTRA = "Extra inputs are not permitted"
 _SPEC = "__tarvel_settings_spec__"
 _DEFAULTS = "__tarvel_settings_defaults__"
 _EXTRA_POLICY = "__tarvel_settings_extra__"
+_LOCALS = "__tarvel_settings_locals__"
 # values a store holds as they are: nothing to convert in them
 _LEAVES = frozenset({str, int, float, bool, type(None), bytes})
 
@@ -64,6 +66,11 @@ class Settings(TarvelVar):
                 type.__setattr__(cls, _EXTRA_POLICY, extra)
             if "__tarvel_recipe__" not in vars(cls):  # a frozen or composed variant has its base's
                 _take_defaults(cls)
+                # a class made in a function may name that function's locals in annotations
+                # that are text until the model is made: kept as the class statement saw them
+                frame = sys._getframe(1)
+                if frame.f_locals is not frame.f_globals:
+                    type.__setattr__(cls, _LOCALS, dict(frame.f_locals))
             # The core knows a nested store by its class's name: a store of this class held in
             # another is merged into and converted as any store is. The qualified name, which
             # pickling and the class's repr use, stays the class's own.
@@ -80,13 +87,26 @@ class Settings(TarvelVar):
                 self.freeze()
 
         def __setattr__(self, name, value):
-            spec = spec_of(type(self))
+            spec = vars(type(self)).get(_SPEC) or spec_of(type(self))
             field = spec.fields.get(name)
             if field is not None:
-                value = spec.assigned(name, value, vars(self).get("_g_n_s") is True)
+                check = field.check
+                if check is not None and type(value) in _LEAVES:
+                    # the common case, a scalar for a field: checked by the native validator alone
+                    try:
+                        value = check(value)
+                    except spec.failure as error:
+                        raise _listed(error, (name,)) from None
+                    if type(value) not in _LEAVES:
+                        value = _store_of(value, vars(self).get("_g_n_s") is True)
+                else:
+                    value = spec.assigned(name, value, vars(self).get("_g_n_s") is True)
             elif not name.startswith("_") and spec.extra != "allow":
                 raise ValidationError([(path_text((name,)), _EXTRA)])
-            TarvelVar.__setattr__(self, name, value)
+            _assign(self, name, value)
+
+
+_assign = TarvelVar.__setattr__
 
 
 def _take_defaults(cls: type) -> None:
@@ -134,11 +154,11 @@ class _Field:
     """One field: its type with settings classes as their models, the settings class a value
     of it is when it is exactly one, and the validator of assignments (made when first used)."""
 
-    __slots__ = ("hint", "owner", "adapter")
+    __slots__ = ("hint", "owner", "check")
 
     def __init__(self, hint: Any, owner: type | None) -> None:
         self.hint, self.owner = hint, owner
-        self.adapter: Any = None
+        self.check: Any = None  # the native validator's validate_python
 
 
 class _Spec:
@@ -150,7 +170,11 @@ class _Spec:
         pydantic = _pydantic()
         self.cls = cls
         self.extra: str = getattr(cls, _EXTRA_POLICY, "forbid")
-        hints = typing.get_type_hints(cls, include_extras=True)
+        names: dict[str, Any] = {}
+        for klass in reversed(cls.__mro__):
+            names.update(vars(klass).get(_LOCALS, {}))
+        names[cls.__qualname__.rpartition(".")[2]] = cls
+        hints = typing.get_type_hints(cls, localns=names, include_extras=True)
         self.fields: dict[str, _Field] = {}
         self.declared: dict[str, Any] = {}  # each field's hint as written
         defaults: dict[str, Any] = {}
@@ -206,12 +230,13 @@ class _Spec:
             if field.owner is not None and type(value) is field.owner:
                 return value  # checked when it was made and on each change since
             value = _plain(value)
-        if field.adapter is None:
+        if field.check is None:
             info = self.model.model_fields[name]
-            field.adapter = _pydantic().TypeAdapter(typing.Annotated[(info.annotation, *info.metadata)]
-                                                    if info.metadata else info.annotation)
+            adapter = _pydantic().TypeAdapter(typing.Annotated[(info.annotation, *info.metadata)]
+                                              if info.metadata else info.annotation)
+            field.check = adapter.validator.validate_python
         try:
-            checked = field.adapter.validate_python(value)
+            checked = field.check(value)
         except self.failure as error:
             raise _listed(error, (name,)) from None
         return _store_of(checked, strict)
