@@ -23,6 +23,7 @@ import threading
 import types
 import typing
 import warnings
+import weakref
 from typing import TYPE_CHECKING, Any, Literal
 
 from . import TarvelVar
@@ -37,6 +38,9 @@ _SPEC = "__tarvel_settings_spec__"
 _DEFAULTS = "__tarvel_settings_defaults__"
 _EXTRA_POLICY = "__tarvel_settings_extra__"
 _LOCALS = "__tarvel_settings_locals__"
+# settings classes made in functions, by qualified name: a class may name one made after it
+# in the same function, which the names it kept cannot hold
+_local_classes: weakref.WeakValueDictionary[str, type] = weakref.WeakValueDictionary()
 # values a store holds as they are: nothing to convert in them
 _LEAVES = frozenset({str, int, float, bool, type(None), bytes})
 
@@ -71,6 +75,7 @@ class Settings(TarvelVar):
                 frame = sys._getframe(1)
                 if frame.f_locals is not frame.f_globals:
                     type.__setattr__(cls, _LOCALS, dict(frame.f_locals))
+                    _local_classes[cls.__qualname__] = cls
             # The core knows a nested store by its class's name: a store of this class held in
             # another is merged into and converted as any store is. The qualified name, which
             # pickling and the class's repr use, stays the class's own.
@@ -147,7 +152,7 @@ def _plain(data: Any) -> dict[str, Any]:
 
 _lock = threading.RLock()
 _building: dict[type, str] = {}  # classes whose models are being made, by their forward name
-_made: list[Any] = []  # models made since the outermost build began
+_made: dict[type, Any] = {}  # the specs made since the outermost build began, by class
 
 
 class _Field:
@@ -173,6 +178,10 @@ class _Spec:
         names: dict[str, Any] = {}
         for klass in reversed(cls.__mro__):
             names.update(vars(klass).get(_LOCALS, {}))
+        scope = cls.__qualname__.rpartition(".")[0]
+        for qualname, klass in list(_local_classes.items()):
+            if qualname.rpartition(".")[0] == scope:
+                names.setdefault(qualname.rpartition(".")[2], klass)
         names[cls.__qualname__.rpartition(".")[2]] = cls
         hints = typing.get_type_hints(cls, localns=names, include_extras=True)
         self.fields: dict[str, _Field] = {}
@@ -188,14 +197,22 @@ class _Spec:
                 hint = hints.get(name)
                 if name.startswith("_") or hint is None or typing.get_origin(hint) is typing.ClassVar:
                     continue
+                if hasattr(TarvelVar, name):
+                    # the store's method would answer the attribute, typed as the field
+                    raise TypeError(f"{cls.__qualname__}.{name}: a field cannot take the name of a "
+                                    f"store method (a variable of that name reads as s[{name!r}])")
                 translated = _translate(hint)
                 self.declared[name] = hint
                 self.fields[name] = _Field(translated, hint if _is_settings(hint) else None)
                 model_fields[name] = (translated, _default_of(defaults.get(name, ...)))
         config = pydantic.ConfigDict(extra=self.extra, validate_default=True)
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")  # a field that shadows a BaseModel attribute
-            self.model: Any = pydantic.create_model(cls.__qualname__, __config__=config, **model_fields)
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")  # a field that shadows a BaseModel attribute
+                self.model: Any = pydantic.create_model(cls.__qualname__, __config__=config, **model_fields)
+        except (pydantic.PydanticUserError, pydantic.PydanticSchemaGenerationError, NameError) as error:
+            reason = str(error).splitlines()[0]
+            raise TypeError(f"{cls.__qualname__} cannot be a settings class: {reason}") from None
         type.__setattr__(self.model, "__tarvel_settings__", cls)
         self.failure: Any = pydantic.ValidationError
 
@@ -261,7 +278,7 @@ def spec_of(cls: type) -> _Spec:
     spec = vars(cls).get(_SPEC)
     if spec is None:
         with _lock:
-            spec = vars(cls).get(_SPEC) or _build(cls)
+            spec = vars(cls).get(_SPEC) or _made.get(cls) or _build(cls)
     return spec
 
 
@@ -269,19 +286,19 @@ def _build(cls: type) -> _Spec:
     outermost = not _building
     _building[cls] = f"_settings_{id(cls)}"
     try:
-        spec = _Spec(cls)
-        _made.append(spec.model)
-        type.__setattr__(cls, _SPEC, spec)
+        spec = _made[cls] = _Spec(cls)
+        if outermost:
+            # models that name a class whose model was still being made, themselves included
+            names = {f"_settings_{id(made.cls)}": made.model for made in _made.values()}
+            for made in _made.values():
+                if not made.model.__pydantic_complete__:
+                    made.model.model_rebuild(_types_namespace=names)
+            for made in _made.values():  # usable once all are complete: a failure keeps none
+                type.__setattr__(made.cls, _SPEC, made)
     finally:
         del _building[cls]
-    if outermost:
-        # models that name a class whose model was still being made, themselves included
-        names = {f"_settings_{id(model.__tarvel_settings__)}": model for model in _made}
-        made = _made[:]
-        _made.clear()
-        for model in made:
-            if not model.__pydantic_complete__:
-                model.model_rebuild(_types_namespace=names)
+        if outermost:
+            _made.clear()
     return spec
 
 

@@ -138,6 +138,42 @@ def test_extra_policies_and_a_class_that_refers_to_itself():
         type("Bad", (Settings,), {}, extra="some")
 
 
+def test_classes_that_refer_to_each_other_are_made_once_from_any_thread():
+    import threading
+
+    class Ring(Settings):
+        a: "Link | None" = None
+        b: "Link | None" = None
+
+    class Link(Settings):
+        back: Ring | None = None
+
+    made = []
+    threads = [threading.Thread(target=lambda: made.append(Ring({"a": {"back": {"b": {}}}}))) for _ in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert len(made) == 8 and all(type(r.a.back.b) is Link and r.a.back.b.back is None for r in made)
+
+
+class Opaque:
+    """A type pydantic cannot check."""
+
+
+@pytest.mark.parametrize("body, error", [
+    ({"__annotations__": {"keys": list}}, (TypeError, "Bad.keys: a field cannot take the name of a store "
+                                                      "method (a variable of that name reads as s['keys'])")),
+    ({"__annotations__": {"x": "Nowhere"}}, (NameError, "name 'Nowhere' is not defined")),
+    ({"__annotations__": {"x": Opaque}}, (TypeError, "Bad cannot be a settings class: Unable to generate "
+                                                     f"pydantic-core schema for <class '{__name__}.Opaque'>.")),
+])
+def test_a_class_that_cannot_be_checked_fails_when_first_used_and_says_why(body, error):
+    bad = type("Bad", (Settings,), {"__qualname__": "Bad", **body})
+    for _ in range(2):  # nothing half-made is kept
+        assert outcome(bad)[0] is error[0] and outcome(bad)[1].startswith(error[1])
+
+
 @pytest.mark.parametrize("flags, answer", [({}, MissingVariableError), ({"strict": False}, None)])
 def test_settings_stores_read_strictly_unless_asked(flags, answer):
     cfg = App({"name": "x"}, **flags)
