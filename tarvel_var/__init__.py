@@ -29,6 +29,7 @@ if TYPE_CHECKING:
     from typing import Self, TypeVar, overload
 
     _T = TypeVar("_T")
+    _S = TypeVar("_S", bound="TarvelVar")
 
 __all__ = ["MISSING", "Change", "FrozenError", "InterpolationError", "LayerError", "MissingVariableError",
            "Origin", "TarvelVar", "TarvelVarMain", "ValidationError", "diff", "is_frozen", "origin",
@@ -127,8 +128,8 @@ class TarvelVar(_StoreBase):
         """A store from the file at `path`: JSON, TOML or YAML, by the extension unless
         `format` names it. Then, as asked: its references resolved, checked by `schema`,
         frozen. `flags` go to the constructor."""
-        store = files.load(cls, path, format=format, **flags)
-        return store._finish(resolve, schema, frozen)  # type: ignore[no-any-return]
+        store = files.load(_builder(cls, resolve), path, format=format, **flags)
+        return _finished(cls, store, resolve, schema, frozen, None, flags)
 
     @classmethod
     def loads(cls, text: str | bytes, *, format: str | None = "json", source: str = "<string>",
@@ -136,8 +137,8 @@ class TarvelVar(_StoreBase):
         """A store from the document in `text`: JSON unless `format` names another, or found
         from the text with `format=None`. `source` names the text in errors; the other
         arguments are those of load()."""
-        store = files.loads(cls, text, format=format, source=source, **flags)
-        return store._finish(resolve, schema, frozen)  # type: ignore[no-any-return]
+        store = files.loads(_builder(cls, resolve), text, format=format, source=source, **flags)
+        return _finished(cls, store, resolve, schema, frozen, None, flags)
 
     @classmethod
     def from_env(cls, prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
@@ -149,8 +150,9 @@ class TarvelVar(_StoreBase):
         (and serves `${env:...}` references too); the other arguments are those of load()."""
         from .environment import from_env
 
-        store = from_env(cls, prefix, sep=sep, environ=environ, lower=lower, **flags)
-        return store._finish(resolve, schema, frozen, environ)  # type: ignore[no-any-return]
+        store = from_env(_builder(cls, resolve), prefix, sep=sep, environ=environ, lower=lower,
+                         types=cls, **flags)
+        return _finished(cls, store, resolve, schema, frozen, environ, flags)
 
     @classmethod
     def compose(cls, *sources: str | os.PathLike[str] | Mapping[str, Any], env: str | None = None,
@@ -245,6 +247,25 @@ class TarvelVar(_StoreBase):
             paths.assign(self, path, value)
         else:
             self[path] = value
+
+
+def _builder(cls: type, resolve: bool) -> type:
+    # a settings class checks what references resolve to: its data is loaded as a plain
+    # store first
+    return TarvelVar if resolve and getattr(cls, "__tarvel_settings_check__", False) else cls
+
+
+def _finished(cls: type[_S], store: Any, resolve: bool, schema: Any, frozen: bool,
+              environ: Mapping[str, str] | None, flags: dict[str, Any]) -> _S:
+    if not isinstance(store, cls):
+        # references may name the class's defaults: resolved over them, as compose() does
+        from .settings import spec_of
+
+        full = TarvelVar(spec_of(cls).defaults())
+        full.merge(store)
+        references.resolve(full, environ)
+        store, resolve = cls(full, **flags), False
+    return store._finish(resolve, schema, frozen, environ)  # type: ignore[no-any-return]
 
 
 _bind_native_methods(TarvelVar, TarvelVarMain, Mapping, (StoreKeys, StoreValues, StoreItems))

@@ -122,11 +122,13 @@ def _setter(origin: dict[tuple[str, ...], str], parts: list[str]) -> str:
 
 
 def from_env(cls: Any, prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None = None,
-             lower: bool = True, **flags: Any) -> Any:
+             lower: bool = True, types: Any = None, **flags: Any) -> Any:
     """A store of the settings in the environment variables named `PREFIX_...` (see
-    `overrides`); `environ` defaults to os.environ, `flags` go to the constructor.
+    `overrides`); `environ` defaults to os.environ, `flags` go to the constructor. A
+    settings class as `types` (by default `cls`) says how each variable's text reads.
     Merge it over a loaded file: `cfg._mv_add(TarvelVar.from_env("APP")._mv_to_dict())`."""
     from .settings import is_settings_class
 
-    types = cls if is_settings_class(cls) else None
-    return cls(overrides(prefix, sep=sep, environ=environ, lower=lower, types=types), **flags)
+    types = types if types is not None else cls
+    return cls(overrides(prefix, sep=sep, environ=environ, lower=lower,
+                         types=types if is_settings_class(types) else None), **flags)

@@ -53,6 +53,8 @@ class Settings(TarvelVar):
     strict=None, frozen=False)` checks `data` (a mapping) and raises ValidationError listing
     every problem."""
 
+    __tarvel_settings_check__ = True  # what load() asks: checked after references resolve
+
     if TYPE_CHECKING:
         # To type checkers a settings store has its fields and no others: a misspelt name is an
         # error where it is read or assigned (at run time the store raises for both)

@@ -408,3 +408,16 @@ def test_command_line_settings_secrets_and_env_files(tmp_path, args, env, status
     result = cli("c.json", *args, env=env, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (status, stdout), result.stderr
     assert result.stderr.count("\n") == (status != 0)
+
+
+@pytest.mark.parametrize("make", [
+    lambda: App.loads('{"name": "n", "limit": "${db.port}", "db": {"host": "${env:H}"}}', resolve=True),
+    lambda: App.from_env("APP", environ={"APP_NAME": "n", "APP_LIMIT": "${db.port}", "APP_DB__HOST": "${env:H}",
+                                         "H": "h"}, resolve=True),
+    lambda: App.compose({"name": "n", "limit": "${db.port}", "db": {"host": "${env:H}"}}, environ={"H": "h"},
+                        resolve=True),
+], ids=["loads", "from_env", "compose"])
+def test_references_resolve_before_the_class_checks(make, monkeypatch):
+    monkeypatch.setenv("H", "h")
+    cfg = make()
+    assert (type(cfg).__qualname__, cfg.limit, cfg.db.host, type(cfg.db)) == ("App", 5432, "h", Db)
