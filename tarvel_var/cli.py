@@ -108,8 +108,9 @@ OPTIONS = [
     Option(("--resolve",), "flag", "resolve", "after the changes, replace the ${...} references "
            "in values (${db.host}, ${env:NAME:-fallback}) by what they refer to", CHANGES),
     Option(("--schema",), "value", "schema", "check the store, after the changes and --resolve, "
-           "against a dataclass, TypedDict or pydantic model importable from the current "
-           "directory, e.g. --schema settings:Settings (needs the extra 'schema'); each problem "
+           "against a dataclass, TypedDict, pydantic model or settings class importable from the "
+           "current directory, e.g. --schema settings:App (needs the extra 'schema'; a settings "
+           "class's field types also say how --env text reads); each problem "
            "is one line on standard error, and the exit status 2", CHANGES, "MODULE:CLASS"),
     Option(("--get",), "show", "get", "a variable by name, else a path with or without '$.' (list "
            "items by index: '$.servers.0.host'), as JSON; --keys, --items, --paths, --origins "

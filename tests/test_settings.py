@@ -255,24 +255,27 @@ def layers(tmp_path, monkeypatch):
     (tmp_path / "prod.yaml").write_text("db:\n  port: 5433\nreplicas:\n  - host: r1\n")
     (tmp_path / "secrets").mkdir()
     (tmp_path / "secrets" / "db__password").write_text("s3cr3t\n\n")
+    (tmp_path / "secrets" / "limit").write_text("3")
     (tmp_path / "secrets" / "..data").write_text("ignored")
-    (tmp_path / ".env").write_text("# settings\nAPP_DEBUG=yes\nAPP_DB__HOST=dotenv\nOTHER=1\n")
+    (tmp_path / ".env").write_text("# settings\nAPP_DEBUG=yes\nAPP_DB__HOST=dotenv\nAPP_LIMIT=5\nOTHER=1\n")
     (tmp_path / ".env.local").write_text("APP_DB__HOST=local\n")
     return tmp_path
 
 
 def test_compose_applies_every_layer_in_order_and_says_where_each_value_came_from(layers):
     cfg = App.compose("base.toml", "prod.yaml", env="APP", env_files=[".env", ".env.local"],
-                      secrets_dir="secrets", environ={"APP_NAME": "123", "APP_LIMIT": "7"},
+                      secrets_dir="secrets", environ={"APP_NAME": "123", "APP_DEBUG": "no"},
                       overrides=["db.port=6000"])
     assert type(cfg).__qualname__ == "App" and type(cfg.db) is Db and isinstance(cfg, App)
-    assert cfg.name == "123" and cfg.limit == 7 and cfg.debug is True  # the text read as each field's type
+    # lowest first: defaults, files, secrets, .env files in order, the environment, overrides;
+    # each text read as its field's type
+    assert (cfg.name, cfg.limit, cfg.debug, cfg.db.host, cfg.db.port) == ("123", 5, False, "local", 6000)
     assert cfg.db.password.get_secret_value() == "s3cr3t\n"  # one trailing newline taken off
     assert {path: str(where) for path, where in origins(cfg).items()} == {
-        "$.name": "env APP_NAME", "$.debug": ".env:2", "$.db.host": ".env.local:1",
+        "$.name": "env APP_NAME", "$.debug": "env APP_DEBUG", "$.db.host": ".env.local:1",
         "$.db.port": "override db.port=6000", "$.db.password": "secrets/db__password",
         "$.replicas.0.host": "prod.yaml:4", "$.replicas.0.port": "default", "$.replicas.0.password": "default",
-        "$.pools": "default", "$.backup": "default", "$.limit": "env APP_LIMIT"}
+        "$.pools": "default", "$.backup": "default", "$.limit": ".env:4"}
     cfg.db.port = 1
     assert origin(cfg, "$.db.port") is None  # changed since: claimed by no layer
     assert type(copy.deepcopy(cfg)) is type(cfg) and origins(copy.deepcopy(cfg)) == origins(cfg)
@@ -299,7 +302,8 @@ def test_class_defaults_are_the_lowest_layer_and_merge_key_by_key():
 def test_env_files_and_secrets_without_a_settings_class_and_their_errors(layers, monkeypatch):
     # no prefix: every name of the .env file is a setting
     assert TarvelVar.compose({"db": {"port": 1}}, env_files=[".env"], secrets_dir="secrets").to_dict() == {
-        "db": {"port": 1, "password": "s3cr3t\n"}, "app_debug": "yes", "app_db": {"host": "dotenv"}, "other": 1}
+        "db": {"port": 1, "password": "s3cr3t\n"}, "limit": 3, "app_debug": "yes", "app_db": {"host": "dotenv"},
+        "app_limit": 5, "other": 1}
     assert outcome(lambda: TarvelVar.compose(secrets_dir="nowhere")) == (LayerError, "secrets_dir nowhere: no such directory")
     assert outcome(lambda: TarvelVar.compose(env_files=["nowhere"])) == (LayerError, "nowhere: cannot read: No such file or directory")
     monkeypatch.setitem(sys.modules, "dotenv", None)
