@@ -8,28 +8,41 @@ the other public methods are native code in `tarvel_var._store`.
 
 from __future__ import annotations
 
-from collections.abc import ItemsView, KeysView, Mapping, MutableMapping, ValuesView
-from typing import TYPE_CHECKING, Any
+import sys as _sys
 
-from .var_main import TarvelVarMain  # first: it decides which interpreter may load the package
-from ._store import MissingVariableError, bind as _bind_native_methods, public_method as _public_method
-from . import files, layers, paths, references, schemas
-from . import frozen as frozen_module
-from .files import to_plain
-from .frozen import FrozenError, is_frozen
-from .references import InterpolationError
-from .schemas import ValidationError
-from .diff import MISSING, Change, diff
-from .layers import LayerError
-from .origins import Origin, origin, origins
+# What `import tarvel_var` costs is what the store itself needs: the modules that load files,
+# compose layers, check schemas and the like are imported when first used (see _Package), so
+# a program, or the command line, pays only for what it calls. `typing` is not imported here
+# (the core imports it for the names it binds); type checkers read the block below.
+TYPE_CHECKING = False
+
+from collections.abc import ItemsView, KeysView, Mapping, MutableMapping, ValuesView  # noqa: E402
+
+from .var_main import TarvelVarMain  # noqa: E402 - first: it decides which interpreter may load the package
+from ._store import (MissingVariableError, bind as _bind_native_methods,  # noqa: E402
+                     public_method as _public_method)
 
 if TYPE_CHECKING:
     import os
     from collections.abc import Callable, Iterable, Iterator
-    from typing import Self, TypeVar, overload
+    from typing import Any, Self, TypeVar, overload
+
+    from . import files, layers, paths, references, schemas
+    from . import frozen as frozen_module
+    from .diff import MISSING, Change, diff
+    from .files import to_plain
+    from .frozen import FrozenError, is_frozen
+    from .layers import LayerError
+    from .origins import Origin, origin, origins
+    from .references import InterpolationError
+    from .schemas import ValidationError
+    from .settings import Settings
 
     _T = TypeVar("_T")
     _S = TypeVar("_S", bound="TarvelVar")
+    _Value = Any
+else:
+    _Value = object  # what the views' type arguments are at run time, where they say nothing
 
 __all__ = ["MISSING", "Change", "FrozenError", "InterpolationError", "LayerError", "MissingVariableError",
            "Origin", "TarvelVar", "TarvelVarMain", "ValidationError", "diff", "is_frozen", "origin",
@@ -52,11 +65,11 @@ class StoreKeys(_Listed, KeysView[str]):
     __slots__ = ()
 
 
-class StoreValues(_Listed, ValuesView[Any]):
+class StoreValues(_Listed, ValuesView[_Value]):
     __slots__ = ()
 
 
-class StoreItems(_Listed, ItemsView[str, Any]):
+class StoreItems(_Listed, ItemsView[str, _Value]):
     __slots__ = ()
 
 
@@ -128,6 +141,8 @@ class TarvelVar(_StoreBase):
         """A store from the file at `path`: JSON, TOML or YAML, by the extension unless
         `format` names it. Then, as asked: its references resolved, checked by `schema`,
         frozen. `flags` go to the constructor."""
+        from . import files
+
         store = files.load(_builder(cls, resolve), path, format=format, **flags)
         return _finished(cls, store, resolve, schema, frozen, None, flags)
 
@@ -137,6 +152,8 @@ class TarvelVar(_StoreBase):
         """A store from the document in `text`: JSON unless `format` names another, or found
         from the text with `format=None`. `source` names the text in errors; the other
         arguments are those of load()."""
+        from . import files
+
         store = files.loads(_builder(cls, resolve), text, format=format, source=source, **flags)
         return _finished(cls, store, resolve, schema, frozen, None, flags)
 
@@ -175,6 +192,8 @@ class TarvelVar(_StoreBase):
         `env_files`, `.env` files read as the environment is (needs python-dotenv).
         tarvel_var.origin() tells which layer set each value ("default" for a schema's or a
         settings class's)."""
+        from . import layers
+
         return layers.compose(cls, sources, env=env, overrides=overrides, environ=environ,  # type: ignore[no-any-return]
                               env_files=env_files, secrets_dir=secrets_dir, resolve=resolve,
                               schema=schema, **flags)
@@ -183,15 +202,26 @@ class TarvelVar(_StoreBase):
                 environ: Mapping[str, str] | None = None) -> Self:
         # what load(), loads() and from_env() do after building, in this order
         if resolve:
+            from . import references
+
             references.resolve(self, environ)
-        store = self if schema is None else schemas.validate(self, schema)
-        return frozen_module.freeze(store) if frozen else store
+        if schema is not None:
+            from . import schemas
+
+            self = schemas.validate(self, schema)
+        if frozen:
+            from . import frozen as frozen_module
+
+            frozen_module.freeze(self)
+        return self
 
     @_public_method
     def freeze(self) -> Self:
         """Makes the store and every store below it read-only, and returns it: every change
         then raises FrozenError, lists become tuples, and the store is hashable. Freezing
         twice is harmless; `TarvelVar(store)` is a changeable copy."""
+        from . import frozen as frozen_module
+
         return frozen_module.freeze(self)  # type: ignore[no-any-return]
 
     @_public_method
@@ -200,6 +230,8 @@ class TarvelVar(_StoreBase):
         of this store (`${db.host}`, `${servers.0.host}`) or an environment variable
         (`${env:NAME}`, `${env:NAME:-fallback}`); `$${` is a literal `${`. All or nothing:
         on InterpolationError the store is as it was."""
+        from . import references
+
         references.resolve(self, environ)
 
     @_public_method
@@ -207,11 +239,15 @@ class TarvelVar(_StoreBase):
         """A new store of this class and flags, typed and checked by `schema` (a dataclass,
         a TypedDict or a pydantic model): values converted, defaults filled, undeclared keys
         refused. Raises ValidationError listing every problem; needs pydantic."""
+        from . import schemas
+
         return schemas.validate(self, schema)  # type: ignore[no-any-return]
 
     @_public_method
     def to(self, schema: type[_T]) -> _T:
         """An instance of `schema` made from the store and checked as validate() checks it."""
+        from . import schemas
+
         return schemas.to(self, schema)  # type: ignore[no-any-return]
 
     @_public_method
@@ -220,6 +256,8 @@ class TarvelVar(_StoreBase):
              default: Callable[[Any], Any] | None = None, reveal: bool = False) -> None:
         """Writes the store to `path` in the format of its extension (or `format`), replacing
         the file whole or not at all; the other arguments are those of dumps()."""
+        from . import files
+
         files.dump(self, path, format=format, indent=indent, sort=sort, allow_nan=allow_nan,
                    default=default, reveal=reveal)
 
@@ -233,6 +271,8 @@ class TarvelVar(_StoreBase):
         as text, a Decimal as a number, dates and times as ISO 8601), and pydantic's secrets
         as '**********' unless `reveal`. `default`, as for json.dumps, gives a value for one
         the format has no form for."""
+        from . import files
+
         return files.dumps(self, format, indent=indent, sort=sort, allow_nan=allow_nan,
                            default=default, reveal=reveal)
 
@@ -244,6 +284,8 @@ class TarvelVar(_StoreBase):
         value are checked first, as item assignment checks them; a step through a value that
         is no section or list raises PathError."""
         if path.startswith("$"):
+            from . import paths
+
             paths.assign(self, path, value)
         else:
             self[path] = value
@@ -263,6 +305,8 @@ def _finished(cls: type[_S], store: Any, resolve: bool, schema: Any, frozen: boo
 
         full = TarvelVar(spec_of(cls).defaults())
         full.merge(store)
+        from . import references
+
         references.resolve(full, environ)
         store, resolve = cls(full, **flags), False
     return store._finish(resolve, schema, frozen, environ)  # type: ignore[no-any-return]
@@ -285,4 +329,50 @@ def _settle_shared_keys() -> None:
 _settle_shared_keys()
 
 
-from .settings import Settings  # noqa: E402 - a subclass of the class above
+# -- what the package offers beyond the store, imported when first asked for ------------------
+
+_EXPORTS = {"to_plain": "files", "FrozenError": "frozen", "is_frozen": "frozen",
+            "InterpolationError": "references", "ValidationError": "schemas", "MISSING": "diff",
+            "Change": "diff", "diff": "diff", "LayerError": "layers", "Origin": "origins",
+            "origin": "origins", "origins": "origins", "Settings": "settings"}
+
+
+def _submodule(name: str) -> Any:
+    full = f"{__name__}.{name}"
+    module = _sys.modules.get(full)
+    if module is None:
+        __import__(full)
+        module = _sys.modules[full]
+    return module
+
+
+class _Package(type(_sys)):  # type: ignore[misc]
+    """The package's module: names of `_EXPORTS` are found in their modules when first read."""
+
+    def __getattr__(self, name: str) -> Any:
+        where = _EXPORTS.get(name)
+        if where is None:
+            raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+        value = getattr(_submodule(where), name)
+        self.__dict__[name] = value
+        return value
+
+    def __dir__(self) -> list[str]:
+        return sorted({*vars(self), *_EXPORTS})
+
+
+def _named_like_its_module(name: str) -> property:
+    # diff() and origins() share their names with their modules, which the import system
+    # binds in the package once it has imported them: the function keeps the name
+    def read(package: Any) -> Any:
+        return getattr(_submodule(name), name)
+
+    def write(package: Any, value: Any) -> None:
+        pass
+
+    return property(read, write)
+
+
+for _name in ("diff", "origins"):
+    setattr(_Package, _name, _named_like_its_module(_name))
+_sys.modules[__name__].__class__ = _Package

@@ -146,6 +146,13 @@ def cli(*args, stdin=None, env=None, cwd=None):
                           env={**os.environ, **(env or {})})
 
 
+def run_child(code, *args):
+    """What `code` prints, run by this interpreter in a new process (which must succeed)."""
+    proc = subprocess.run([sys.executable, "-P", "-c", code, *args], capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr[-4000:]
+    return proc.stdout
+
+
 def outcome(call):
     """The result of call(), or the (type, message) of the exception it raised."""
     try:

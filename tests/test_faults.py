@@ -1,12 +1,11 @@
 """Failing allocations and failing imports: every operation ends in MemoryError (or another
 clean exception) or success, never a crash or a SystemError, and the store stays usable.
 Each batch runs in a child interpreter, so that a crash fails a test instead of pytest."""
-import subprocess
 import sys
 
 import pytest
 
-from conftest import SUBINTERPRETERS
+from conftest import SUBINTERPRETERS, run_child
 
 _testcapi = pytest.importorskip("_testcapi")
 if not hasattr(_testcapi, "set_nomemory"):
@@ -113,12 +112,6 @@ NAMES = ["__init__", "_set_class", "_mv_add", "_mv_pop", "_mv_pops", "_mv_clear"
          "_list_to_dict", "_set_dict", "_set_list", "_skip", "_mv_set", "_mv_set_kwargs", "_set_attr",
          "__getattr__", "__setattr__", "__repr__", "merge", "update", "__setitem__", "to_dict", "get",
          "__eq__", "items", "pop"]
-
-
-def run_child(code, *args):
-    proc = subprocess.run([sys.executable, "-P", "-c", code, *args], capture_output=True, text=True, timeout=300)
-    assert proc.returncode == 0, proc.stderr[-4000:]
-    return proc.stdout
 
 
 def missing_attribute_allocates():

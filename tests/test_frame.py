@@ -244,3 +244,23 @@ def test_argument_errors_do_not_leak(store):
                 f()
     assert_no_leak(calls, obj, sub, store)
     assert_no_leak(lambda: T._mv_get(key="nope", self=store, default=obj), obj, store)
+
+
+LEAN_IMPORT = """
+import sys
+import tarvel_var
+heavy = ["re", "difflib", "dataclasses", "json", "inspect", "enum", "threading"]
+heavy += [f"tarvel_var.{name}" for name in ("files", "formats", "layers", "origins", "schemas", "settings",
+                                            "paths", "references", "frozen", "diff", "environment")]
+print([name for name in heavy if name in sys.modules])
+import tarvel_var.origins, tarvel_var.diff  # the modules named like the functions, imported
+from tarvel_var import Settings, ValidationError, origins, diff
+print(tarvel_var.origins is origins is tarvel_var.origins.__globals__["origins"], callable(tarvel_var.diff),
+      "Settings" in dir(tarvel_var), issubclass(Settings, tarvel_var.TarvelVar), ValidationError.__module__)
+"""
+
+
+def test_import_loads_only_what_the_store_needs():
+    from conftest import run_child
+
+    assert run_child(LEAN_IMPORT) == "[]\nTrue True True True tarvel_var.schemas\n"
