@@ -314,6 +314,10 @@ TARGETS: list[Target] = [
                        for op in ("frozen_getitem", "frozen_getattr")])),
     ("resolve() of the ec2 document, which holds no references: no slower than its to_dict()",
      lambda m: public_load(m, "features/resolve", "to_dict()", 1.0, extra=True)),
+    ("freeze() of the ec2 document: no slower than its to_dict()",
+     lambda m: public_load(m, "features/freeze", "to_dict()", 1.0, extra=True)),
+    ("loads(text, frozen=True) of the ec2 document: within 1.3x of loads(text)",
+     lambda m: public_load(m, "features/load_frozen", "loads(text)", 1.3, extra=True)),
     ("validate(schema): within 1.3x of pydantic's validation of to_dict()",
      lambda m: public_load(m, "features/validate", "pydantic of to_dict()", 1.3, extra=True)),
     # Layers

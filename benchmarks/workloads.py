@@ -14,7 +14,8 @@ Workloads (the number leads each row's label; `--only` takes numbers or names):
  11 public      the public methods against dict's own (10 vars; clear of 10,000), get by path
                 against chained gets, assignment against SimpleNamespace, load against the
                 parser alone (json.load, PyYAML's C safe loader)
- 12 features    reads of a frozen store against an unfrozen one; resolve() of the ec2
+ 12 features    reads of a frozen store against an unfrozen one; freeze() of the ec2 document
+                against its to_dict(), and loading it frozen against loading it; resolve() of the ec2
                 document (no references) against its to_dict(); validate() of the small
                 config against pydantic's own validation of its to_dict()
  13 layers      compose() of the ec2 JSON file and a small override file against loading
@@ -503,6 +504,19 @@ def row_features(ctx: Context, op: str) -> Row:
         row.cells[ours.name] = Case(stmt, {"t": ours.load(data).freeze()}, ours.names)
         row.extras["unfrozen"] = Case(stmt, {"t": ours.load(data)}, ours.names)
         return row
+    if op == "freeze":
+        doc = ctx.data.doc("ec2")[0]
+        row = Row("features/freeze", 12, f"12 freeze() · {ctx.data.label('ec2')}")
+        row.cells[ours.name] = Case("t.freeze()", {}, ours.names, pool=lambda n: [ours.load(doc) for _ in range(n)],
+                                    max_n=4)
+        row.extras["to_dict()"] = Case("t.to_dict()", {"t": ours.load(doc)}, ours.names)
+        return row
+    if op == "load_frozen":
+        row = Row("features/load_frozen", 12, f"12 loads(text, frozen=True) · {ctx.data.label('ec2')}")
+        row.cells[ours.name] = Case("TarvelVar.loads(text, frozen=True)", {"text": ctx.data.ec2_text}, ours.names,
+                                    keep=True)
+        row.extras["loads(text)"] = Case("TarvelVar.loads(text)", {"text": ctx.data.ec2_text}, ours.names, keep=True)
+        return row
     if op == "resolve":
         # its documentation quotes a few "${...}" templates: written otherwise, so that there
         # is nothing to resolve and the row times the search
@@ -525,7 +539,7 @@ def row_features(ctx: Context, op: str) -> Row:
     return row
 
 
-FEATURE_ROWS = ("frozen_getitem", "frozen_getattr", "resolve", "validate")
+FEATURE_ROWS = ("frozen_getitem", "frozen_getattr", "freeze", "load_frozen", "resolve", "validate")
 
 
 def changed_copy(doc: dict[str, Any]) -> dict[str, Any]:

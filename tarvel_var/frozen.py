@@ -11,8 +11,8 @@ from __future__ import annotations
 from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any, NoReturn
 
-from ._store import check_stack, public_class, public_method
-from .variants import variant_class
+from ._store import check_stack, freeze_tree, public_class, public_method
+from .variants import known_variant, variant_class
 from .var_main import TarvelVarMain
 
 if TYPE_CHECKING:
@@ -104,6 +104,9 @@ def _or(self: Any, other: Any) -> Any:
 
 def frozen_class(base: type) -> type:
     """The frozen variant of `base` (made once per class)."""
+    known = known_variant(base, frozen_class)
+    if known is not None:  # the common case: one class for every store of a document
+        return known
     own: dict[str, Any] = {"__tarvel_frozen__": True, "__hash__": _frozen_hash, "__setstate__": _setstate}
     for name in _CHANGES:
         if name in ("__setattr__", "__delattr__") or hasattr(base, name):
@@ -170,7 +173,8 @@ def freeze(store: Any) -> Any:
     """Makes `store` and every store below it read-only and returns it."""
     if not isinstance(store, TarvelVarMain):
         raise TypeError(f"freeze() takes a store, not {type(store).__name__}")
-    if not is_frozen(store):
+    if not is_frozen(store) and not freeze_tree(store, frozen_class):
+        # a dict kept by the inherit flag, or a list of a subclass: planned here, as natively
         plan = _Plan()
         plan.store(store)
         plan.apply()

@@ -12,7 +12,7 @@ from ._store import public_class, read_slots
 if TYPE_CHECKING:
     from collections.abc import Callable
 
-__all__ = ["new_instance", "reduce", "variant_class"]
+__all__ = ["known_variant", "new_instance", "reduce", "variant_class"]
 
 # The variants of a class are kept on the class itself, by maker: a cycle that the collector
 # frees with the class, where a table of this module would keep every class alive for good.
@@ -22,10 +22,10 @@ _ATTRIBUTE = "__tarvel_variants__"
 def variant_class(base: type, maker: Callable[[type], type], own: dict[str, Any]) -> type:
     """The variant of `base` that `maker` stands for, with the attributes `own` (made once
     per class and maker)."""
-    made: dict[Any, type] | None = vars(base).get(_ATTRIBUTE)
-    known = made.get(maker) if made is not None else None
+    known = known_variant(base, maker)
     if known is not None:
         return known
+    made: dict[Any, type] | None = vars(base).get(_ATTRIBUTE)
     namespace = {"__slots__": (), "__module__": base.__module__, "__qualname__": base.__qualname__,
                  "__doc__": base.__doc__, "__reduce_ex__": reduce,
                  "__tarvel_recipe__": (maker, getattr(base, "__tarvel_recipe__", base)), **own}
@@ -39,6 +39,12 @@ def variant_class(base: type, maker: Callable[[type], type], own: dict[str, Any]
         type.__setattr__(base, _ATTRIBUTE, made)
     made[maker] = variant
     return variant
+
+
+def known_variant(base: type, maker: Callable[[type], type]) -> type | None:
+    """The variant of `base` that `maker` made, if it made one."""
+    made: dict[Any, type] | None = vars(base).get(_ATTRIBUTE)
+    return made.get(maker) if made is not None else None
 
 
 def _made_from(recipe: Any) -> Any:

@@ -161,3 +161,50 @@ def test_no_leaks_in_freezing_hashing_and_refusing():
 def test_internal_variables_are_kept_as_they_were():
     s = TarvelVar({"a": 1}, strict=True, reprint=True, frozen=True)
     assert [vars(s)[k] for k in INTERNAL][1:] == [True, False, True]
+
+
+def frozen_shape(value):
+    """What freezing made of `value`: classes, frozen-ness and the containers, all the way down."""
+    if isinstance(value, TarvelVarMain):
+        return (type(value).__qualname__, is_frozen(value), [(k, frozen_shape(v)) for k, v in vars(value).items()
+                                                              if k not in INTERNAL])
+    if isinstance(value, (list, tuple)):
+        return (type(value).__name__, [frozen_shape(item) for item in value])
+    return value
+
+
+def frozen_generally(store):
+    from tarvel_var.frozen import _Plan
+
+    plan = _Plan()
+    plan.store(store)
+    plan.apply()
+    return store
+
+
+class Sub(TarvelVar):
+    pass
+
+
+@given(documents)
+def test_the_native_freeze_matches_the_general_one(doc):
+    doc = {**doc, "sub": Sub({"l": [doc]}), "nested": [[{"x": (3, [4])}]]}
+    native, general = TarvelVar(doc), TarvelVar(doc)
+    kept, remade = (1, (2,)), (1, [2])  # tuples the store holds as they are (as the core can)
+    for store in (native, general):
+        vars(store).update(kept=kept, remade=remade)
+    assert native.freeze() is native and frozen_shape(native) == frozen_shape(frozen_generally(general))
+    # an unchanged tuple stays the very object, where a list inside one makes a new one
+    assert native.kept is kept and native.remade == (1, (2,)) and native.remade is not remade
+    assert type(native.sub) is not Sub and isinstance(native.sub, Sub)
+
+
+def test_values_only_the_general_freeze_takes_and_what_freezing_holds():
+    class Items(list):
+        pass
+
+    store = TarvelVar({"d": {"x": [1]}, "l": Items([[2]])}, inherit=True)
+    store.freeze()
+    assert type(store.d) is not dict and store.d.x == (1,) and store.l == ((2,),) and is_frozen(store.d)
+    value = object()
+    assert_no_leak(lambda: TarvelVar({"a": [value, {"b": (value, [value])}]}).freeze(), value)

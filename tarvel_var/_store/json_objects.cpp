@@ -64,7 +64,9 @@ PyMethodDef json_object_functions[] = {
      "json_strict_store(pairs, /)\n--\n\nThe same, each object a strict TarvelVar."},
 };
 
-bool ready_json_objects(PyObject* module) {
+namespace {
+
+bool add_json_objects(PyObject* module) {
     if (!duplicate_key_error) {
         Ref type = require(PyErr_NewExceptionWithDoc(
             "tarvel_var._store.DuplicateKeyError",
@@ -78,8 +80,16 @@ bool ready_json_objects(PyObject* module) {
         Ref function = require(PyCFunction_NewEx(&def, nullptr, nullptr));
         require_status(PyModule_AddObjectRef(module, def.ml_name, function.get()));
     }
-    return PyModule_AddObjectRef(module, "DuplicateKeyError", duplicate_key_error) == 0 &&
-           PyModule_AddObjectRef(module, "NeedsChecking", needs_checking) == 0;
+    require_status(PyModule_AddObjectRef(module, "DuplicateKeyError", duplicate_key_error));
+    require_status(PyModule_AddObjectRef(module, "NeedsChecking", needs_checking));
+    return true;
+}
+
+}  // namespace
+
+// The module's set-up calls it from the interpreter: its C++ errors stay here.
+bool ready_json_objects(PyObject* module) {
+    return capi::at_boundary<bool>(false, [&] { return add_json_objects(module); });
 }
 
 }  // namespace store
