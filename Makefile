@@ -1,7 +1,8 @@
 # Two entry points do all set-up on a fresh machine: `make demo` and `make test`.
 # Both create .venv with the newest supported CPython found (3.11 or newer, tools/find_python.sh)
 # and install the package into it. `make test-all` runs the suite on every supported CPython
-# found, each in .venvs/3.N; `make test-public` on a build that uses public interfaces only;
+# found, each in .venvs/3.N; `make test-public` on a build that uses public interfaces only and
+# reads every format through the Python parsers;
 # `make wheels` builds a manylinux wheel per interpreter into dist/ and tries each one.
 
 VENV        := .venv
@@ -25,7 +26,7 @@ ASAN_ENV     = LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_S
 
 PUBLIC_SITE := build/public-site
 
-.PHONY: all venv install install-test test test-all test-public wheels fuzz demo bench bench-check \
+.PHONY: all venv native-deps install install-test test test-all test-public wheels fuzz demo bench bench-check \
         bench-builds bench-cli asan valgrind clean
 
 all: test
@@ -34,15 +35,19 @@ $(PY):
 	@py=$$(sh tools/find_python.sh) && echo "using $$py" && "$$py" -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade "pip>=25.1" $(BUILD_DEPS)
 
+# The native readers' libraries (tools/native_deps.sh): installed where root and apt allow.
+native-deps:
+	@sh tools/native_deps.sh
+
 venv: $(PY)
 
 # The package alone, as a user installs it (what `make demo` runs on).
-install: $(PY)
+install: $(PY) native-deps
 	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) .
 
 # The package with the tools of the "test" dependency group (pip >= 25.1 reads the groups),
 # which include the optional formats the suite covers.
-install-test: $(PY)
+install-test: $(PY) native-deps
 	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) --group test .
 
 test: install-test
@@ -59,10 +64,12 @@ test-all:
 	done
 
 # The suite against a build that takes every public fallback (what a CPython newer than any the
-# package was checked on builds), installed beside the venv's own as the ASan build is.
+# package was checked on builds), installed beside the venv's own as the ASan build is. It is
+# also built without the native readers, so that the Python parsers' path runs the whole suite.
 test-public: install-test
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(PUBLIC_SITE) \
-	    -C build-dir=build/public -C cmake.define.TARVEL_PUBLIC_ONLY=ON $(BUILD_FLAGS) .
+	    -C build-dir=build/public -C cmake.define.TARVEL_PUBLIC_ONLY=ON \
+	    -C cmake.define.TARVEL_NATIVE_READERS=OFF $(BUILD_FLAGS) .
 	PYTHONPATH=$(PUBLIC_SITE) TARVEL_EXPECT_PUBLIC_ONLY=1 $(TEST_ENV) $(PYTEST) -q -p no:cacheprovider
 
 # A wheel per supported interpreter found, repaired by auditwheel into a manylinux wheel in
@@ -108,7 +115,8 @@ BENCH_OURS_DEPS := "botocore==1.44.18" "pydantic>=2.7" "PyYAML>=6"
 bench-builds: install
 	rm -rf build/bench && mkdir -p build/bench
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(PUBLIC_SITE) \
-	    -C build-dir=build/public -C cmake.define.TARVEL_PUBLIC_ONLY=ON $(BUILD_FLAGS) .
+	    -C build-dir=build/public -C cmake.define.TARVEL_PUBLIC_ONLY=ON \
+	    -C cmake.define.TARVEL_NATIVE_READERS=ON $(BUILD_FLAGS) .
 	$(PY) -m pip install -q $(BENCH_OURS_DEPS)
 	tag=$$($(PY) -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
 	$(PY) -P benchmarks/compare.py --ours $(BENCH_BUILDS_ARGS) --markdown build/bench/1-$$tag.md && \
@@ -137,7 +145,7 @@ bench-cli: install
 	$(PY) -P benchmarks/cli_speed.py --markdown
 
 # The same suite against a build instrumented with AddressSanitizer and UBSan.
-asan: $(PY)
+asan: $(PY) native-deps
 	$(PY) -m pip install -q --no-build-isolation $(BUILD_FLAGS) --group test .
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(ASAN_SITE) \
 	    -C build-dir=build/asan -C cmake.build-type=Debug -C cmake.define.TARVEL_SANITIZE=ON \

@@ -306,6 +306,10 @@ TARGETS: list[Target] = [
      lambda m: all_of([public_row(f"public/{op}", "SimpleNamespace", 1.5)(m) for op in ("setattr", "setitem")])),
     ("TarvelVar.load of the ec2 JSON document: within 1.3x of json.load",
      lambda m: public_load(m, "public/load_json", "json", 1.3, extra=False)),
+    ("TarvelVar.load of the ec2 JSON document: within 1.2x of json.loads of its text",
+     lambda m: public_load(m, "public/load_json", "json.loads(text)", 1.2, extra=True)),
+    ("TarvelVar.load of the 1,000 records as JSON: 0.8x json.loads of their text or less",
+     lambda m: public_load(m, "public/load_records", "json.loads(text)", 0.8, extra=True)),
     ("TarvelVar.load of the ec2 document as YAML: within 1.2x of PyYAML's C safe loader",
      lambda m: public_load(m, "public/load_yaml", "PyYAML C safe loader", 1.2, extra=True)),
     # Frozen stores, references, schemas

@@ -423,7 +423,7 @@ def row_public(ctx: Context, op: str) -> Row:
     ours = by_name["tarvel_var"]
     if op == "clear":
         return row_public_clear(ctx, ours, by_name["dict/list"])
-    if op in ("load_json", "load_yaml"):
+    if op in ("load_json", "load_records", "load_yaml"):
         return row_public_load(ctx, ours, op)
     label, stmt, floor_name, floor_stmt = PUBLIC_OPERATIONS[op]
     row = Row(f"public/{op}", 11, f"11 {label} · 10 vars")
@@ -462,12 +462,15 @@ def row_public_load(ctx: Context, ours: System, op: str) -> Row:
     import tempfile
 
     folder = Path(ctx.cache or tempfile.mkdtemp())
-    if op == "load_json":
-        path = folder / "ec2.json"
-        path.write_text(ctx.data.ec2_text, encoding="utf-8")
-        row = Row("public/load_json", 11, "11 TarvelVar.load(path) · ec2 JSON")
+    if op in ("load_json", "load_records"):
+        name = "ec2" if op == "load_json" else "records"
+        text = ctx.data.ec2_text if name == "ec2" else json.dumps(ctx.data.doc("records")[0])
+        path = folder / f"{name}.json"
+        path.write_text(text, encoding="utf-8")
+        row = Row(f"public/{op}", 11, f"11 TarvelVar.load(path) · {ctx.data.label(name)} JSON")
         row.cells[ours.name] = Case("TarvelVar.load(p)", {"p": path}, ours.names, keep=True)
         row.cells["json"] = Case("json.load(open(p, encoding='utf-8'))", {"p": path}, {"json": json}, keep=True)
+        row.extras["json.loads(text)"] = Case("json.loads(text)", {"text": text}, {"json": json}, keep=True)
         return row
     import yaml
 
@@ -480,7 +483,7 @@ def row_public_load(ctx: Context, ours: System, op: str) -> Row:
     return row
 
 
-PUBLIC_ROWS = ("clear", *PUBLIC_OPERATIONS, "load_json", "load_yaml")
+PUBLIC_ROWS = ("clear", *PUBLIC_OPERATIONS, "load_json", "load_records", "load_yaml")
 
 
 def schema_of(value: Any, name: str = "Config") -> Any:

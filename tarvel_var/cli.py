@@ -186,7 +186,8 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def version_text() -> str:
-    """The package's version, the interpreter's, and the native paths of this build."""
+    """The package's version, the interpreter's, the native paths of this build and the
+    formats it reads natively."""
     import platform
     from importlib.metadata import PackageNotFoundError, version
 
@@ -199,6 +200,9 @@ def version_text() -> str:
     lines = [f"tarvel-var {own} on {platform.python_implementation()} {platform.python_version()}"
              f" ({sys.platform}, {platform.machine()})", "native paths:"]
     lines += [f"  {interface:<26}{way}" for interface, way in _store.native_paths()]
+    readers = _store.native_readers()
+    lines.append("native readers: " + (", ".join(readers) if readers else
+                                       "none (the Python parsers read every format)"))
     return "\n".join(lines)
 
 

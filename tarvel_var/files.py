@@ -51,8 +51,13 @@ def load(cls: Any, path: str | os.PathLike[str], *, format: str | None = None,
     `format` names it. `flags` go to the constructor."""
     fmt = format_of(path, format)
     source = os.fspath(path)
-    text = decode(read_file(path), source)
-    if fmt == "json" and (store := _json_store(cls, text, source, flags)) is not None:
+    data = read_file(path)
+    # a native reader takes the file's bytes as they are; else they are decoded first
+    if fmt == "json" and (store := _json_store(cls, data, source, flags)) is not None:
+        return store
+    text = decode(data, source)
+    del data
+    if fmt == "json" and (store := _json_store(cls, text, source, flags, native=False)) is not None:
         return store
     document = parse(text, fmt, source)
     del text  # a large document's text need not live on beside its store
@@ -69,17 +74,21 @@ def loads(cls: Any, text: str | bytes, *, format: str | None = "json",
     return build(cls, parse(text, format, source), source, flags)
 
 
-def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
+def _json_store(cls: Any, text: str | bytes, source: str, flags: dict[str, Any], native: bool = True) -> Any:
     """The store of a JSON document built by the parser itself, each object made a store as it
     is read (see tarvel_var._store.json_store): for the public class with no flag but
     `strict`. None when the general way must load it: another class or flag, a top level
-    that is no object, or a key the store keeps for itself (whose error names its place)."""
-    from ._store import DuplicateKeyError, NeedsChecking, json_store, json_strict_store, public_class
+    that is no object, or a key the store keeps for itself (whose error names its place).
+    A native reader, where the build has one, reads it first (`native`); a file's bytes are
+    read by it alone."""
+    from ._store import (DuplicateKeyError, NeedsChecking, json_document, json_store, json_strict_store,
+                         public_class)
 
     if cls is not public_class() or not set(flags) <= {"strict"}:
         return None
     strict = flags.get("strict")
-    hook = json_strict_store if strict is None or strict else json_store
+    strict = strict is None or bool(strict)
+    hook = json_strict_store if strict else json_store
     import gc
 
     # A parsed document is a tree: the collector, which its many new containers would set off
@@ -87,6 +96,11 @@ def _json_store(cls: Any, text: str, source: str, flags: dict[str, Any]) -> Any:
     collecting = gc.isenabled()
     gc.disable()
     try:
+        # natively where the build has a JSON reader and the text is one it reads exactly as
+        # json.loads does; else json.loads with the hooks
+        document = json_document(text, strict) if native else None
+        if document is not None or isinstance(text, bytes):
+            return document
         document = parse_json(text, source, hook, DuplicateKeyError)
     except NeedsChecking:
         return None

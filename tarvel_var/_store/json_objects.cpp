@@ -21,6 +21,20 @@ namespace {
 capi::StaticRef duplicate_key_error;
 capi::StaticRef needs_checking;
 
+}  // namespace
+
+Member put_member(PyObject* dict, PyObject* key, PyObject* value) {
+    if (!takes_key_as_is(key)) return Member::Reserved;
+    // a list is written into the dict as it is named, anything else as assignment names it
+    Ref name = PyList_CheckExact(value) ? Ref::borrow(key) : capi::intern_attribute_name(key);
+    PyObject* held = nullptr;
+    const int had = require_status(PyDict_SetDefaultRef(dict, name.get(), value, &held));
+    Ref held_ref = Ref::steal(held);
+    return had == 1 ? Member::Duplicate : Member::Taken;
+}
+
+namespace {
+
 PyObject* object_of(PyObject* pairs, bool strict) {
     return entry([&] {
         if (!PyList_CheckExact(pairs)) raise(PyExc_TypeError, "expected the list of an object's pairs");
@@ -33,18 +47,9 @@ PyObject* object_of(PyObject* pairs, bool strict) {
                 raise(PyExc_TypeError, "expected (key, value) pairs, not %.200s", Py_TYPE(pair)->tp_name);
             }
             PyObject* key = PyTuple_GET_ITEM(pair, 0);
-            PyObject* value = PyTuple_GET_ITEM(pair, 1);
-            if (!takes_key_as_is(key)) {
-                PyErr_SetObject(needs_checking, key);
-                throw_error();
-            }
-            // a list is written into the dict as it is named, anything else as assignment names it
-            Ref name = PyList_CheckExact(value) ? Ref::borrow(key) : capi::intern_attribute_name(key);
-            PyObject* held = nullptr;
-            const int had = require_status(PyDict_SetDefaultRef(dict.get(), name.get(), value, &held));
-            Ref held_ref = Ref::steal(held);
-            if (had == 1) {
-                PyErr_SetObject(duplicate_key_error, key);
+            const Member put = put_member(dict.get(), key, PyTuple_GET_ITEM(pair, 1));
+            if (put != Member::Taken) {
+                PyErr_SetObject(put == Member::Reserved ? needs_checking.get() : duplicate_key_error.get(), key);
                 throw_error();
             }
         }

@@ -1,0 +1,102 @@
+"""The native JSON reader against json.loads with the store hooks: the same stores, or none."""
+
+import json
+import math
+import sys
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+from conftest import INTERNAL, names
+from tarvel_var import TarvelVar, TarvelVarMain, _store
+from tarvel_var.files import parse_json
+
+native = pytest.mark.skipif(not _store.native_readers(), reason="built without a native JSON reader")
+
+
+def general(text, strict=True):
+    hook = _store.json_strict_store if strict else _store.json_store
+    try:
+        return parse_json(text, "<s>", hook, _store.DuplicateKeyError)
+    except (_store.NeedsChecking, ValueError) as error:
+        return type(error)
+
+
+interned = getattr(sys, "_is_interned", lambda name: None)  # 3.13: asks without interning
+
+
+def shape(value):
+    """Everything a reader decides: types, key order, internal variables, interned names, float
+    signs."""
+    if isinstance(value, TarvelVarMain):
+        held = vars(value)
+        # a key that holds a list is held as named, whose interning depends on what the
+        # process interned before: only the others are always interned
+        return ("store", [(k, interned(k) if k not in INTERNAL and not isinstance(v, list) else None,
+                           shape(v) if k not in INTERNAL else v) for k, v in held.items()])
+    if isinstance(value, list):
+        return ("list", [shape(item) for item in value])
+    if isinstance(value, float):
+        return ("float", math.copysign(1.0, value), value if value == value else "nan")
+    return (type(value).__name__, value)
+
+
+numbers = (st.integers(-2**70, 2**70) | st.floats(allow_nan=False) | st.sampled_from(
+    ["-0", "-0.0", "1e-400", "1e400", "1E5", "0.1e1", "NaN", "-Infinity", "18446744073709551615",
+     "18446744073709551616", "-9223372036854775808", "-9223372036854775809", "1.7976931348623157e308"]))
+texts = st.text(max_size=6) | st.sampled_from(["\ud800", "\udc00\ud800", "\u2028", "\x7f", "é\U0001f600"])
+leaf = numbers.map(lambda n: n if isinstance(n, str) else json.dumps(n)) | texts.map(json.dumps) | \
+    st.sampled_from(["true", "false", "null"])
+keys = names | st.sampled_from(["_i_c_u", "__x__", "_skip", "a", "keys"])
+
+
+def members(inner):
+    return st.lists(st.tuples(keys, inner), max_size=4).map(
+        lambda pairs: "{" + ", ".join(f"{json.dumps(k)}: {v}" for k, v in pairs) + "}")
+
+
+documents = members(st.recursive(leaf, lambda inner: st.lists(inner, max_size=3).map(
+    lambda items: "[" + ",".join(items) + "]") | members(inner), max_leaves=12))
+
+
+@native
+@given(documents, st.booleans())
+def test_a_document_reads_natively_as_json_loads_reads_it_or_not_at_all(text, strict):
+    read = _store.json_document(text, strict)
+    expected = general(text, strict)
+    if read is None:  # what the general way reads, with its errors
+        return
+    assert isinstance(expected, TarvelVar) and shape(read) == shape(expected)
+    assert vars(read)["_g_n_s"] is strict
+
+
+@native
+@pytest.mark.parametrize("text", [
+    '{"a": NaN}', '{"a": 1e400}', '{"a": "\\ud800"}', '{"a": 18446744073709551616}', '{"a": 1, "a": 2}',
+    '{"a": {"_i_c_u": 1}}', '[1]', '\ufeff{}', '{"a": 1} x', '{"a": "\x01"}', '{' * 2000 + '}' * 2000, '',
+])
+def test_what_only_the_general_way_reads_is_left_to_it(text):
+    assert _store.json_document(text, True) is None
+    if not text.startswith("\ufeff"):  # which a file may begin with (below)
+        assert _store.json_document(text.encode("utf-8", "surrogatepass"), True) is None
+
+
+@native
+def test_a_files_bytes_read_natively_drop_a_byte_order_mark_as_decoding_does(tmp_path):
+    path = tmp_path / "c.json"
+    path.write_bytes(b'\xef\xbb\xbf{"a": [1, {"b": "\xc3\xa9"}]}')
+    assert shape(_store.json_document(path.read_bytes(), True)) == shape(TarvelVar.loads('{"a": [1, {"b": "é"}]}'))
+    assert TarvelVar.load(path) == {"a": [1, {"b": "é"}]}
+    path.write_bytes(b'{"a": "\xff"}')  # not UTF-8: the general way says where
+    with pytest.raises(ValueError, match="not UTF-8 text: invalid start byte at byte 7"):
+        TarvelVar.load(path)
+
+
+def test_the_version_says_which_formats_are_read_natively():
+    from tarvel_var.cli import version_text
+
+    line = version_text().splitlines()[-1]  # after the native paths
+    readers = _store.native_readers()
+    assert line == "native readers: " + (", ".join(readers) if readers else "none (the Python parsers read every format)")
+    assert all(reader.startswith("json: simdjson ") for reader in readers)
