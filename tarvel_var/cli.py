@@ -323,6 +323,15 @@ def load(options: Any) -> Any:
     # must then have its say ("\u005f" is an escaped underscore; the test is on the
     # bytes, and errs on the safe side, as values may hold these too).
     underscore = b'"_' in data or b"\\u005" in data if plain_will_do(options) else True
+    wanted = selected_paths(options) if not underscore and format_for(file, options.format) == "json" else None
+    if wanted is not None:
+        # what the --get options select, read natively where the build can: the rest of
+        # the document is checked, not made
+        from ._store import json_pruned
+
+        document = json_pruned(data, wanted)
+        if document is not None:
+            return document
     text = files.decode(data, source)
     del data
     fmt, document = files.detect(text, format_for(file, options.format), source)
@@ -332,6 +341,27 @@ def load(options: Any) -> Any:
     from . import TarvelVar
 
     return files.build(TarvelVar, document, source, {})
+
+
+def selected_paths(options: Any) -> list[tuple[str, ...]] | None:
+    """The steps of every place the --get options may read (a variable's name, then the
+    path), when they and the listings of what they select are all the output and nothing is
+    changed; else None."""
+    if options.edits or not options.shows:
+        return None
+    wanted: list[tuple[str, ...]] = []
+    for kind, arg in options.shows:
+        if kind != "get":
+            if kind not in LISTINGS or not wanted:  # a listing of what a --get selected
+                return None
+            continue
+        if not arg.startswith("$"):
+            wanted.append((arg,))
+        try:
+            wanted.append(tuple(paths.steps(as_path(arg)) or []))
+        except paths.PathError:
+            return None  # the general way says what is wrong with it
+    return wanted
 
 
 def compose(options: Any) -> Any:

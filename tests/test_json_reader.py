@@ -100,3 +100,29 @@ def test_the_version_says_which_formats_are_read_natively():
     readers = _store.native_readers()
     assert line == "native readers: " + (", ".join(readers) if readers else "none (the Python parsers read every format)")
     assert all(reader.startswith("json: simdjson ") for reader in readers)
+
+
+GET_ARGS = [["--get", "$.a.b"], ["--get", "a"], ["--get", "$.l.-1", "--keys"], ["--get", "$.l[1]"], ["--get", "x.y"],
+            ["--get", "$.l.7", "-e"], ["--get", "$.a", "--get", "$.a.b.c", "--raw"], ["--get", "$"], ["--get", "$.l.0.k"],
+            ["--get", "$.l.999999999999999999999"], ["--get", "$.a..b"], ["--get", "$.l", "--paths"]]
+
+
+@native
+@pytest.mark.parametrize("args", GET_ARGS)
+@pytest.mark.parametrize("text", ['{"a": {"b": [1, {"c": "é"}]}, "l": [{"k": 1.5}, -0, 9e999], "x.y": null}',
+                                  '{"a": {"b": 1}, "l": [{"k": 1}, 2, 3], "a": 2}', '{"a": NaN, "l": []}',
+                                  '\ufeff{"a": {"b": {"c": true}}, "l": ["\\ud800", {"k": {}}]}', '{"l": [1]} [2]'])
+def test_the_command_line_reads_what_it_selects_as_it_reads_the_whole(tmp_path, monkeypatch, capsys, args, text):
+    from tarvel_var import cli
+
+    path = tmp_path / "d.json"
+    path.write_text(text, encoding="utf-8", errors="surrogatepass")
+    runs = []
+    for pruned in (_store.json_pruned, lambda data, paths: None):
+        monkeypatch.setattr(_store, "json_pruned", pruned)
+        try:
+            status = cli.run([str(path), *args])
+        except SystemExit as error:  # a refusal: one line on standard error
+            status = error.code
+        runs.append((status, *capsys.readouterr()))
+    assert runs[0] == runs[1]

@@ -10,8 +10,11 @@
 // way then reads it, with its errors and their places.
 #include "json_reader.hpp"
 
+#include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "build.hpp"
 #include "capi/recursion.hpp"
@@ -120,6 +123,161 @@ dom::parser& shared_parser() {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+// The plain data (dicts, lists) of a document's parts, for the command line: json_pruned.
+class PlainReader {
+public:
+    Ref value(dom::element element) {
+        switch (element.type()) {
+            case dom::element_type::OBJECT: {
+                capi::RecursionGuard guard;
+                Ref dict = require(PyDict_New());
+                for (dom::key_value_pair member : dom::object(element)) {
+                    Ref item = value(member.value);
+                    require_status(PyDict_SetItem(dict.get(), key(member.key), item.get()));
+                }
+                return dict;
+            }
+            case dom::element_type::ARRAY: {
+                capi::RecursionGuard guard;
+                Ref list = require(PyList_New(0));
+                for (dom::element item : dom::array(element)) require_status(PyList_Append(list.get(), value(item).get()));
+                return list;
+            }
+            case dom::element_type::STRING: return decoded(std::string_view(element));
+            default: return scalar(element);
+        }
+    }
+
+    // `element` with only what the paths below it reach: sections hold only the keys named,
+    // lists keep their length (None elsewhere), and what a path ends on is whole.
+    Ref pruned(dom::element element, PyObject* paths, Py_ssize_t depth) {
+        bool whole = false;
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(paths); ++i) {
+            if (PyTuple_GET_SIZE(PyList_GET_ITEM(paths, i)) == depth) whole = true;
+        }
+        if (whole) return value(element);
+        capi::RecursionGuard guard;
+        if (element.type() == dom::element_type::OBJECT) {
+            Ref dict = require(PyDict_New());
+            dom::object members(element);
+            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(paths); ++i) {
+                PyObject* step = PyTuple_GET_ITEM(PyList_GET_ITEM(paths, i), depth);
+                if (require_status(PyDict_Contains(dict.get(), step)) == 1) continue;
+                Py_ssize_t size = 0;
+                const char* utf8 = PyUnicode_AsUTF8AndSize(step, &size);
+                if (utf8 == nullptr) throw GeneralWay{};  // a step no JSON key can equal
+                dom::element below;
+                if (members.at_key(std::string_view(utf8, static_cast<std::size_t>(size))).get(below) != simdjson::SUCCESS) {
+                    continue;
+                }
+                Ref part = pruned(below, following(paths, depth, step).get(), depth + 1);
+                require_status(PyDict_SetItem(dict.get(), step, part.get()));
+            }
+            return dict;
+        }
+        if (element.type() == dom::element_type::ARRAY) {
+            dom::array items(element);
+            const std::size_t size = items.size();
+            if (size >= 0xFFFFFF) throw GeneralWay{};
+            Ref list = require(PyList_New(static_cast<Py_ssize_t>(size)));
+            for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(size); ++i) PyList_SET_ITEM(list.get(), i, Py_NewRef(Py_None));
+            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(paths); ++i) {
+                PyObject* step = PyTuple_GET_ITEM(PyList_GET_ITEM(paths, i), depth);
+                const std::optional<Py_ssize_t> index = index_in(step, static_cast<Py_ssize_t>(size));
+                if (!index) continue;
+                dom::element below;
+                if (items.at(static_cast<std::size_t>(*index)).get(below) != simdjson::SUCCESS) throw GeneralWay{};
+                Ref part = pruned(below, following(paths, depth, step).get(), depth + 1);
+                require_status(PyList_SetItem(list.get(), *index, part.release()));
+            }
+            return list;
+        }
+        return scalar_or_text(element);
+    }
+
+private:
+    PyObject* key(std::string_view utf8) {
+        Ref& held = keys_[utf8];
+        if (!held) held = decoded(utf8);
+        return held.get();
+    }
+
+    static Ref decoded(std::string_view utf8) {
+        PyObject* text = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
+        if (text == nullptr) {
+            if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) capi::throw_error();
+            PyErr_Clear();
+            throw GeneralWay{};
+        }
+        return Ref::steal(text);
+    }
+
+    static Ref scalar(dom::element element) {
+        switch (element.type()) {
+            case dom::element_type::INT64: return require(PyLong_FromLongLong(int64_t(element)));
+            case dom::element_type::UINT64: return require(PyLong_FromUnsignedLongLong(uint64_t(element)));
+            case dom::element_type::DOUBLE: return require(PyFloat_FromDouble(double(element)));
+            case dom::element_type::BOOL: return Ref::borrow(bool(element) ? Py_True : Py_False);
+            case dom::element_type::NULL_VALUE: return Ref::borrow(Py_None);
+            default: throw GeneralWay{};
+        }
+    }
+
+    static Ref scalar_or_text(dom::element element) {
+        return element.type() == dom::element_type::STRING ? decoded(std::string_view(element)) : scalar(element);
+    }
+
+    // The paths that go on from `depth` through `step`.
+    static Ref following(PyObject* paths, Py_ssize_t depth, PyObject* step) {
+        Ref found = require(PyList_New(0));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(paths); ++i) {
+            PyObject* path = PyList_GET_ITEM(paths, i);
+            if (PyTuple_GET_SIZE(path) > depth &&
+                require_status(PyObject_RichCompareBool(PyTuple_GET_ITEM(path, depth), step, Py_EQ)) == 1) {
+                require_status(PyList_Append(found.get(), path));
+            }
+        }
+        return found;
+    }
+
+    // The list index a step names (ASCII digits, perhaps after a minus sign, counted from
+    // the end when negative), as the paths read it; nothing when it names no item.
+    static std::optional<Py_ssize_t> index_in(PyObject* step, Py_ssize_t size) {
+        Py_ssize_t length = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(step, &length);
+        if (text == nullptr) throw GeneralWay{};
+        std::string_view digits(text, static_cast<std::size_t>(length));
+        const bool negative = digits.starts_with('-');
+        if (negative) digits.remove_prefix(1);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+        Py_ssize_t index = 0;
+        for (char digit : digits) {
+            if (index > size) return std::nullopt;  // past any item, however long the digits
+            index = index * 10 + (digit - '0');
+        }
+        if (negative) index = -index;
+        if (index < -size || index >= size) return std::nullopt;
+        return index < 0 ? index + size : index;
+    }
+
+    std::unordered_map<std::string_view, Ref> keys_;
+};
+
+// Whether some object in `element` names a key twice (json.loads' check, made on the tree).
+bool repeats_a_key(dom::element element) {
+    if (element.type() == dom::element_type::ARRAY) {
+        for (dom::element item : dom::array(element)) {
+            if (repeats_a_key(item)) return true;
+        }
+    } else if (element.type() == dom::element_type::OBJECT) {
+        std::unordered_set<std::string_view> seen;
+        for (dom::key_value_pair member : dom::object(element)) {
+            if (!seen.insert(member.key).second || repeats_a_key(member.value)) return true;
+        }
+    }
+    return false;
+}
+
 Ref read(PyObject* text, bool strict) {
     Py_ssize_t size = 0;
     const char* utf8 = nullptr;
@@ -160,9 +318,28 @@ Ref read(PyObject* text, bool strict) {
 #define TARVEL_VERSION_TEXT(x) TARVEL_TEXT_OF(x)
 constexpr const char* kReaders = "json: simdjson " TARVEL_VERSION_TEXT(SIMDJSON_VERSION);
 
+// The pruned plain data of a file's JSON bytes for `paths` (a list of tuples of steps), or an
+// empty Ref where json.loads must read it.
+Ref pruned(PyObject* data, PyObject* paths) {
+    std::string_view utf8(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+    if (utf8.starts_with(kByteOrderMark)) utf8.remove_prefix(3);
+    dom::element root;
+    if (shared_parser().parse(utf8.data(), utf8.size()).get(root) != simdjson::SUCCESS || repeats_a_key(root)) {
+        return Ref();
+    }
+    try {
+        return PlainReader().pruned(root, paths, 0);
+    } catch (const GeneralWay&) {
+        return Ref();
+    } catch (const simdjson::simdjson_error&) {
+        return Ref();
+    }
+}
+
 #else
 
 Ref read(PyObject*, bool) { return Ref(); }
+Ref pruned(PyObject*, PyObject*) { return Ref(); }
 
 constexpr const char* kReaders = "";
 
@@ -180,6 +357,25 @@ PyObject* json_document(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+// json_pruned(data, paths, /): a file's JSON document as plain data holding only what the
+// paths reach (see PlainReader::pruned), or None where json.loads must read it.
+PyObject* json_pruned(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return entry([&] {
+        if (nargs != 2 || !PyBytes_Check(args[0]) || !PyList_CheckExact(args[1])) {
+            raise(PyExc_TypeError, "json_pruned(data, paths, /) takes bytes and a list of tuples of str");
+        }
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(args[1]); ++i) {
+            PyObject* path = PyList_GET_ITEM(args[1], i);
+            if (!PyTuple_CheckExact(path)) raise(PyExc_TypeError, "a path is a tuple of str steps");
+            for (Py_ssize_t j = 0; j < PyTuple_GET_SIZE(path); ++j) {
+                if (!PyUnicode_CheckExact(PyTuple_GET_ITEM(path, j))) raise(PyExc_TypeError, "a step is a str");
+            }
+        }
+        Ref document = pruned(args[0], args[1]);
+        return document ? document.release() : Py_NewRef(Py_None);
+    });
+}
+
 // native_readers(): the formats read natively, as "format: library version" texts.
 PyObject* native_readers(PyObject*, PyObject*) {
     return entry([&] {
@@ -193,6 +389,9 @@ PyMethodDef reader_functions[] = {
     {"json_document", as_cfunction(json_document), METH_FASTCALL,
      "json_document(text, strict, /)\n--\n\nThe store of a JSON document read natively, or None "
      "where json.loads must read it."},
+    {"json_pruned", as_cfunction(json_pruned), METH_FASTCALL,
+     "json_pruned(data, paths, /)\n--\n\nA file's JSON document as plain data holding only what "
+     "the paths (tuples of steps) reach, or None where json.loads must read it."},
     {"native_readers", as_cfunction(native_readers), METH_NOARGS,
      "native_readers()\n--\n\nThe formats this build reads natively, as 'format: library version'."},
 };
