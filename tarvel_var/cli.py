@@ -17,7 +17,7 @@ from __future__ import annotations
 
 import os
 import sys
-from typing import TYPE_CHECKING, Any, NamedTuple, NoReturn
+from typing import TYPE_CHECKING, Any, NoReturn
 
 from . import files, paths
 from .formats import plain_form
@@ -53,21 +53,23 @@ class OutputError(Exception):
         super().__init__(error.strerror or str(error))
 
 
-class Option(NamedTuple):
+class Option:
     """One option of the command line, which both of its parsers read.
 
     `kind` says what it does: "show" prints (its value, if it takes one, goes with it),
     "edit" changes the store, "flag" sets `dest` to True, "value" sets `dest` to its value,
     "each" adds its value to the list `dest`. `check` turns a value's text into the value, or
-    returns None for text the option does not take."""
-    spellings: tuple[str, ...]
-    kind: str
-    dest: str
-    help: str
-    group: str = ""
-    metavar: str | None = None
-    check: Callable[[str], Any] | None = None
-    refusal: str = ""  # what argparse says of a value `check` refuses, with {text!r}
+    returns None for text the option does not take; `refusal` is what argparse says of a
+    value `check` refuses, with {text!r}. (A plain class: a NamedTuple costs every run of
+    the command line a millisecond to define.)"""
+
+    __slots__ = ("spellings", "kind", "dest", "help", "group", "metavar", "check", "refusal")
+
+    def __init__(self, spellings: tuple[str, ...], kind: str, dest: str, help: str, group: str = "",
+                 metavar: str | None = None, check: Callable[[str], Any] | None = None,
+                 refusal: str = "") -> None:
+        self.spellings, self.kind, self.dest, self.help = spellings, kind, dest, help
+        self.group, self.metavar, self.check, self.refusal = group, metavar, check, refusal
 
 
 def _format_name(text: str) -> str | None:
@@ -319,19 +321,20 @@ def load(options: Any) -> Any:
     """The store, or the plain document when it would answer the same."""
     file = options.files[0] if options.files else None
     data, source = read_input(file)
-    # A key that starts with an underscore may be one the store reserves, and the store
-    # must then have its say ("\u005f" is an escaped underscore; the test is on the
-    # bytes, and errs on the safe side, as values may hold these too).
-    underscore = b'"_' in data or b"\\u005" in data if plain_will_do(options) else True
-    wanted = selected_paths(options) if not underscore and format_for(file, options.format) == "json" else None
+    plain = plain_will_do(options)
+    wanted = selected_paths(options) if plain and format_for(file, options.format) == "json" else None
     if wanted is not None:
         # what the --get options select, read natively where the build can: the rest of
-        # the document is checked, not made
+        # the document is checked (for a repeated key, or one a store may keep), not made
         from ._store import json_pruned
 
         document = json_pruned(data, wanted)
         if document is not None:
             return document
+    # A key that starts with an underscore may be one the store reserves, and the store
+    # must then have its say ("\u005f" is an escaped underscore; the test is on the
+    # bytes, and errs on the safe side, as values may hold these too).
+    underscore = b'"_' in data or b"\\u005" in data if plain else True
     text = files.decode(data, source)
     del data
     fmt, document = files.detect(text, format_for(file, options.format), source)

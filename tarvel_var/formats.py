@@ -13,7 +13,7 @@ from __future__ import annotations
 import math
 import os
 import sys
-from typing import TYPE_CHECKING, Any, NamedTuple
+from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
     from collections.abc import Callable
@@ -566,14 +566,16 @@ def _keys_are_strings(value: Any) -> bool:
     return True
 
 
-class Style(NamedTuple):
-    """How a document is written: what `render` takes besides the data and the format."""
-    indent: int | None = 2
-    sort: bool = False
-    allow_nan: bool = False
-    path: str = "$"
-    default: Callable[[Any], Any] | None = None
-    str_keys: bool = False
+class Style:
+    """How a document is written: what `render` takes besides the data and the format. (A
+    plain class: a NamedTuple would cost the command line a millisecond to define.)"""
+
+    __slots__ = ("indent", "sort", "allow_nan", "path", "default", "str_keys")
+
+    def __init__(self, indent: int | None = 2, sort: bool = False, allow_nan: bool = False, path: str = "$",
+                 default: Callable[[Any], Any] | None = None, str_keys: bool = False) -> None:
+        self.indent, self.sort, self.allow_nan, self.path = indent, sort, allow_nan, path
+        self.default, self.str_keys = default, str_keys
 
 
 def render(value: Any, fmt: str = "json", *, indent: int | None = 2, sort: bool = False,

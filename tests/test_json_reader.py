@@ -111,7 +111,8 @@ GET_ARGS = [["--get", "$.a.b"], ["--get", "a"], ["--get", "$.l.-1", "--keys"], [
 @pytest.mark.parametrize("args", GET_ARGS)
 @pytest.mark.parametrize("text", ['{"a": {"b": [1, {"c": "é"}]}, "l": [{"k": 1.5}, -0, 9e999], "x.y": null}',
                                   '{"a": {"b": 1}, "l": [{"k": 1}, 2, 3], "a": 2}', '{"a": NaN, "l": []}',
-                                  '\ufeff{"a": {"b": {"c": true}}, "l": ["\\ud800", {"k": {}}]}', '{"l": [1]} [2]'])
+                                  '\ufeff{"a": {"b": {"c": true}}, "l": ["\\ud800", {"k": {}}]}', '{"l": [1]} [2]',
+                                  '{"a": {"b": 1}, "l": [{"_i_c_u": 1}]}', '{"a": {"\\u005fskip": 1}, "l": []}'])
 def test_the_command_line_reads_what_it_selects_as_it_reads_the_whole(tmp_path, monkeypatch, capsys, args, text):
     from tarvel_var import cli
 

@@ -10,10 +10,10 @@
 // way then reads it, with its errors and their places.
 #include "json_reader.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "build.hpp"
@@ -263,17 +263,23 @@ private:
     std::unordered_map<std::string_view, Ref> keys_;
 };
 
-// Whether some object in `element` names a key twice (json.loads' check, made on the tree).
-bool repeats_a_key(dom::element element) {
+// Whether some object in `element` names a key twice (json.loads' check, made on the tree) or a
+// key that begins with "_" (which a store may keep for itself: the store must have its say).
+bool needs_the_store(dom::element element) {
     if (element.type() == dom::element_type::ARRAY) {
         for (dom::element item : dom::array(element)) {
-            if (repeats_a_key(item)) return true;
+            if (needs_the_store(item)) return true;
         }
     } else if (element.type() == dom::element_type::OBJECT) {
-        std::unordered_set<std::string_view> seen;
-        for (dom::key_value_pair member : dom::object(element)) {
-            if (!seen.insert(member.key).second || repeats_a_key(member.value)) return true;
+        dom::object members(element);
+        std::vector<std::string_view> keys;
+        for (dom::key_value_pair member : members) {
+            if (member.key.starts_with('_')) return true;
+            keys.push_back(member.key);
+            if (needs_the_store(member.value)) return true;
         }
+        std::sort(keys.begin(), keys.end());
+        if (std::adjacent_find(keys.begin(), keys.end()) != keys.end()) return true;
     }
     return false;
 }
@@ -324,7 +330,7 @@ Ref pruned(PyObject* data, PyObject* paths) {
     std::string_view utf8(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
     if (utf8.starts_with(kByteOrderMark)) utf8.remove_prefix(3);
     dom::element root;
-    if (shared_parser().parse(utf8.data(), utf8.size()).get(root) != simdjson::SUCCESS || repeats_a_key(root)) {
+    if (shared_parser().parse(utf8.data(), utf8.size()).get(root) != simdjson::SUCCESS || needs_the_store(root)) {
         return Ref();
     }
     try {
@@ -358,7 +364,8 @@ PyObject* json_document(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 // json_pruned(data, paths, /): a file's JSON document as plain data holding only what the
-// paths reach (see PlainReader::pruned), or None where json.loads must read it.
+// paths reach (see PlainReader::pruned), or None where json.loads must read it or a store
+// must be built of it (a key beginning with "_").
 PyObject* json_pruned(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return entry([&] {
         if (nargs != 2 || !PyBytes_Check(args[0]) || !PyList_CheckExact(args[1])) {
