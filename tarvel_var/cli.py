@@ -348,12 +348,15 @@ def load(options: Any) -> Any:
 
 def selected_paths(options: Any) -> list[tuple[str, ...]] | None:
     """The steps of every place the --get options may read (a variable's name, then the
-    path), when they and the listings of what they select are all the output and nothing is
-    changed; else None."""
+    path), or () for the whole document, when they, the listings and --dict are all the
+    output and nothing is changed; else None."""
     if options.edits or not options.shows:
         return None
     wanted: list[tuple[str, ...]] = []
     for kind, arg in options.shows:
+        if kind in ("dict", "keys", "items", "paths") and not wanted:
+            wanted.append(())  # the whole document
+            continue
         if kind != "get":
             if kind not in LISTINGS or not wanted:  # a listing of what a --get selected
                 return None

@@ -598,6 +598,12 @@ def render(value: Any, fmt: str = "json", *, indent: int | None = 2, sort: bool 
 
 
 def _render_json(value: Any, style: Style) -> str:
+    from ._store import json_text
+
+    # natively, for what json.dumps would write without help; else json.dumps
+    text = json_text(value, style.indent, style.sort, style.allow_nan)
+    if text is not None:
+        return text
     import json
 
     if not style.str_keys and not _keys_are_strings(value):

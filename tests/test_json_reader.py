@@ -102,7 +102,7 @@ def test_the_version_says_which_formats_are_read_natively():
     assert all(reader.startswith("json: simdjson ") for reader in readers)
 
 
-GET_ARGS = [["--get", "$.a.b"], ["--get", "a"], ["--get", "$.l.-1", "--keys"], ["--get", "$.l[1]"], ["--get", "x.y"],
+GET_ARGS = [["--get", "$.a.b"], [], ["--keys"], ["-c", "--sort"], ["--get", "a"], ["--get", "$.l.-1", "--keys"], ["--get", "$.l[1]"], ["--get", "x.y"],
             ["--get", "$.l.7", "-e"], ["--get", "$.a", "--get", "$.a.b.c", "--raw"], ["--get", "$"], ["--get", "$.l.0.k"],
             ["--get", "$.l.999999999999999999999"], ["--get", "$.a..b"], ["--get", "$.l", "--paths"]]
 
@@ -112,7 +112,8 @@ GET_ARGS = [["--get", "$.a.b"], ["--get", "a"], ["--get", "$.l.-1", "--keys"], [
 @pytest.mark.parametrize("text", ['{"a": {"b": [1, {"c": "é"}]}, "l": [{"k": 1.5}, -0, 9e999], "x.y": null}',
                                   '{"a": {"b": 1}, "l": [{"k": 1}, 2, 3], "a": 2}', '{"a": NaN, "l": []}',
                                   '\ufeff{"a": {"b": {"c": true}}, "l": ["\\ud800", {"k": {}}]}', '{"l": [1]} [2]',
-                                  '{"a": {"b": 1}, "l": [{"_i_c_u": 1}]}', '{"a": {"\\u005fskip": 1}, "l": []}'])
+                                  '{"a": {"b": 1}, "l": [{"_i_c_u": 1}]}', '{"a": {"\\u005fskip": 1}, "l": []}',
+                                  '42', '[{"a": 1}]'])
 def test_the_command_line_reads_what_it_selects_as_it_reads_the_whole(tmp_path, monkeypatch, capsys, args, text):
     from tarvel_var import cli
 
@@ -127,3 +128,31 @@ def test_the_command_line_reads_what_it_selects_as_it_reads_the_whole(tmp_path, 
             status = error.code
         runs.append((status, *capsys.readouterr()))
     assert runs[0] == runs[1]
+
+
+plain_values = st.recursive(
+    st.none() | st.booleans() | st.integers(-2**80, 2**80) | st.floats() |
+    st.text(alphabet=st.characters(codec="utf-8") | st.sampled_from("\x00\x1f\x7f\u2028\"\\\b\f\n\r\t"), max_size=6),
+    lambda inner: st.lists(inner, max_size=4) | st.lists(inner, max_size=3).map(tuple) |
+    st.dictionaries(st.text(max_size=4), inner, max_size=4), max_leaves=20)
+
+
+@given(plain_values | st.sampled_from([{"a": "\ud800"}, {1: 2}, [float("nan")], {"d": 1.5e300 * 1e10}, [{1}]]),
+       st.sampled_from([None, 0, 2, -1]), st.booleans(), st.booleans())
+def test_json_is_written_natively_as_json_dumps_writes_it(value, indent, sort, allow_nan):
+    from tarvel_var.formats import render
+
+    def written(**options):
+        try:
+            return render(value, "json", indent=indent, sort=sort, allow_nan=allow_nan, **options)
+        except ValueError as error:
+            return type(error), str(error)
+
+    native = _store.json_text(value, indent, sort, allow_nan)
+    try:
+        _store.json_text, saved = (lambda *args: None), _store.json_text
+        general = written()
+    finally:
+        _store.json_text = saved
+    assert written() == general
+    assert native is None or native == general

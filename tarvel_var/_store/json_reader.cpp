@@ -330,7 +330,9 @@ Ref pruned(PyObject* data, PyObject* paths) {
     std::string_view utf8(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
     if (utf8.starts_with(kByteOrderMark)) utf8.remove_prefix(3);
     dom::element root;
-    if (shared_parser().parse(utf8.data(), utf8.size()).get(root) != simdjson::SUCCESS || needs_the_store(root)) {
+    // a document must be an object: of any other the general way says so
+    if (shared_parser().parse(utf8.data(), utf8.size()).get(root) != simdjson::SUCCESS ||
+        root.type() != dom::element_type::OBJECT || needs_the_store(root)) {
         return Ref();
     }
     try {

@@ -10,6 +10,7 @@
 #include "freeze.hpp"
 #include "json_objects.hpp"
 #include "json_reader.hpp"
+#include "json_writer.hpp"
 #include "data.hpp"
 #include "capi/cpython_private.hpp"
 #include "capi/dict_states.hpp"
@@ -196,7 +197,8 @@ PyMethodDef module_functions[] = {
 
 int exec_module(PyObject* module) {
     if (!init_names() || !ready_contract_type() || !ready_missing_variable_error(module) ||
-        !ready_json_objects(module) || !ready_json_reader(module) || !ready_freeze(module)) {
+        !ready_json_objects(module) || !ready_json_reader(module) || !ready_json_writer(module) ||
+        !ready_freeze(module)) {
         return -1;
     }
     capi::calibrate_key_probe();  // each module has its own copy of the toolkit's state
