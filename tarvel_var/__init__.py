@@ -143,7 +143,9 @@ class TarvelVar(_StoreBase):
         frozen. `flags` go to the constructor."""
         from . import files
 
-        store = files.load(_builder(cls, resolve), path, format=format, **flags)
+        # read frozen where it can be: nothing to resolve or check before freezing
+        store = files.load(_builder(cls, resolve), path, format=format,
+                           frozen=frozen and not resolve and schema is None, **flags)
         return _finished(cls, store, resolve, schema, frozen, None, flags)
 
     @classmethod
@@ -154,7 +156,8 @@ class TarvelVar(_StoreBase):
         arguments are those of load()."""
         from . import files
 
-        store = files.loads(_builder(cls, resolve), text, format=format, source=source, **flags)
+        store = files.loads(_builder(cls, resolve), text, format=format, source=source,
+                            frozen=frozen and not resolve and schema is None, **flags)
         return _finished(cls, store, resolve, schema, frozen, None, flags)
 
     @classmethod

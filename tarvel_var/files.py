@@ -45,15 +45,16 @@ def build(cls: Any, document: dict[str, Any], source: str, flags: dict[str, Any]
         raise LoadError(source, str(error)) from error
 
 
-def load(cls: Any, path: str | os.PathLike[str], *, format: str | None = None,
+def load(cls: Any, path: str | os.PathLike[str], *, format: str | None = None, frozen: bool = False,
          **flags: Any) -> Any:
     """A store from the file at `path`: JSON, TOML or YAML, by the extension unless
-    `format` names it. `flags` go to the constructor."""
+    `format` names it. `flags` go to the constructor. With `frozen`, a native reader may
+    read it frozen (the caller freezes what it gets)."""
     fmt = format_of(path, format)
     source = os.fspath(path)
     data = read_file(path)
     # a native reader takes the file's bytes as they are; else they are decoded first
-    if fmt == "json" and (store := _json_store(cls, data, source, flags)) is not None:
+    if fmt == "json" and (store := _json_store(cls, data, source, flags, frozen=frozen)) is not None:
         return store
     text = decode(data, source)
     del data
@@ -65,16 +66,17 @@ def load(cls: Any, path: str | os.PathLike[str], *, format: str | None = None,
 
 
 def loads(cls: Any, text: str | bytes, *, format: str | None = "json",
-          source: str = "<string>", **flags: Any) -> Any:
+          source: str = "<string>", frozen: bool = False, **flags: Any) -> Any:
     """A store from the document in `text`: JSON unless `format` names another, or found
     from the text with `format=None`. `source` names the text in errors."""
     if format == "json" and isinstance(text, str):
-        if (store := _json_store(cls, text, source, flags)) is not None:
+        if (store := _json_store(cls, text, source, flags, frozen=frozen)) is not None:
             return store
     return build(cls, parse(text, format, source), source, flags)
 
 
-def _json_store(cls: Any, text: str | bytes, source: str, flags: dict[str, Any], native: bool = True) -> Any:
+def _json_store(cls: Any, text: str | bytes, source: str, flags: dict[str, Any], native: bool = True,
+                frozen: bool = False) -> Any:
     """The store of a JSON document built by the parser itself, each object made a store as it
     is read (see tarvel_var._store.json_store): for the public class with no flag but
     `strict`. None when the general way must load it: another class or flag, a top level
@@ -98,7 +100,13 @@ def _json_store(cls: Any, text: str | bytes, source: str, flags: dict[str, Any],
     try:
         # natively where the build has a JSON reader and the text is one it reads exactly as
         # json.loads does; else json.loads with the hooks
-        document = json_document(text, strict) if native else None
+        frozen_class = None
+        if frozen and native:
+            from .frozen import frozen_class as variant
+
+            public: Any = cls
+            frozen_class = variant(public)
+        document = json_document(text, strict, frozen_class) if native else None
         if document is not None or isinstance(text, bytes):
             return document
         document = parse_json(text, source, hook, DuplicateKeyError)

@@ -9,7 +9,8 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from conftest import INTERNAL, names
-from tarvel_var import TarvelVar, TarvelVarMain, _store
+from tarvel_var import TarvelVar, TarvelVarMain, _store, is_frozen
+from tarvel_var.frozen import frozen_class
 from tarvel_var.files import parse_json
 
 native = pytest.mark.skipif(not _store.native_readers(), reason="built without a native JSON reader")
@@ -33,10 +34,11 @@ def shape(value):
         held = vars(value)
         # a key that holds a list is held as named, whose interning depends on what the
         # process interned before: only the others are always interned
-        return ("store", [(k, interned(k) if k not in INTERNAL and not isinstance(v, list) else None,
-                           shape(v) if k not in INTERNAL else v) for k, v in held.items()])
-    if isinstance(value, list):
-        return ("list", [shape(item) for item in value])
+        return (type(value).__qualname__, is_frozen(value),
+                [(k, interned(k) if k not in INTERNAL and not isinstance(v, (list, tuple)) else None,
+                 shape(v) if k not in INTERNAL else v) for k, v in held.items()])
+    if isinstance(value, (list, tuple)):
+        return (type(value).__name__, [shape(item) for item in value])
     if isinstance(value, float):
         return ("float", math.copysign(1.0, value), value if value == value else "nan")
     return (type(value).__name__, value)
@@ -61,13 +63,13 @@ documents = members(st.recursive(leaf, lambda inner: st.lists(inner, max_size=3)
 
 
 @native
-@given(documents, st.booleans())
-def test_a_document_reads_natively_as_json_loads_reads_it_or_not_at_all(text, strict):
-    read = _store.json_document(text, strict)
+@given(documents, st.booleans(), st.booleans())
+def test_a_document_reads_natively_as_json_loads_reads_it_or_not_at_all(text, strict, frozen):
+    read = _store.json_document(text, strict, frozen_class(TarvelVar) if frozen else None)
     expected = general(text, strict)
     if read is None:  # what the general way reads, with its errors
         return
-    assert isinstance(expected, TarvelVar) and shape(read) == shape(expected)
+    assert isinstance(expected, TarvelVar) and shape(read) == shape(expected.freeze() if frozen else expected)
     assert vars(read)["_g_n_s"] is strict
 
 
@@ -156,3 +158,12 @@ def test_json_is_written_natively_as_json_dumps_writes_it(value, indent, sort, a
         _store.json_text = saved
     assert written() == general
     assert native is None or native == general
+
+
+@native
+def test_loading_frozen_reads_frozen_and_freezes_what_it_cannot(tmp_path):
+    path = tmp_path / "c.json"
+    for text in ('{"a": [1, {"b": [2]}], "c": {}}', '{"a": [1, {"b": [2]}], "n": NaN}'):
+        path.write_text(text)
+        for store in (TarvelVar.load(path, frozen=True), TarvelVar.loads(text, frozen=True)):
+            assert shape(store) == shape(TarvelVar.loads(text).freeze())

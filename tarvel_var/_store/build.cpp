@@ -109,8 +109,8 @@ private:
 
 }  // namespace
 
-Ref new_fresh_store(bool strict) {
-    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
+Ref new_fresh_store(bool strict, PyTypeObject* type) {
+    if (type == nullptr) type = reinterpret_cast<PyTypeObject*>(state.public_cls.get());
     Ref store = require(type->tp_new(type, empty_arguments(), nullptr));
     Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
     write_internal_variables(dict.get(), Py_False, Py_False, strict);

@@ -42,8 +42,8 @@ bool fill_fresh_store(PyObject* self, PyObject* data);
 // assignments into a dict that holds nothing yet. False, having changed nothing, otherwise.
 bool set_up_fresh_store(PyObject* self, PyObject* reprint, PyObject* inherit, bool strict);
 
-// A new store of the class itself, set up as its factory (strict: the strict factory) sets up
-// the stores it makes, holding nothing else.
-capi::Ref new_fresh_store(bool strict);
+// A new store of the class itself (or of `type`, a variant of it of the same layout), set up as
+// its factory (strict: the strict factory) sets up the stores it makes, holding nothing else.
+capi::Ref new_fresh_store(bool strict, PyTypeObject* type = nullptr);
 
 }  // namespace store

@@ -23,10 +23,10 @@ capi::StaticRef needs_checking;
 
 }  // namespace
 
-Member put_member(PyObject* dict, PyObject* key, PyObject* value) {
+Member put_member(PyObject* dict, PyObject* key, PyObject* value, bool holds_array) {
     if (!takes_key_as_is(key)) return Member::Reserved;
     // a list is written into the dict as it is named, anything else as assignment names it
-    Ref name = PyList_CheckExact(value) ? Ref::borrow(key) : capi::intern_attribute_name(key);
+    Ref name = holds_array ? Ref::borrow(key) : capi::intern_attribute_name(key);
     PyObject* held = nullptr;
     const int had = require_status(PyDict_SetDefaultRef(dict, name.get(), value, &held));
     Ref held_ref = Ref::steal(held);
@@ -47,7 +47,8 @@ PyObject* object_of(PyObject* pairs, bool strict) {
                 raise(PyExc_TypeError, "expected (key, value) pairs, not %.200s", Py_TYPE(pair)->tp_name);
             }
             PyObject* key = PyTuple_GET_ITEM(pair, 0);
-            const Member put = put_member(dict.get(), key, PyTuple_GET_ITEM(pair, 1));
+            PyObject* value = PyTuple_GET_ITEM(pair, 1);
+            const Member put = put_member(dict.get(), key, value, PyList_CheckExact(value));
             if (put != Member::Taken) {
                 PyErr_SetObject(put == Member::Reserved ? needs_checking.get() : duplicate_key_error.get(), key);
                 throw_error();

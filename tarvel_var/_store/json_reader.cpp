@@ -38,7 +38,9 @@ struct GeneralWay {};
 
 class Reader {
 public:
-    explicit Reader(bool strict) : strict_(strict) {}
+    // `frozen`: the frozen variant of the public class, for a document read frozen (its arrays
+    // tuples, as freezing leaves them); nullptr otherwise
+    Reader(bool strict, PyTypeObject* frozen) : strict_(strict), frozen_(frozen) {}
 
     Ref value(dom::element element) {
         switch (element.type()) {
@@ -56,12 +58,13 @@ public:
 
     Ref object(dom::object members) {
         capi::RecursionGuard guard;
-        Ref store = new_fresh_store(strict_);
+        Ref store = new_fresh_store(strict_, frozen_);
         Ref dict = require(PyObject_GenericGetDict(store.get(), nullptr));
         for (dom::key_value_pair member : members) {
             Ref item = value(member.value);
-            PyObject* key = key_for(member.key, PyList_CheckExact(item.get()));
-            if (put_member(dict.get(), key, item.get()) != Member::Taken) throw GeneralWay{};
+            const bool holds_array = member.value.type() == dom::element_type::ARRAY;
+            PyObject* key = key_for(member.key, holds_array);
+            if (put_member(dict.get(), key, item.get(), holds_array) != Member::Taken) throw GeneralWay{};
         }
         return store;
     }
@@ -90,12 +93,20 @@ private:
         if (size >= 0xFFFFFF) {
             Ref list = require(PyList_New(0));
             for (dom::element item : items) require_status(PyList_Append(list.get(), value(item).get()));
-            return list;
+            return frozen_ ? require(PyList_AsTuple(list.get())) : list;
         }
-        Ref list = require(PyList_New(static_cast<Py_ssize_t>(size)));
+        Ref sequence = require(frozen_ ? PyTuple_New(static_cast<Py_ssize_t>(size))
+                                       : PyList_New(static_cast<Py_ssize_t>(size)));
         Py_ssize_t index = 0;
-        for (dom::element item : items) PyList_SET_ITEM(list.get(), index++, value(item).release());
-        return list;
+        for (dom::element item : items) {
+            PyObject* made = value(item).release();
+            if (frozen_) {
+                PyTuple_SET_ITEM(sequence.get(), index++, made);
+            } else {
+                PyList_SET_ITEM(sequence.get(), index++, made);
+            }
+        }
+        return sequence;
     }
 
     static Ref text(std::string_view utf8) {
@@ -111,6 +122,7 @@ private:
     }
 
     bool strict_;
+    PyTypeObject* frozen_;
     std::unordered_map<std::string_view, Keys> keys_;
 };
 
@@ -284,7 +296,7 @@ bool needs_the_store(dom::element element) {
     return false;
 }
 
-Ref read(PyObject* text, bool strict) {
+Ref read(PyObject* text, bool strict, PyTypeObject* frozen) {
     Py_ssize_t size = 0;
     const char* utf8 = nullptr;
     if (PyBytes_Check(text)) {
@@ -312,7 +324,7 @@ Ref read(PyObject* text, bool strict) {
         return Ref();
     }
     try {
-        return Reader(strict).object(dom::object(root));
+        return Reader(strict, frozen).object(dom::object(root));
     } catch (const GeneralWay&) {
         return Ref();
     } catch (const simdjson::simdjson_error&) {  // an element not of the type it reported
@@ -346,21 +358,27 @@ Ref pruned(PyObject* data, PyObject* paths) {
 
 #else
 
-Ref read(PyObject*, bool) { return Ref(); }
+Ref read(PyObject*, bool, PyTypeObject*) { return Ref(); }
 Ref pruned(PyObject*, PyObject*) { return Ref(); }
 
 constexpr const char* kReaders = "";
 
 #endif
 
-// json_document(text, strict, /): the store of the JSON document `text` (a str, or a file's
-// bytes), or None where the general way must read it.
+// json_document(text, strict, frozen_class=None, /): the store of the JSON document `text` (a
+// str, or a file's bytes), or None where the general way must read it; read frozen, as freeze()
+// leaves a store, with the frozen variant of the public class.
 PyObject* json_document(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return entry([&] {
-        if (nargs != 2 || !(PyUnicode_Check(args[0]) || PyBytes_Check(args[0]))) {
-            raise(PyExc_TypeError, "json_document(text, strict, /) takes a str or bytes and a flag");
+        if (nargs < 2 || nargs > 3 || !(PyUnicode_Check(args[0]) || PyBytes_Check(args[0])) ||
+            (nargs == 3 && args[2] != Py_None &&
+             !(PyType_Check(args[2]) && PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(args[2]),
+                                                         reinterpret_cast<PyTypeObject*>(state.public_cls.get()))))) {
+            raise(PyExc_TypeError, "json_document(text, strict, frozen_class=None, /) takes a str or bytes, "
+                                   "a flag and a variant of the public class");
         }
-        Ref store = read(args[0], capi::truth(args[1]));
+        PyTypeObject* frozen = nargs == 3 && args[2] != Py_None ? reinterpret_cast<PyTypeObject*>(args[2]) : nullptr;
+        Ref store = read(args[0], capi::truth(args[1]), frozen);
         return store ? store.release() : Py_NewRef(Py_None);
     });
 }
@@ -396,8 +414,8 @@ PyObject* native_readers(PyObject*, PyObject*) {
 
 PyMethodDef reader_functions[] = {
     {"json_document", as_cfunction(json_document), METH_FASTCALL,
-     "json_document(text, strict, /)\n--\n\nThe store of a JSON document read natively, or None "
-     "where json.loads must read it."},
+     "json_document(text, strict, frozen_class=None, /)\n--\n\nThe store of a JSON document read "
+     "natively (frozen, as a store of frozen_class), or None where json.loads must read it."},
     {"json_pruned", as_cfunction(json_pruned), METH_FASTCALL,
      "json_pruned(data, paths, /)\n--\n\nA file's JSON document as plain data holding only what "
      "the paths (tuples of steps) reach, or None where json.loads must read it."},
