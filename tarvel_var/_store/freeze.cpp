@@ -175,10 +175,7 @@ bool ready_freeze(PyObject* module) {
     return capi::at_boundary<bool>(false, [&] {
         if (!frozen_marker) frozen_marker.set(require(PyUnicode_InternFromString("__tarvel_frozen__")));
         if (!class_name) class_name.set(require(PyUnicode_InternFromString("__class__")));
-        for (PyMethodDef& def : freeze_functions) {
-            Ref function = require(PyCFunction_NewEx(&def, nullptr, nullptr));
-            require_status(PyModule_AddObjectRef(module, def.ml_name, function.get()));
-        }
+        add_functions(module, freeze_functions);
         return true;
     });
 }

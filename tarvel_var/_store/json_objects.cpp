@@ -82,10 +82,7 @@ bool add_json_objects(PyObject* module) {
             "tarvel_var._store.NeedsChecking",
             "A document holds a key the store keeps for itself: load it the general way.", nullptr, nullptr)));
     }
-    for (PyMethodDef& def : json_object_functions) {
-        Ref function = require(PyCFunction_NewEx(&def, nullptr, nullptr));
-        require_status(PyModule_AddObjectRef(module, def.ml_name, function.get()));
-    }
+    add_functions(module, json_object_functions);
     require_status(PyModule_AddObjectRef(module, "DuplicateKeyError", duplicate_key_error));
     require_status(PyModule_AddObjectRef(module, "NeedsChecking", needs_checking));
     return true;

@@ -36,6 +36,31 @@ namespace dom = simdjson::dom;
 // What the reader met that only the general way reads: the build stops, and answers None.
 struct GeneralWay {};
 
+// A string of the document. simdjson has checked the UTF-8; a lone surrogate it let through as
+// bytes no UTF-8 decoder takes is the general way's to read.
+Ref decoded(std::string_view utf8) {
+    PyObject* text = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
+    if (text == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) capi::throw_error();
+        PyErr_Clear();
+        throw GeneralWay{};
+    }
+    return Ref::steal(text);
+}
+
+// A value that is neither an object nor an array, as json.loads makes it.
+Ref leaf(dom::element element) {
+    switch (element.type()) {
+        case dom::element_type::STRING: return decoded(std::string_view(element));
+        case dom::element_type::INT64: return require(PyLong_FromLongLong(int64_t(element)));
+        case dom::element_type::UINT64: return require(PyLong_FromUnsignedLongLong(uint64_t(element)));
+        case dom::element_type::DOUBLE: return require(PyFloat_FromDouble(double(element)));
+        case dom::element_type::BOOL: return Ref::borrow(bool(element) ? Py_True : Py_False);
+        case dom::element_type::NULL_VALUE: return Ref::borrow(Py_None);
+        default: throw GeneralWay{};
+    }
+}
+
 class Reader {
 public:
     // `frozen`: the frozen variant of the public class, for a document read frozen (its arrays
@@ -46,14 +71,8 @@ public:
         switch (element.type()) {
             case dom::element_type::OBJECT: return object(dom::object(element));
             case dom::element_type::ARRAY: return array(dom::array(element));
-            case dom::element_type::STRING: return text(std::string_view(element));
-            case dom::element_type::INT64: return require(PyLong_FromLongLong(int64_t(element)));
-            case dom::element_type::UINT64: return require(PyLong_FromUnsignedLongLong(uint64_t(element)));
-            case dom::element_type::DOUBLE: return require(PyFloat_FromDouble(double(element)));
-            case dom::element_type::BOOL: return Ref::borrow(bool(element) ? Py_True : Py_False);
-            case dom::element_type::NULL_VALUE: return Ref::borrow(Py_None);
+            default: return leaf(element);
         }
-        throw GeneralWay{};
     }
 
     Ref object(dom::object members) {
@@ -80,7 +99,7 @@ private:
 
     PyObject* key_for(std::string_view utf8, bool holds_list) {
         Keys& keys = keys_[utf8];
-        if (!keys.named) keys.named = text(utf8);
+        if (!keys.named) keys.named = decoded(utf8);
         if (holds_list) return keys.named.get();
         if (!keys.interned) keys.interned = capi::intern_attribute_name(keys.named.get());
         return keys.interned.get();
@@ -107,18 +126,6 @@ private:
             }
         }
         return sequence;
-    }
-
-    static Ref text(std::string_view utf8) {
-        // simdjson has checked the UTF-8; a lone surrogate it let through as bytes no UTF-8
-        // decoder takes is the general way's to read
-        PyObject* decoded = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
-        if (decoded == nullptr) {
-            if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) capi::throw_error();
-            PyErr_Clear();
-            throw GeneralWay{};
-        }
-        return Ref::steal(decoded);
     }
 
     bool strict_;
@@ -155,8 +162,7 @@ public:
                 for (dom::element item : dom::array(element)) require_status(PyList_Append(list.get(), value(item).get()));
                 return list;
             }
-            case dom::element_type::STRING: return decoded(std::string_view(element));
-            default: return scalar(element);
+            default: return leaf(element);
         }
     }
 
@@ -204,7 +210,7 @@ public:
             }
             return list;
         }
-        return scalar_or_text(element);
+        return leaf(element);
     }
 
 private:
@@ -212,31 +218,6 @@ private:
         Ref& held = keys_[utf8];
         if (!held) held = decoded(utf8);
         return held.get();
-    }
-
-    static Ref decoded(std::string_view utf8) {
-        PyObject* text = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
-        if (text == nullptr) {
-            if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) capi::throw_error();
-            PyErr_Clear();
-            throw GeneralWay{};
-        }
-        return Ref::steal(text);
-    }
-
-    static Ref scalar(dom::element element) {
-        switch (element.type()) {
-            case dom::element_type::INT64: return require(PyLong_FromLongLong(int64_t(element)));
-            case dom::element_type::UINT64: return require(PyLong_FromUnsignedLongLong(uint64_t(element)));
-            case dom::element_type::DOUBLE: return require(PyFloat_FromDouble(double(element)));
-            case dom::element_type::BOOL: return Ref::borrow(bool(element) ? Py_True : Py_False);
-            case dom::element_type::NULL_VALUE: return Ref::borrow(Py_None);
-            default: throw GeneralWay{};
-        }
-    }
-
-    static Ref scalar_or_text(dom::element element) {
-        return element.type() == dom::element_type::STRING ? decoded(std::string_view(element)) : scalar(element);
     }
 
     // The paths that go on from `depth` through `step`.
@@ -427,10 +408,7 @@ PyMethodDef reader_functions[] = {
 
 bool ready_json_reader(PyObject* module) {
     return capi::at_boundary<bool>(false, [&] {
-        for (PyMethodDef& def : reader_functions) {
-            Ref function = require(PyCFunction_NewEx(&def, nullptr, nullptr));
-            require_status(PyModule_AddObjectRef(module, def.ml_name, function.get()));
-        }
+        add_functions(module, reader_functions);
         return true;
     });
 }

@@ -234,10 +234,7 @@ PyMethodDef writer_functions[] = {
 
 bool ready_json_writer(PyObject* module) {
     return capi::at_boundary<bool>(false, [&] {
-        for (PyMethodDef& def : writer_functions) {
-            Ref function = require(PyCFunction_NewEx(&def, nullptr, nullptr));
-            require_status(PyModule_AddObjectRef(module, def.ml_name, function.get()));
-        }
+        add_functions(module, writer_functions);
         return true;
     });
 }

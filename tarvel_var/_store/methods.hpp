@@ -6,6 +6,8 @@
 
 #include "capi/python.hpp"
 
+#include <cstddef>
+
 #include "capi/errors.hpp"
 #include "capi/refs.hpp"
 
@@ -17,6 +19,15 @@ using capi::Ref;
 template <class F>
 PyCFunction as_cfunction(F function) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// Adds the functions of one part of the module (its own table) to the module; throws on failure.
+template <std::size_t N>
+void add_functions(PyObject* module, PyMethodDef (&functions)[N]) {
+    for (PyMethodDef& def : functions) {
+        Ref function = capi::require(PyCFunction_NewEx(&def, nullptr, nullptr));
+        capi::require_status(PyModule_AddObjectRef(module, def.ml_name, function.get()));
+    }
 }
 
 // Runs the body of a method that returns an object, in the C-API convention.
