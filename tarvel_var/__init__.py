@@ -304,9 +304,9 @@ def _finished(cls: type[_S], store: Any, resolve: bool, schema: Any, frozen: boo
               environ: Mapping[str, str] | None, flags: dict[str, Any]) -> _S:
     if not isinstance(store, cls):
         # references may name the class's defaults: resolved over them, as compose() does
-        from .settings import spec_of
+        from .settings import checker_of
 
-        full = TarvelVar(spec_of(cls).defaults())
+        full = TarvelVar(checker_of(cls).defaults())
         full.merge(store)
         from . import references
 

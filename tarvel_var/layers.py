@@ -304,9 +304,9 @@ def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None
         # the layers compose as plain stores over the class's defaults; the class checks the
         # result as a whole, once
         from ._store import public_class
-        from .settings import spec_of
+        from .settings import checker_of
 
-        sources = [Named("default", spec_of(settings).defaults()), *sources]
+        sources = [Named("default", checker_of(settings).defaults()), *sources]
         cls, types = public_class(), settings
     plan = _Plan(secrets_dir, list(env_files), [env] if isinstance(env, str) else list(env or []),
                  environ, overrides, types)

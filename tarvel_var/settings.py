@@ -34,7 +34,7 @@ from .var_main import TarvelVarMain
 __all__ = ["Settings"]
 
 _EXTRA = "Extra inputs are not permitted"
-_SPEC = "__tarvel_settings_spec__"
+_CHECKER = "__tarvel_settings_checker__"
 _DEFAULTS = "__tarvel_settings_defaults__"
 _EXTRA_POLICY = "__tarvel_settings_extra__"
 _LOCALS = "__tarvel_settings_locals__"
@@ -85,7 +85,7 @@ class Settings(TarvelVar):
 
         def __init__(self, data=None, /, *, reprint=False, inherit=False, strict=None, frozen=False):
             strict_reads = not reprint if strict is None else bool(strict)
-            content = spec_of(type(self)).content(_plain(data), strict_reads)
+            content = checker_of(type(self)).content(_plain(data), strict_reads)
             built = TarvelVar(content, reprint=reprint, inherit=inherit, strict=strict)
             own = vars(self)
             own.clear()
@@ -94,21 +94,21 @@ class Settings(TarvelVar):
                 self.freeze()
 
         def __setattr__(self, name, value):
-            spec = vars(type(self)).get(_SPEC) or spec_of(type(self))
-            field = spec.fields.get(name)
+            checker = vars(type(self)).get(_CHECKER) or checker_of(type(self))
+            field = checker.fields.get(name)
             if field is not None:
                 check = field.check
                 if check is not None and type(value) in _LEAVES:
                     # the common case, a scalar for a field: checked by the native validator alone
                     try:
                         value = check(value)
-                    except spec.failure as error:
+                    except checker.failure as error:
                         raise _listed(error, (name,)) from None
                     if type(value) not in _LEAVES:
                         value = _store_of(value, vars(self).get("_g_n_s") is True)
                 else:
-                    value = spec.assigned(name, value, vars(self).get("_g_n_s") is True)
-            elif not name.startswith("_") and spec.extra != "allow":
+                    value = checker.assigned(name, value, vars(self).get("_g_n_s") is True)
+            elif not name.startswith("_") and checker.extra != "allow":
                 raise ValidationError([(path_text((name,)), _EXTRA)])
             _assign(self, name, value)
 
@@ -154,7 +154,7 @@ def _plain(data: Any) -> dict[str, Any]:
 
 _lock = threading.RLock()
 _building: dict[type, str] = {}  # classes whose models are being made, by their forward name
-_made: dict[type, Any] = {}  # the specs made since the outermost build began, by class
+_made: dict[type, Any] = {}  # the checkers made since the outermost build began, by class
 
 
 class _Field:
@@ -168,7 +168,7 @@ class _Field:
         self.check: Any = None  # the native validator's validate_python
 
 
-class _Spec:
+class _Checker:
     """What checks one settings class."""
 
     def __init__(self, cls: type) -> None:
@@ -273,22 +273,22 @@ def _default_of(default: Any) -> Any:
     return default
 
 
-def spec_of(cls: type) -> _Spec:
+def checker_of(cls: type) -> _Checker:
     """The checker of a settings class, made on its first use."""
     while "__tarvel_recipe__" in vars(cls):  # a variant checks as its base does
         cls = cls.__base__  # type: ignore[assignment]
-    spec = vars(cls).get(_SPEC)
-    if spec is None:
+    checker = vars(cls).get(_CHECKER)
+    if checker is None:
         with _lock:
-            spec = vars(cls).get(_SPEC) or _made.get(cls) or _build(cls)
-    return spec
+            checker = vars(cls).get(_CHECKER) or _made.get(cls) or _build(cls)
+    return checker
 
 
-def _build(cls: type) -> _Spec:
+def _build(cls: type) -> _Checker:
     outermost = not _building
     _building[cls] = f"_settings_{id(cls)}"
     try:
-        spec = _made[cls] = _Spec(cls)
+        checker = _made[cls] = _Checker(cls)
         if outermost:
             # models that name a class whose model was still being made, themselves included
             names = {f"_settings_{id(made.cls)}": made.model for made in _made.values()}
@@ -296,12 +296,12 @@ def _build(cls: type) -> _Spec:
                 if not made.model.__pydantic_complete__:
                     made.model.model_rebuild(_types_namespace=names)
             for made in _made.values():  # usable once all are complete: a failure keeps none
-                type.__setattr__(made.cls, _SPEC, made)
+                type.__setattr__(made.cls, _CHECKER, made)
     finally:
         del _building[cls]
         if outermost:
             _made.clear()
-    return spec
+    return checker
 
 
 def _is_settings(hint: Any) -> bool:
@@ -312,7 +312,7 @@ def _translate(hint: Any) -> Any:
     """`hint` with every settings class in it replaced by its model."""
     if _is_settings(hint):
         forward = _building.get(hint)
-        return forward if forward is not None else spec_of(hint).model
+        return forward if forward is not None else checker_of(hint).model
     origin = typing.get_origin(hint)
     if origin is None or origin is Literal:
         return hint
@@ -368,10 +368,10 @@ def kind_at(cls: type, steps: list[Any]) -> Any:
     for step in steps:
         kind = _single(kind)
         if _is_settings(kind):
-            spec = spec_of(kind)
-            hint = spec.declared.get(step) if isinstance(step, str) else None
+            checker = checker_of(kind)
+            hint = checker.declared.get(step) if isinstance(step, str) else None
             if hint is None:
-                hint = next((h for n, h in spec.declared.items() if n.casefold() == str(step).casefold()), None)
+                hint = next((h for n, h in checker.declared.items() if n.casefold() == str(step).casefold()), None)
             kind = hint
         else:
             origin, args = typing.get_origin(kind), typing.get_args(kind)
