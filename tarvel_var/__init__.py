@@ -297,7 +297,12 @@ class TarvelVar(_StoreBase):
 def _builder(cls: type, resolve: bool) -> type:
     # a settings class checks what references resolve to: its data is loaded as a plain
     # store first
-    return TarvelVar if resolve and getattr(cls, "__tarvel_settings_check__", False) else cls
+    if resolve:
+        from .settings import is_settings_class
+
+        if is_settings_class(cls):
+            return TarvelVar
+    return cls
 
 
 def _finished(cls: type[_S], store: Any, resolve: bool, schema: Any, frozen: bool,

@@ -53,8 +53,6 @@ class Settings(TarvelVar):
     strict=None, frozen=False)` checks `data` (a mapping) and raises ValidationError listing
     every problem."""
 
-    __tarvel_settings_check__ = True  # what load() asks: checked after references resolve
-
     if TYPE_CHECKING:
         # To type checkers a settings store has its fields and no others: a misspelt name is an
         # error where it is read or assigned (at run time the store raises for both)
@@ -158,13 +156,13 @@ _made: dict[type, Any] = {}  # the checkers made since the outermost build began
 
 
 class _Field:
-    """One field: its type with settings classes as their models, the settings class a value
-    of it is when it is exactly one, and the validator of assignments (made when first used)."""
+    """One field: the settings class a value of it is when it is exactly one, and the validator
+    of assignments (made when first used)."""
 
-    __slots__ = ("hint", "owner", "check")
+    __slots__ = ("owner", "check")
 
-    def __init__(self, hint: Any, owner: type | None) -> None:
-        self.hint, self.owner = hint, owner
+    def __init__(self, owner: type | None) -> None:
+        self.owner = owner
         self.check: Any = None  # the native validator's validate_python
 
 
@@ -178,8 +176,10 @@ class _Checker:
         self.cls = cls
         self.extra: str = getattr(cls, _EXTRA_POLICY, "forbid")
         names: dict[str, Any] = {}
+        defaults: dict[str, Any] = {}
         for klass in reversed(cls.__mro__):
             names.update(vars(klass).get(_LOCALS, {}))
+            defaults.update(vars(klass).get(_DEFAULTS, {}))
         scope = cls.__qualname__.rpartition(".")[0]
         for qualname, klass in list(_local_classes.items()):
             if qualname.rpartition(".")[0] == scope:
@@ -188,9 +188,6 @@ class _Checker:
         hints = typing.get_type_hints(cls, localns=names, include_extras=True)
         self.fields: dict[str, _Field] = {}
         self.declared: dict[str, Any] = {}  # each field's hint as written
-        defaults: dict[str, Any] = {}
-        for klass in reversed(cls.__mro__):
-            defaults.update(vars(klass).get(_DEFAULTS, {}))
         model_fields: dict[str, Any] = {}
         for klass in reversed(cls.__mro__):
             if not (isinstance(klass, type) and issubclass(klass, Settings)) or klass is Settings:
@@ -205,7 +202,7 @@ class _Checker:
                                     f"store method (a variable of that name reads as s[{name!r}])")
                 translated = _translate(hint)
                 self.declared[name] = hint
-                self.fields[name] = _Field(translated, hint if _is_settings(hint) else None)
+                self.fields[name] = _Field(hint if _is_settings(hint) else None)
                 model_fields[name] = (translated, _default_of(defaults.get(name, ...)))
         config = pydantic.ConfigDict(extra=self.extra, validate_default=True)
         try:
