@@ -181,10 +181,10 @@ def freeze(store: Any) -> Any:
     return store
 
 
-def thawed(store: Any, data: Any = None) -> Any:
-    """A new, changeable store of the class `store` was frozen from (if it was) and with its
-    flags, holding `data` (by default what `store` holds)."""
-    base: Any = type(store).__base__ if is_frozen(store) else type(store)
+def thawed(store: Any, data: Any = None, into: type | None = None) -> Any:
+    """A new, changeable store of the class `store` was frozen from (if it was), or of the
+    class `into`, with the flags of `store`, holding `data` (by default what `store` holds)."""
+    base: Any = into if into is not None else type(store).__base__ if is_frozen(store) else type(store)
     flags = vars(store)
     return base(store if data is None else data, reprint=flags.get("_g_n_r") is True,
                 inherit=flags.get("_g_n_i") is True, strict=flags.get("_g_n_s") is True)

@@ -324,7 +324,7 @@ def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None
         # set; a schema's checked copy takes it over
         remember(store, (record, store.to_dict()))
         if settings is not None:
-            store = _settled(settings, store, flags)
+            store = _settled(settings, store)
         store = store._finish(False, schema, bool(flags.get("frozen")), environ)
     finally:
         if collecting:
@@ -332,14 +332,14 @@ def compose(cls: Any, sources: Iterable[Any], *, env: str | Iterable[str] | None
     return store
 
 
-def _settled(cls: Any, composed: Any, flags: dict[str, Any]) -> Any:
+def _settled(cls: Any, composed: Any) -> Any:
     """The store of the settings class `cls` checked from `composed`, with its origins; each
     problem names the layer that set the value, where one did."""
-    from .origins import carry, origin
-    from .schemas import ValidationError
+    from .origins import origin
+    from .schemas import ValidationError, validate
 
     try:
-        result = cls(composed, **{k: v for k, v in flags.items() if k != "frozen"})
+        return validate(composed, cls)
     except ValidationError as error:
         problems = []
         for path, message in error.errors:
@@ -349,9 +349,6 @@ def _settled(cls: Any, composed: Any, flags: dict[str, Any]) -> Any:
                 where = None
             problems.append((path, message if where is None else f"{message} ({where})"))
         raise ValidationError(problems) from None
-    object.__setattr__(result, "__class__", composed_class(cls))
-    carry(composed, result)
-    return result
 
 
 def _composed(cls: Any, sources: Iterable[Any], plan: _Plan, flags: dict[str, Any]) -> tuple[Any, Record]:

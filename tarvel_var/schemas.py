@@ -344,10 +344,7 @@ def validate(store: Any, schema: Any) -> Any:
     from .frozen import is_frozen, thawed
 
     if _settings_class(schema):
-        # the settings class's store, with the flags of `store`
-        flags = vars(store)
-        result = schema(store, reprint=flags.get("_g_n_r") is True, inherit=flags.get("_g_n_i") is True,
-                        strict=flags.get("_g_n_s") is True)
+        result = thawed(store, into=schema)  # the settings class checks what it is given
         from .origins import composed_class, is_composed
 
         if is_composed(store):
