@@ -84,14 +84,14 @@ def overrides(prefix: str, *, sep: str = "__", environ: Mapping[str, str] | None
         raise ValueError("the prefix must not be empty: every variable would be a setting")
     if not sep:
         raise ValueError("the separator must not be empty")
-    if types is not None:
-        from .settings import kind_at, reads_text
+    def read(text: str, variable: str, parts: list[str]) -> Any:
+        if types is not None:
+            from .settings import kind_at, reads_text
 
-        def read(text: str, variable: str, parts: list[str]) -> Any:
-            return text if reads_text(kind_at(types, parts)) else value_of(text, variable)
-    else:
-        def read(text: str, variable: str, parts: list[str]) -> Any:
-            return value_of(text, variable)
+            if reads_text(kind_at(types, parts)):
+                return text
+        return value_of(text, variable)
+
     entries = shallow_first((parts, variable, read(text, variable, parts))
                             for parts, variable, text in variables(prefix, sep=sep, environ=environ, lower=lower))
     settings: dict[str, Any] = {}

@@ -400,18 +400,23 @@ def _secrets(directory: str | os.PathLike[str]) -> list[tuple[list[str], str, st
         entries = sorted((entry for entry in found if not entry.name.startswith(".") and entry.is_file()),
                          key=lambda entry: entry.name)
     for entry in entries:
-        try:
-            with open(entry.path, encoding="utf-8") as handle:
-                text = handle.read()
-        except (OSError, UnicodeDecodeError) as error:
-            reason = error.strerror if isinstance(error, OSError) else "not UTF-8 text"
-            raise LayerError(f"secret {entry.path}: cannot read: {reason or error}") from None
+        text = _text_of(entry.path, f"secret {entry.path}")
         text = text[:-2] if text.endswith("\r\n") else text[:-1] if text.endswith("\n") else text
         parts = entry.name.split("__")
         if "" in parts:
             raise LayerError(f"secret {entry.path}: empty name part")
         named.append(([part.lower() for part in parts], entry.path, text))
     return _entries(named)
+
+
+def _text_of(path: str, who: str) -> str:
+    """The UTF-8 text of the file at `path`; LayerError naming `who` when it cannot be read."""
+    try:
+        with open(path, encoding="utf-8") as handle:
+            return handle.read()
+    except (OSError, UnicodeDecodeError) as error:
+        reason = error.strerror if isinstance(error, OSError) else "not UTF-8 text"
+        raise LayerError(f"{who}: cannot read: {reason or error}") from None
 
 
 def _dotenv(file: str | os.PathLike[str], prefixes: list[str]) -> list[tuple[list[str], str, str, int]]:
@@ -423,12 +428,7 @@ def _dotenv(file: str | os.PathLike[str], prefixes: list[str]) -> list[tuple[lis
     except ImportError:
         raise ImportError("reading .env files needs python-dotenv: pip install 'tarvel_var[dotenv]'") from None
     name = os.fspath(file)
-    try:
-        with open(name, encoding="utf-8") as handle:
-            content = handle.read()
-    except (OSError, UnicodeDecodeError) as error:
-        reason = error.strerror if isinstance(error, OSError) else "not UTF-8 text"
-        raise LayerError(f"{name}: cannot read: {reason or error}") from None
+    content = _text_of(name, name)
     import io
 
     lines = {}
