@@ -434,7 +434,10 @@ def plain_form(reveal: bool = False) -> Callable[[Any], Any]:
     Enum as its value, a Decimal as a number, a date or time as ISO 8601 text, a UUID, path,
     URL or IP address as text, and a pydantic secret as its mask ('**********'), or as its
     secret with `reveal`. Anything else is refused as JSON refuses it."""
+    text_types: tuple[type, ...] | None = None  # looked up once a value needs them
+
     def form(value: Any) -> Any:
+        nonlocal text_types
         import datetime
         import enum
 
@@ -446,14 +449,16 @@ def plain_form(reveal: bool = False) -> Callable[[Any], Any]:
             secret: Any = value
             return secret.get_secret_value() if reveal else str(secret)
         if isinstance(value, (datetime.date, datetime.time)):
-            return value.isoformat()
+            return iso_time(value)
         import decimal
 
         if isinstance(value, decimal.Decimal):
             if value.is_finite() and value == value.to_integral_value():
                 return int(value)
             return float(value)
-        if isinstance(value, _text_types()):
+        if text_types is None:
+            text_types = _text_types()
+        if isinstance(value, text_types):
             return str(value)
         raise TypeError(type(value).__name__)
     return form
