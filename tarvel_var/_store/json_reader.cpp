@@ -48,6 +48,34 @@ Ref decoded(std::string_view utf8) {
     return Ref::steal(text);
 }
 
+// A document repeats its keys: each is made once, as json.loads makes it once, and the
+// interned name a store holds for it once too. The views point into the parser's buffer, which
+// outlives the readers.
+class DocumentKeys {
+public:
+    PyObject* named(std::string_view utf8) { return made(utf8).named.get(); }
+
+    PyObject* interned(std::string_view utf8) {
+        Keys& keys = made(utf8);
+        if (!keys.interned) keys.interned = capi::intern_attribute_name(keys.named.get());
+        return keys.interned.get();
+    }
+
+private:
+    struct Keys {
+        Ref named;
+        Ref interned;
+    };
+
+    Keys& made(std::string_view utf8) {
+        Keys& keys = keys_[utf8];
+        if (!keys.named) keys.named = decoded(utf8);
+        return keys;
+    }
+
+    std::unordered_map<std::string_view, Keys> keys_;
+};
+
 // A value that is neither an object nor an array, as json.loads makes it.
 Ref leaf(dom::element element) {
     switch (element.type()) {
@@ -82,29 +110,14 @@ public:
         for (dom::key_value_pair member : members) {
             Ref item = value(member.value);
             const bool holds_array = member.value.type() == dom::element_type::ARRAY;
-            PyObject* key = key_for(member.key, holds_array);
+            // a list is held under the key as it is named, as put_member holds it
+            PyObject* key = holds_array ? keys_.named(member.key) : keys_.interned(member.key);
             if (put_member(dict.get(), key, item.get(), holds_array) != Member::Taken) throw GeneralWay{};
         }
         return store;
     }
 
 private:
-    // A document repeats its keys: each is made once, as json.loads makes it once, and the
-    // interned name a store holds for it once too (a list is held under the key as it is named,
-    // as put_member holds it). The views point into the parser's buffer, which outlives them.
-    struct Keys {
-        Ref named;
-        Ref interned;
-    };
-
-    PyObject* key_for(std::string_view utf8, bool holds_list) {
-        Keys& keys = keys_[utf8];
-        if (!keys.named) keys.named = decoded(utf8);
-        if (holds_list) return keys.named.get();
-        if (!keys.interned) keys.interned = capi::intern_attribute_name(keys.named.get());
-        return keys.interned.get();
-    }
-
     Ref array(dom::array items) {
         capi::RecursionGuard guard;
         // size() saturates at 0xFFFFFF: a longer array is counted as it is read
@@ -130,7 +143,7 @@ private:
 
     bool strict_;
     PyTypeObject* frozen_;
-    std::unordered_map<std::string_view, Keys> keys_;
+    DocumentKeys keys_;
 };
 
 // One parser, reused: its buffers grow to the largest document read. Only the thread that holds
@@ -152,7 +165,7 @@ public:
                 Ref dict = require(PyDict_New());
                 for (dom::key_value_pair member : dom::object(element)) {
                     Ref item = value(member.value);
-                    require_status(PyDict_SetItem(dict.get(), key(member.key), item.get()));
+                    require_status(PyDict_SetItem(dict.get(), keys_.named(member.key), item.get()));
                 }
                 return dict;
             }
@@ -214,12 +227,6 @@ public:
     }
 
 private:
-    PyObject* key(std::string_view utf8) {
-        Ref& held = keys_[utf8];
-        if (!held) held = decoded(utf8);
-        return held.get();
-    }
-
     // The paths that go on from `depth` through `step`.
     static Ref following(PyObject* paths, Py_ssize_t depth, PyObject* step) {
         Ref found = require(PyList_New(0));
@@ -253,7 +260,7 @@ private:
         return index < 0 ? index + size : index;
     }
 
-    std::unordered_map<std::string_view, Ref> keys_;
+    DocumentKeys keys_;
 };
 
 // Whether some object in `element` names a key twice (json.loads' check, made on the tree) or a
