@@ -233,6 +233,38 @@ def _parse_toml(text: str, source: str) -> Any:
 
 def _parse_yaml(text: str, source: str) -> Any:
     yaml = _require("yaml", "reading")
+    document = _native_yaml(yaml, text)
+    if document is not None:  # its aliases counted as they expand, within the limit
+        return document
+    document = _loaded_yaml(yaml, text, source)
+    if document is None and _holds_no_yaml(text):
+        return {}  # an empty file, or comments only: no settings, as in an empty TOML file
+    if "*" in text:  # perhaps an alias
+        _check_expansion(document, source)
+    return document
+
+
+def _native_yaml(yaml: Any, text: str) -> Any:
+    """The document as the native reader makes it, where the build has one and PyYAML reads
+    through libyaml too (the same parser, so the same results); None where the loader must
+    read it (a tag, a merge key, an error, ...)."""
+    if not _libyaml_is_safe(yaml):
+        return None
+    import gc
+
+    from ._store import yaml_document
+
+    # a document is a tree of new containers, in which the collector would find no cycle
+    collecting = gc.isenabled()
+    gc.disable()
+    try:
+        return yaml_document(text, YAML_EXPANSION_LIMIT)
+    finally:
+        if collecting:
+            gc.enable()
+
+
+def _loaded_yaml(yaml: Any, text: str, source: str) -> Any:
     loader = _yaml_loader(yaml)(text)
     try:
         document = loader.get_single_data()
@@ -252,10 +284,6 @@ def _parse_yaml(text: str, source: str) -> Any:
         raise LoadError(source, f"invalid YAML: {_value_error(loader, error)}") from None
     finally:
         loader.dispose()
-    if document is None and _holds_no_yaml(text):
-        return {}  # an empty file, or comments only: no settings, as in an empty TOML file
-    if "*" in text:  # perhaps an alias
-        _check_expansion(document, source)
     return document
 
 

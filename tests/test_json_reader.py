@@ -101,7 +101,9 @@ def test_the_version_says_which_formats_are_read_natively():
     line = version_text().splitlines()[-1]  # after the native paths
     readers = _store.native_readers()
     assert line == "native readers: " + (", ".join(readers) if readers else "none (the Python parsers read every format)")
-    assert all(reader.startswith("json: simdjson ") for reader in readers)
+    libraries = {"json": "simdjson", "yaml": "libyaml", "toml": "toml++"}
+    assert [reader.split(":")[0] for reader in readers] == [f for f in libraries if f in "".join(readers)]
+    assert all(reader.startswith(f"{fmt}: {libraries[fmt]} ") for reader in readers for fmt in [reader[:4]])
 
 
 GET_ARGS = [["--get", "$.a.b"], [], ["--keys"], ["-c", "--sort"], ["--get", "a"], ["--get", "$.l.-1", "--keys"], ["--get", "$.l[1]"], ["--get", "x.y"],

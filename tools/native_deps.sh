@@ -2,7 +2,7 @@
 # The distribution's packages of the libraries the native readers use, installed where this
 # machine lets us (root and apt); elsewhere the build goes on without them and reads those
 # formats through the Python parsers. Never an error.
-packages="libsimdjson-dev"
+packages="libsimdjson-dev libyaml-dev libtomlplusplus-dev"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"

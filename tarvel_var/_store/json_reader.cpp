@@ -8,7 +8,7 @@
 // nesting deeper than simdjson takes, any error) and wherever the store must have its say (a key
 // written twice, a key the store keeps for itself, a top level that is no object): the general
 // way then reads it, with its errors and their places.
-#include "json_reader.hpp"
+#include "readers.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -322,7 +322,7 @@ Ref read(PyObject* text, bool strict, PyTypeObject* frozen) {
 
 #define TARVEL_TEXT_OF(x) #x
 #define TARVEL_VERSION_TEXT(x) TARVEL_TEXT_OF(x)
-constexpr const char* kReaders = "json: simdjson " TARVEL_VERSION_TEXT(SIMDJSON_VERSION);
+constexpr const char* kLibrary = "json: simdjson " TARVEL_VERSION_TEXT(SIMDJSON_VERSION);
 
 // The pruned plain data of a file's JSON bytes for `paths` (a list of tuples of steps), or an
 // empty Ref where json.loads must read it.
@@ -349,7 +349,7 @@ Ref pruned(PyObject* data, PyObject* paths) {
 Ref read(PyObject*, bool, PyTypeObject*) { return Ref(); }
 Ref pruned(PyObject*, PyObject*) { return Ref(); }
 
-constexpr const char* kReaders = "";
+constexpr const char* kLibrary = "";
 
 #endif
 
@@ -391,15 +391,6 @@ PyObject* json_pruned(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// native_readers(): the formats read natively, as "format: library version" texts.
-PyObject* native_readers(PyObject*, PyObject*) {
-    return entry([&] {
-        Ref readers = require(PyTuple_New(*kReaders ? 1 : 0));
-        if (*kReaders) PyTuple_SET_ITEM(readers.get(), 0, require(PyUnicode_FromString(kReaders)).release());
-        return readers.release();
-    });
-}
-
 PyMethodDef reader_functions[] = {
     {"json_document", as_cfunction(json_document), METH_FASTCALL,
      "json_document(text, strict, frozen_class=None, /)\n--\n\nThe store of a JSON document read "
@@ -407,11 +398,11 @@ PyMethodDef reader_functions[] = {
     {"json_pruned", as_cfunction(json_pruned), METH_FASTCALL,
      "json_pruned(data, paths, /)\n--\n\nA file's JSON document as plain data holding only what "
      "the paths (tuples of steps) reach, or None where json.loads must read it."},
-    {"native_readers", as_cfunction(native_readers), METH_NOARGS,
-     "native_readers()\n--\n\nThe formats this build reads natively, as 'format: library version'."},
 };
 
 }  // namespace
+
+std::string json_reader_library() { return kLibrary; }
 
 bool ready_json_reader(PyObject* module) {
     return capi::at_boundary<bool>(false, [&] {

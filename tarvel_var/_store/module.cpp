@@ -9,7 +9,7 @@
 #include "contract.hpp"
 #include "freeze.hpp"
 #include "json_objects.hpp"
-#include "json_reader.hpp"
+#include "readers.hpp"
 #include "json_writer.hpp"
 #include "data.hpp"
 #include "capi/cpython_private.hpp"
@@ -197,7 +197,7 @@ PyMethodDef module_functions[] = {
 
 int exec_module(PyObject* module) {
     if (!init_names() || !ready_contract_type() || !ready_missing_variable_error(module) ||
-        !ready_json_objects(module) || !ready_json_reader(module) || !ready_json_writer(module) ||
+        !ready_json_objects(module) || !ready_readers(module) || !ready_json_writer(module) ||
         !ready_freeze(module)) {
         return -1;
     }

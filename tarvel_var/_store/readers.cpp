@@ -1,0 +1,37 @@
+// The native readers' part of the module, and native_readers(), which says which there are.
+#include "readers.hpp"
+
+#include "methods.hpp"
+
+namespace store {
+namespace {
+
+// native_readers(): the formats read natively, as "format: library version" texts.
+PyObject* native_readers(PyObject*, PyObject*) {
+    return entry([&] {
+        Ref readers = capi::require(PyList_New(0));
+        for (const std::string& library : {json_reader_library(), yaml_reader_library(), toml_reader_library()}) {
+            if (library.empty()) continue;
+            Ref text = capi::require(PyUnicode_FromStringAndSize(library.data(), static_cast<Py_ssize_t>(library.size())));
+            capi::require_status(PyList_Append(readers.get(), text.get()));
+        }
+        return capi::require(PyList_AsTuple(readers.get())).release();
+    });
+}
+
+PyMethodDef readers_functions[] = {
+    {"native_readers", as_cfunction(native_readers), METH_NOARGS,
+     "native_readers()\n--\n\nThe formats this build reads natively, as 'format: library version'."},
+};
+
+}  // namespace
+
+bool ready_readers(PyObject* module) {
+    if (!ready_json_reader(module) || !ready_yaml_reader(module) || !ready_toml_reader(module)) return false;
+    return capi::at_boundary<bool>(false, [&] {
+        add_functions(module, readers_functions);
+        return true;
+    });
+}
+
+}  // namespace store
