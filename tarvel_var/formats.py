@@ -215,6 +215,12 @@ def parse_json(text: str, source: str, object_pairs_hook: Callable[[Any], Any] =
 
 
 def _parse_toml(text: str, source: str) -> Any:
+    from ._store import toml_document
+
+    # natively where the build has a TOML reader, which gives way to tomllib for errors and
+    # the few values it cannot make exactly as tomllib does
+    if (document := toml_document(text)) is not None:
+        return document
     import re
     import tomllib
 

@@ -1,12 +1,186 @@
 // TOML documents read by toml++, where the build found it.
+//
+// toml_document(text) makes the plain data that tomllib.loads makes of the text: tables as dicts
+// with their keys in the order the document first names them (toml++ keeps a table's keys
+// sorted; each key's place in the text restores the order), arrays as lists, dates and times as
+// the datetime module's, offsets as its timezones. It answers None wherever tomllib must read
+// the text: any error (tomllib's message and place are the ones the package reports), NaN (whose
+// sign tomllib takes from the text), an integer beyond 64 bits, a float beyond a double's range,
+// a time no datetime holds.
 #include "readers.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+#include "capi/recursion.hpp"
 #include "methods.hpp"
+
+#ifdef TARVEL_HAVE_TOMLPLUSPLUS
+#include <toml++/toml.h>
+
+#include <datetime.h>
+#endif
 
 namespace store {
 
-std::string toml_reader_library() { return std::string(); }
+using capi::require;
+using capi::require_status;
 
-bool ready_toml_reader(PyObject*) { return true; }
+namespace {
+
+#ifdef TARVEL_HAVE_TOMLPLUSPLUS
+
+// What the reader met that only tomllib reads: the read stops, and answers None.
+struct GeneralWay {};
+
+// A value the datetime module refuses (a leap second, say) is tomllib's to refuse.
+Ref datetime_made(PyObject* made) {
+    if (made == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_ValueError)) capi::throw_error();
+        PyErr_Clear();
+        throw GeneralWay{};
+    }
+    return Ref::steal(made);
+}
+
+int microseconds(const toml::time& time) { return static_cast<int>(time.nanosecond / 1000); }
+
+Ref date_of(const toml::date& date) {
+    return datetime_made(PyDateTimeAPI->Date_FromDate(date.year, date.month, date.day, PyDateTimeAPI->DateType));
+}
+
+Ref time_of(const toml::time& time) {
+    return datetime_made(PyDateTimeAPI->Time_FromTime(time.hour, time.minute, time.second, microseconds(time),
+                                                      Py_None, PyDateTimeAPI->TimeType));
+}
+
+Ref date_time_of(const toml::date_time& moment) {
+    Ref zone = Ref::borrow(Py_None);
+    if (moment.offset) {
+        Ref offset = datetime_made(PyDateTimeAPI->Delta_FromDelta(0, moment.offset->minutes * 60, 0, 1,
+                                                                  PyDateTimeAPI->DeltaType));
+        zone = datetime_made(PyDateTimeAPI->TimeZone_FromTimeZone(offset.get(), nullptr));
+    }
+    const toml::date& date = moment.date;
+    const toml::time& time = moment.time;
+    return datetime_made(PyDateTimeAPI->DateTime_FromDateAndTime(date.year, date.month, date.day, time.hour, time.minute,
+                                                                 time.second, microseconds(time), zone.get(),
+                                                                 PyDateTimeAPI->DateTimeType));
+}
+
+Ref text_of(std::string_view utf8) {
+    return require(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
+}
+
+Ref value_of(const toml::node& node);
+
+// A table's members in the order the document first names their keys.
+Ref dict_of(const toml::table& table) {
+    capi::RecursionGuard guard;
+    std::vector<std::pair<const toml::key*, const toml::node*>> members;
+    members.reserve(table.size());
+    for (auto&& [key, node] : table) members.emplace_back(&key, &node);
+    std::sort(members.begin(), members.end(), [](const auto& a, const auto& b) {
+        const toml::source_position& left = a.first->source().begin;
+        const toml::source_position& right = b.first->source().begin;
+        return left.line != right.line ? left.line < right.line : left.column < right.column;
+    });
+    Ref dict = require(PyDict_New());
+    for (const auto& [key, node] : members) {
+        Ref value = value_of(*node);
+        require_status(PyDict_SetItem(dict.get(), text_of(key->str()).get(), value.get()));
+    }
+    return dict;
+}
+
+Ref list_of(const toml::array& array) {
+    capi::RecursionGuard guard;
+    Ref list = require(PyList_New(static_cast<Py_ssize_t>(array.size())));
+    Py_ssize_t index = 0;
+    for (const toml::node& item : array) PyList_SET_ITEM(list.get(), index++, value_of(item).release());
+    return list;
+}
+
+Ref value_of(const toml::node& node) {
+    switch (node.type()) {
+        case toml::node_type::table: return dict_of(*node.as_table());
+        case toml::node_type::array: return list_of(*node.as_array());
+        case toml::node_type::string: return text_of(node.as_string()->get());
+        case toml::node_type::integer: return require(PyLong_FromLongLong(node.as_integer()->get()));
+        case toml::node_type::floating_point: {
+            const double value = node.as_floating_point()->get();
+            if (std::isnan(value)) throw GeneralWay{};
+            return require(PyFloat_FromDouble(value));
+        }
+        case toml::node_type::boolean: return Ref::borrow(node.as_boolean()->get() ? Py_True : Py_False);
+        case toml::node_type::date: return date_of(node.as_date()->get());
+        case toml::node_type::time: return time_of(node.as_time()->get());
+        case toml::node_type::date_time: return date_time_of(node.as_date_time()->get());
+        default: throw GeneralWay{};
+    }
+}
+
+Ref read(PyObject* text) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (utf8 == nullptr) {  // lone surrogates: no UTF-8 holds them
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) capi::throw_error();
+        PyErr_Clear();
+        return Ref();
+    }
+    if (PyDateTimeAPI == nullptr) {
+        PyDateTime_IMPORT;
+        if (PyDateTimeAPI == nullptr) capi::throw_error();
+    }
+    toml::parse_result parsed = toml::parse(std::string_view(utf8, static_cast<std::size_t>(size)));
+    if (!parsed) return Ref();
+    try {
+        return dict_of(parsed.table());
+    } catch (const GeneralWay&) {
+        return Ref();
+    }
+}
+
+std::string library() {
+    return "toml: toml++ " + std::to_string(TOML_LIB_MAJOR) + "." + std::to_string(TOML_LIB_MINOR) + "." +
+           std::to_string(TOML_LIB_PATCH);
+}
+
+#else
+
+Ref read(PyObject*) { return Ref(); }
+
+std::string library() { return std::string(); }
+
+#endif
+
+// toml_document(text, /): the plain data tomllib.loads makes of `text`, or None where tomllib
+// must read it.
+PyObject* toml_document(PyObject*, PyObject* text) {
+    return entry([&] {
+        if (!PyUnicode_Check(text)) capi::raise(PyExc_TypeError, "toml_document(text, /) takes a str");
+        Ref document = read(text);
+        return document ? document.release() : Py_NewRef(Py_None);
+    });
+}
+
+PyMethodDef toml_functions[] = {
+    {"toml_document", as_cfunction(toml_document), METH_O,
+     "toml_document(text, /)\n--\n\nThe plain data of a TOML document read natively, or None where "
+     "tomllib must read it."},
+};
+
+}  // namespace
+
+std::string toml_reader_library() { return library(); }
+
+bool ready_toml_reader(PyObject* module) {
+    return capi::at_boundary<bool>(false, [&] {
+        add_functions(module, toml_functions);
+        return true;
+    });
+}
 
 }  // namespace store
