@@ -423,7 +423,7 @@ def row_public(ctx: Context, op: str) -> Row:
     ours = by_name["tarvel_var"]
     if op == "clear":
         return row_public_clear(ctx, ours, by_name["dict/list"])
-    if op in ("load_json", "load_records", "load_yaml"):
+    if op.startswith("load_"):
         return row_public_load(ctx, ours, op)
     label, stmt, floor_name, floor_stmt = PUBLIC_OPERATIONS[op]
     row = Row(f"public/{op}", 11, f"11 {label} · 10 vars")
@@ -472,18 +472,31 @@ def row_public_load(ctx: Context, ours: System, op: str) -> Row:
         row.cells["json"] = Case("json.load(open(p, encoding='utf-8'))", {"p": path}, {"json": json}, keep=True)
         row.extras["json.loads(text)"] = Case("json.loads(text)", {"text": text}, {"json": json}, keep=True)
         return row
-    import yaml
-
-    path = folder / "ec2.yaml"
-    path.write_text(yaml.dump(json.loads(ctx.data.ec2_text), Dumper=yaml.CSafeDumper), encoding="utf-8")
-    row = Row("public/load_yaml", 11, "11 TarvelVar.load(path) · ec2 YAML")
+    # YAML and TOML, each of the ec2 document and of the small config, against the C safe
+    # loader of PyYAML and against tomllib
+    fmt, name = op.removeprefix("load_").split("_") if op.count("_") == 2 else (op.removeprefix("load_"), "ec2")
+    data = json.loads(ctx.data.ec2_text) if name == "ec2" else CONFIG
+    path = folder / f"{name}.{fmt}"
+    row = Row(f"public/{op}", 11, f"11 TarvelVar.load(path) · {ctx.data.label(name)} {fmt.upper()}")
     row.cells[ours.name] = Case("TarvelVar.load(p)", {"p": path}, ours.names, keep=True)
-    row.extras["PyYAML C safe loader"] = Case("yaml.load(open(p, encoding='utf-8'), Loader=yaml.CSafeLoader)",
-                                              {"p": path}, {"yaml": yaml}, keep=True)
+    if fmt == "yaml":
+        import yaml
+
+        path.write_text(yaml.dump(data, Dumper=yaml.CSafeDumper), encoding="utf-8")
+        row.extras["PyYAML C safe loader"] = Case(
+            "yaml.load(open(p, encoding='utf-8'), Loader=yaml.CSafeLoader)", {"p": path}, {"yaml": yaml}, keep=True)
+    else:
+        import tomllib
+
+        import tomli_w
+
+        path.write_text(tomli_w.dumps(data), encoding="utf-8")
+        row.extras["tomllib"] = Case("tomllib.load(open(p, 'rb'))", {"p": path}, {"tomllib": tomllib}, keep=True)
     return row
 
 
-PUBLIC_ROWS = ("clear", *PUBLIC_OPERATIONS, "load_json", "load_records", "load_yaml")
+PUBLIC_ROWS = ("clear", *PUBLIC_OPERATIONS, "load_json", "load_records", "load_yaml", "load_toml",
+               "load_yaml_config", "load_toml_config")
 
 
 def schema_of(value: Any, name: str = "Config") -> Any:
