@@ -106,6 +106,8 @@ demo: install
 # benchmarks/results.md and benchmarks/results.json.
 bench: install
 	$(PY) -m pip install -q --group bench
+	command -v jq >/dev/null || (apt-get update -qq && apt-get install -y -qq jq) || \
+	    echo "note: jq not installed: the command-line rows run without it"
 	$(PY) -P benchmarks/compare.py $(BENCH_ARGS)
 
 # tarvel_var alone (plain Python beside it, no peers) on each build: the newest interpreter's,

@@ -224,6 +224,13 @@ def public_load(m: Measured, row: str, floor: str, limit: float, extra: bool) ->
     other = m.extra(row, floor) if extra else m.cell(row, floor)
     return ratio_part(row.split("/", 1)[1], m.cell(row, OURS), other, floor, limit)
 
+def import_cost(m: Measured) -> tuple[bool | None, str]:
+    ours, bare = m.cell("process/import", OURS), m.extra("process/import", "python -c pass")
+    if ours is None or bare is None:
+        return None, "import: not measured"
+    return ours - bare <= 0.005, f"import {(ours - bare) * 1e3:.1f} ms over python -c pass"
+
+
 TARGETS: list[Target] = [
     ("every timed row: faster than every peer", every_row_ahead),
     # Building
@@ -335,6 +342,10 @@ TARGETS: list[Target] = [
      lambda m: linear_per_node("layers/origins/4", "layers/origins/1", 1.3, m)),
     ("diff() of two ec2 documents: within 2x of == of their plain dicts",
      lambda m: public_load(m, "layers/diff", "== of the plain dicts", 2.0, extra=True)),
+    # Whole processes
+    ("import tarvel_var: at most 5 ms over python -c pass", import_cost),
+    ("the command line: --get of one path and the whole document on one line, 0.5x jq or less",
+     lambda m: all_of([public_load(m, f"process/{op}", "jq", 0.5, extra=True) for op in ("cli_get", "cli_dict")])),
     # Settings classes
     ("settings: composing the README's App no slower than pydantic-settings with the same sources",
      lambda m: public_load(m, "settings/compose", "pydantic-settings", 1.0, extra=True)),

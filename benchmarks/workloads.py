@@ -26,6 +26,8 @@ Workloads (the number leads each row's label; `--only` takes numbers or names):
                 override against the same model and sources in pydantic-settings; a typed
                 field read against a store variable; a checked assignment against pydantic's
                 validate_assignment
+ 15 process     whole processes: `import tarvel_var` against `python -c pass`; the command
+                line reading one path of the ec2 file and printing it whole, against jq
 
 The documents: the EC2 service description that botocore ships (4.6 MB of JSON), 1,000
 made-up records (each with a nested dict and a list of three dicts), a small configuration.
@@ -49,7 +51,7 @@ from systems.plain_dict import copy_plain
 
 GROUPS = {1: "build", 2: "to plain", 3: "read", 4: "assign", 5: "get", 6: "listings",
           7: "render", 8: "memory", 9: "mapping", 10: "growth", 11: "public", 12: "features",
-          13: "layers", 14: "settings"}
+          13: "layers", 14: "settings", 15: "process"}
 DOCUMENTS = ("ec2", "records", "config")
 GROWTH = (1, 4, 16)
 
@@ -647,6 +649,43 @@ def row_settings(ctx: Context, op: str) -> Row:
 SETTINGS_ROWS = ("compose", "read", "assign")
 
 
+def run_process(argv: list[str]) -> int:
+    """One whole process, its output thrown away; its exit status."""
+    import os
+
+    actions = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)]
+    pid = os.posix_spawnp(argv[0], argv, os.environ, file_actions=actions)
+    return os.waitstatus_to_exitcode(os.wait4(pid, 0)[1])
+
+
+def row_process(ctx: Context, op: str) -> Row:
+    import shutil
+    import tempfile
+
+    ours = next(s for s in ctx.systems if s.name == "tarvel_var")
+    python = [sys.executable, "-P"]
+    if op == "import":
+        row = Row("process/import", 15, "15 python -c 'import tarvel_var' · a whole process")
+        row.cells[ours.name] = Case("run(argv)", {"argv": [*python, "-c", "import tarvel_var"]},
+                                    {"run": run_process})
+        row.extras["python -c pass"] = Case("run(argv)", {"argv": [*python, "-c", "pass"]}, {"run": run_process})
+        return row
+    path = Path(ctx.cache or tempfile.mkdtemp()) / "ec2.json"
+    path.write_text(ctx.data.ec2_text, encoding="utf-8")
+    ours_args, jq_args = ((["--get", "$.metadata.apiVersion"], [".metadata.apiVersion"]) if op == "cli_get"
+                          else ([], ["-c", "."]))
+    what = "--get '$.metadata.apiVersion'" if op == "cli_get" else "--dict, one line"
+    row = Row(f"process/{op}", 15, f"15 python -m tarvel_var ec2.json {what} · a whole process")
+    row.cells[ours.name] = Case("run(argv)", {"argv": [*python, "-m", "tarvel_var", str(path), *ours_args]},
+                                {"run": run_process})
+    if shutil.which("jq"):
+        row.extras["jq"] = Case("run(argv)", {"argv": ["jq", *jq_args, str(path)]}, {"run": run_process})
+    return row
+
+
+PROCESS_ROWS = ("import", "cli_get", "cli_dict")
+
+
 def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]:
     """Every row, as (id, workload, maker); a maker builds the row's trees only when called.
     --quick runs the growth rows at 4x only."""
@@ -671,6 +710,7 @@ def plan(quick: bool = False) -> list[tuple[str, int, Callable[[Context], Row]]]
     rows += [(f"features/{op}", 12, lambda c, op=op: row_features(c, op)) for op in FEATURE_ROWS]
     rows += [(f"layers/{op}", 13, lambda c, op=op: row_layers(c, op)) for op in LAYER_ROWS]
     rows += [(f"settings/{op}", 14, lambda c, op=op: row_settings(c, op)) for op in SETTINGS_ROWS]
+    rows += [(f"process/{op}", 15, lambda c, op=op: row_process(c, op)) for op in PROCESS_ROWS]
     return rows
 
 

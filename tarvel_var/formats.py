@@ -10,7 +10,6 @@ tarvel_var` loads this module, and the command line's start-up time is part of e
 
 from __future__ import annotations
 
-import math
 import os
 import sys
 from typing import TYPE_CHECKING, Any
@@ -182,6 +181,10 @@ def _checked(document: Any, fmt: str, source: str) -> dict[str, Any]:
     if not isinstance(document, dict):
         raise _shape_error(document, fmt, source)
     return document
+
+
+def _finite(number: float) -> bool:
+    return number - number == 0.0  # inf - inf and nan - nan are nan
 
 
 def _parse_one(text: str, fmt: str, source: str) -> Any:
@@ -568,7 +571,7 @@ def find_unwritable(value: Any, fmt: str, allow_nan: bool, path: str = "$",
             stack.extend(reversed(entries))
         elif isinstance(item, list):
             stack.extend((f"{where}.{index}", child) for index, child in reversed(list(enumerate(item))))
-        elif isinstance(item, float) and not allow_nan and fmt == "json" and not math.isfinite(item):
+        elif isinstance(item, float) and not allow_nan and fmt == "json" and not _finite(item):
             return DumpError(where, f"{item!r} cannot be written as JSON (it has no such number)")
         elif item is None and fmt == "toml":
             return DumpError(where, "null cannot be written as TOML (it has no null)")

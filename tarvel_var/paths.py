@@ -9,7 +9,6 @@ value. Text without the `$.` prefix is one variable name, whole, as the store's 
 
 from __future__ import annotations
 
-import re
 from typing import Any
 
 from .var_main import TarvelVarMain
@@ -18,8 +17,6 @@ __all__ = ["MISSING", "PathError", "assign", "index_of", "leaf_paths", "lookup",
            "remove", "steps"]
 
 MISSING: Any = type("Missing", (), {"__repr__": lambda self: "MISSING"})()
-_INDEX = re.compile(r"-?[0-9]+")
-_BRACKETS = re.compile(r"\[(-?[0-9]+)\]")
 
 
 class PathError(ValueError):
@@ -34,11 +31,28 @@ def steps(path: str) -> list[str] | None:
         return None
     body = path[2:]
     if "[" in body:  # `hosts[0]` is `hosts.0`
-        body = _BRACKETS.sub(r".\1", body)
+        body = _brackets_as_steps(body)
     parts = body.split(".")
     if "" in parts:
         raise PathError(f"{path}: empty step in the path")
     return parts
+
+
+def _brackets_as_steps(body: str) -> str:
+    # Each `[<index>]` becomes `.<index>`; any other bracket stays as it is written. (No
+    # regular expression: the command line would import `re` for this alone.)
+    out: list[str] = []
+    at = 0
+    while (start := body.find("[", at)) >= 0:
+        end = body.find("]", start + 1)
+        if end > start and index_of(body[start + 1:end]) is not None:
+            out += (body[at:start], ".", body[start + 1:end])
+            at = end + 1
+        else:
+            out.append(body[at:start + 1])
+            at = start + 1
+    out.append(body[at:])
+    return "".join(out)
 
 
 def path_text(path: tuple[Any, ...]) -> str:
@@ -48,7 +62,8 @@ def path_text(path: tuple[Any, ...]) -> str:
 
 def index_of(step: str) -> int | None:
     """The list index a step names (ASCII digits, perhaps after a minus sign), or None."""
-    return int(step) if _INDEX.fullmatch(step) else None
+    digits = step[1:] if step.startswith("-") else step
+    return int(step) if digits.isascii() and digits.isdigit() else None
 
 
 def child(value: Any, step: str) -> Any:

@@ -1,6 +1,8 @@
 """Reading and setting by "$." path, list steps included."""
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 from tarvel_var import TarvelVar
 from tarvel_var.paths import MISSING, PathError, assign, lookup
@@ -117,3 +119,15 @@ def test_to_dict_sorted_orders_every_level():
         assert list(sorted_plain) == ["a", "b"] and list(sorted_plain["b"]) == ["y", "z"]
         assert list(sorted_plain["b"]["y"][0]) == ["c", "d"]
     assert list(store._mv_to_dict(sort=True)["b"]) == ["z", "y"]  # the core's own rule: the top level
+
+
+@given(st.text(alphabet="[]-0123456789a.٣²", max_size=12))
+def test_brackets_and_indices_read_as_their_patterns_say(text):
+    # `[<index>]` is a step, an index is ASCII digits after an optional minus sign; written
+    # without regular expressions, checked against them
+    import re
+
+    from tarvel_var import paths
+
+    assert paths._brackets_as_steps(text) == re.sub(r"\[(-?[0-9]+)\]", r".\1", text)
+    assert (paths.index_of(text) is not None) == bool(re.fullmatch(r"-?[0-9]+", text))

@@ -171,8 +171,17 @@ public:
             }
             case dom::element_type::ARRAY: {
                 capi::RecursionGuard guard;
-                Ref list = require(PyList_New(0));
-                for (dom::element item : dom::array(element)) require_status(PyList_Append(list.get(), value(item).get()));
+                dom::array items(element);
+                // size() saturates at 0xFFFFFF: a longer array is counted as it is read
+                const std::size_t size = items.size();
+                if (size >= 0xFFFFFF) {
+                    Ref list = require(PyList_New(0));
+                    for (dom::element item : items) require_status(PyList_Append(list.get(), value(item).get()));
+                    return list;
+                }
+                Ref list = require(PyList_New(static_cast<Py_ssize_t>(size)));
+                Py_ssize_t index = 0;
+                for (dom::element item : items) PyList_SET_ITEM(list.get(), index++, value(item).release());
                 return list;
             }
             default: return leaf(element);

@@ -157,28 +157,35 @@ private:
             throw GeneralWay{};
         }
         out_ += '"';
-        static constexpr char kHex[] = "0123456789abcdef";
-        for (Py_ssize_t i = 0; i < size; ++i) {
-            const auto byte = static_cast<unsigned char>(utf8[i]);
-            switch (byte) {
-                case '"': out_ += "\\\""; break;
-                case '\\': out_ += "\\\\"; break;
-                case '\n': out_ += "\\n"; break;
-                case '\r': out_ += "\\r"; break;
-                case '\t': out_ += "\\t"; break;
-                case '\b': out_ += "\\b"; break;
-                case '\f': out_ += "\\f"; break;
-                default:
-                    if (byte < 0x20) {
-                        out_ += "\\u00";
-                        out_ += kHex[byte >> 4];
-                        out_ += kHex[byte & 0xF];
-                    } else {
-                        out_ += static_cast<char>(byte);
-                    }
-            }
+        // the bytes that need no escape, appended a run at a time: most strings are one run
+        const char* run = utf8;
+        const char* const end = utf8 + size;
+        for (const char* at = utf8; at < end; ++at) {
+            const auto byte = static_cast<unsigned char>(*at);
+            if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+            out_.append(run, static_cast<std::size_t>(at - run));
+            escape(byte);
+            run = at + 1;
         }
+        out_.append(run, static_cast<std::size_t>(end - run));
         out_ += '"';
+    }
+
+    void escape(unsigned char byte) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        switch (byte) {
+            case '"': out_ += "\\\""; break;
+            case '\\': out_ += "\\\\"; break;
+            case '\n': out_ += "\\n"; break;
+            case '\r': out_ += "\\r"; break;
+            case '\t': out_ += "\\t"; break;
+            case '\b': out_ += "\\b"; break;
+            case '\f': out_ += "\\f"; break;
+            default:
+                out_ += "\\u00";
+                out_ += kHex[byte >> 4];
+                out_ += kHex[byte & 0xF];
+        }
     }
 
     void append_utf8(PyObject* string) {
