@@ -221,11 +221,22 @@ Ref variable_names(PyObject* self) {
     Ref dict = variables_dict(self);
     if (!dict) return listed_keys(self);
     // the listing's own answer: the dictionary's keys without the internal variables
-    Ref keys = require(PyDict_Keys(dict.get()));
     if (leads_with_internal_names(dict.get())) {
-        require_status(PyList_SetSlice(keys.get(), 0, 4, nullptr));
-        return keys;
+        // the common layout, the four first: the list is made at its size and filled past
+        // them (no Python code runs while the dictionary is walked)
+        const Py_ssize_t size = PyDict_GET_SIZE(dict.get()) - 4;
+        Ref names_out = require(PyList_New(size));
+        Py_ssize_t pos = 0;
+        Py_ssize_t index = -4;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(dict.get(), &pos, &key, &value)) {
+            if (index >= 0) PyList_SET_ITEM(names_out.get(), index, Py_NewRef(key));
+            ++index;
+        }
+        return names_out;
     }
+    Ref keys = require(PyDict_Keys(dict.get()));
     Ref names_out = require(PyList_New(0));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
         PyObject* key = PyList_GET_ITEM(keys.get(), i);
