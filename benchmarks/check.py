@@ -175,6 +175,19 @@ def memory_target(m: Measured) -> tuple[bool | None, str]:
     return all_of(parts)
 
 
+def memory_below_converting_peers(m: Measured) -> tuple[bool | None, str]:
+    parts: list[tuple[bool | None, str]] = []
+    for key, label in DOCUMENTS.items():
+        row = f"memory/peak/{key}"
+        ours = m.cell(row, OURS)
+        best = min(((v, k) for k, v in m.peers(row).items() if k not in m.views), default=None)
+        if ours is None or best is None:
+            parts.append((None, f"{label} not measured"))
+            continue
+        parts.append((ours < best[0], f"{label} {ours / best[0]:.2f}x {best[1]}"))
+    return all_of(parts)
+
+
 def build_not_slower(m: Measured, column: str, extra: bool) -> tuple[bool | None, str]:
     parts: list[tuple[bool | None, str]] = []
     for key, label in DOCUMENTS.items():
@@ -236,8 +249,8 @@ TARGETS: list[Target] = [
     # Building
     ("build: at least 5x faster than the fastest peer on each document",
      lambda m: faster_than_fastest_peer(m, {f"build/{k}": v for k, v in DOCUMENTS.items()}, 5.0)),
-    ("build of the ec2 document: no slower than json.loads of its text",
-     lambda m: ratio_part("ec2", m.cell("build/ec2", OURS), m.cell("build/ec2", "json"), "json.loads", 1.0)),
+    ("build of the ec2 document: 0.8x json.loads of its text or less",
+     lambda m: ratio_part("ec2", m.cell("build/ec2", OURS), m.cell("build/ec2", "json"), "json.loads", 0.8)),
     ("build: no slower against json.loads than before the native public class",
      lambda m: build_not_slower(m, OURS, extra=False)),
     ("build with strict=True: no slower against json.loads than before the native public class",
@@ -251,7 +264,7 @@ TARGETS: list[Target] = [
      lambda m: ratio_part("ec2", m.cell("to_plain/ec2", OURS), m.cell("to_plain/ec2", "marshal"),
                           "marshal", 0.5)),
     # Reading and writing
-    ("read 4 deep: within 2x of SimpleNamespace",
+    ("read 4 deep: 0.5x SimpleNamespace or less",
      lambda m: ratio_part("ec2", m.cell("read/existing", OURS), m.cell("read/existing", "SimpleNamespace"),
                           "SimpleNamespace", 2.0)),
     ("assign a scalar: within 3x of a plain object's attribute assignment",
@@ -279,6 +292,8 @@ TARGETS: list[Target] = [
     # Memory
     ("memory: peak of building within 2x of the plain containers and below every peer",
      memory_target),
+    ("memory: peak of building below every peer that converts the plain dicts",
+     memory_below_converting_peers),
     # Growth
     ("growth: build costs the same per node at 1x, 4x and 16x the ec2 document (within 15%)",
      lambda m: per_node_steady(m, "build", 1.15)),
@@ -293,22 +308,27 @@ TARGETS: list[Target] = [
      lambda m: ratio_part("10 vars", m.cell("map/contains", OURS), m.cell("map/contains", "dict/list"), "dict", 2.0)),
     ("len(s): within 2x of the same on a dict",
      lambda m: ratio_part("10 vars", m.cell("map/len", OURS), m.cell("map/len", "dict/list"), "dict", 2.0)),
-    ("s == t on two ec2 trees: within 3x of == on the two plain trees",
-     lambda m: ratio_part("ec2", m.cell("map/equal", OURS), m.cell("map/equal", "dict/list"), "dict ==", 3.0)),
+    ("s == t on two ec2 trees: within 1.3x of == on the two plain trees",
+     lambda m: ratio_part("ec2", m.cell("map/equal", OURS), m.cell("map/equal", "dict/list"), "dict ==", 1.3)),
     ("dict(s): within 3x of dict(d)",
      lambda m: ratio_part("10 vars", m.cell("map/dict", OURS), m.cell("map/dict", "dict/list"), "dict(d)", 3.0)),
     # The public methods against dict's own
     ("clear() of 10,000 variables: within 3x of dict.clear() of the same names",
      public_row("public/clear", "dict/list", 3.0, "dict.clear()")),
-    ("dict(s): within 3x of dict(d) (the floor: dict() of a mapping proxy, a C mapping)",
-     public_row("public/dict", "dict/list", 3.0, "dict(d)")),
-    ("list(s) and iteration: within 2x of a dict's",
-     lambda m: all_of([public_row(f"public/{op}", "dict/list", 2.0, "dict")(m) for op in ("list", "iterate")])),
-    ("get, get of a missing name, pop with a default, setdefault, update: within 3x of dict's",
-     lambda m: all_of([public_row(f"public/{op}", "dict/list", 3.0, "dict")(m)
+    ("dict(s): within 1.1x of dict() of a mapping proxy (a mapping in C, not a dict)",
+     lambda m: public_load(m, "public/dict", "dict(mappingproxy)", 1.1, extra=True)),
+    ("list(s): within 1.3x of list(d)",
+     public_row("public/list", "dict/list", 1.3, "list(d)")),
+    ("iteration: within 2x of a dict's",
+     public_row("public/iterate", "dict/list", 2.0, "dict")),
+    ("keys() and items(): within 1.5x of list(d) and list(d.items())",
+     lambda m: all_of([public_row(f"public/{op}", "dict/list", 1.5, f"list(d.{op}())")(m)
+                       for op in ("keys", "items")])),
+    ("get, get of a missing name, pop with a default, setdefault, update: within 2.2x of dict's",
+     lambda m: all_of([public_row(f"public/{op}", "dict/list", 2.2, "dict")(m)
                        for op in ("get_name", "get_missing", "pop_default", "setdefault", "update")])),
-    ('get("$.a.b.c"): within 2x of a chained d.get("a").get("b").get("c")',
-     public_row("public/get_path", "dict/list", 2.0, "chained get")),
+    ('get("$.a.b.c"): within 1.8x of a chained d.get("a").get("b").get("c")',
+     public_row("public/get_path", "dict/list", 1.8, "chained get")),
     ('s.x = 1 and s["x"] = 1: within 1.5x of a SimpleNamespace attribute set',
      lambda m: all_of([public_row(f"public/{op}", "SimpleNamespace", 1.5)(m) for op in ("setattr", "setitem")])),
     ("TarvelVar.load of the ec2 JSON document: within 1.3x of json.load",
@@ -333,15 +353,19 @@ TARGETS: list[Target] = [
      lambda m: public_load(m, "features/freeze", "to_dict()", 1.0, extra=True)),
     ("loads(text, frozen=True) of the ec2 document: within 1.3x of loads(text)",
      lambda m: public_load(m, "features/load_frozen", "loads(text)", 1.3, extra=True)),
-    ("validate(schema): within 1.3x of pydantic's validation of to_dict()",
-     lambda m: public_load(m, "features/validate", "pydantic of to_dict()", 1.3, extra=True)),
+    ("validate(schema): within 1.5x of pydantic's validation of to_dict()",
+     lambda m: public_load(m, "features/validate", "pydantic of to_dict()", 1.5, extra=True)),
+    ("to_dict() of the ec2 document: within 1.2x of a native copy of the same plain dicts and lists",
+     lambda m: public_load(m, "features/to_dict", "native copy", 1.2, extra=True)),
     # Layers
-    ("compose() of two files: within 1.3x of loading both and merging by hand",
-     lambda m: public_load(m, "layers/compose", "load both and merge", 1.3, extra=True)),
+    ("compose() of two files: within 1.05x of loading both and merging by hand",
+     lambda m: public_load(m, "layers/compose", "load both and merge", 1.05, extra=True)),
+    ("origins() of the composed ec2 document: within 3x of its to_dict()",
+     lambda m: public_load(m, "layers/origins/1", "to_dict()", 3.0, extra=True)),
     ("origins() stays linear: per leaf, the ec2 document 4x over within 1.3x of it once",
      lambda m: linear_per_node("layers/origins/4", "layers/origins/1", 1.3, m)),
-    ("diff() of two ec2 documents: within 2x of == of their plain dicts",
-     lambda m: public_load(m, "layers/diff", "== of the plain dicts", 2.0, extra=True)),
+    ("diff() of two ec2 documents: within 1.5x of == of their plain dicts",
+     lambda m: public_load(m, "layers/diff", "== of the plain dicts", 1.5, extra=True)),
     # Whole processes
     ("import tarvel_var: at most 5 ms over python -c pass", import_cost),
     ("the command line: --get of one path and the whole document on one line, 0.5x jq or less",

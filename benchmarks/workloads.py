@@ -17,11 +17,12 @@ Workloads (the number leads each row's label; `--only` takes numbers or names):
  12 features    reads of a frozen store against an unfrozen one; freeze() of the ec2 document
                 against its to_dict(), and loading it frozen against loading it; resolve() of the ec2
                 document (no references) against its to_dict(); validate() of the small
-                config against pydantic's own validation of its to_dict()
+                config against pydantic's own validation of its to_dict(); to_dict() of the
+                ec2 document against a native copy of its plain dicts and lists
  13 layers      compose() of the ec2 JSON file and a small override file against loading
                 both and merging by hand; origins() of the composed ec2 document, 1x and
-                4x (linear); diff() of two ec2 documents that differ in a few places
-                against == of their plain dicts
+                4x (linear), and against to_dict(); diff() of two ec2 documents that differ
+                in a few places against == of their plain dicts
  14 settings    the README's settings class made from two files, the environment and an
                 override against the same model and sources in pydantic-settings; a typed
                 field read against a store variable; a checked assignment against pydantic's
@@ -415,6 +416,8 @@ PUBLIC_OPERATIONS = {
     "setdefault": ("s.setdefault(k, v)", 't.setdefault("k5", 0)', "dict/list", 't.setdefault("k5", 0)'),
     "update": ("s.update(k=v)", "t.update(k5=1)", "dict/list", "t.update(k5=1)"),
     "get_path": ('s.get("$.a.b.c")', 't.get("$.a.b.c")', "dict/list", 't.get("a").get("b").get("c")'),
+    "keys": ("s.keys()", "t.keys()", "dict/list", "list(t)"),
+    "items": ("s.items()", "t.items()", "dict/list", "list(t.items())"),
     "setattr": ("s.x = 1", "t.x = 1", "SimpleNamespace", "t.x = 1"),
     "setitem": ('s["x"] = 1', 't["x"] = 1', "SimpleNamespace", "t.x = 1"),
 }
@@ -438,6 +441,8 @@ def row_public(ctx: Context, op: str) -> Row:
         row.extras["dict(mappingproxy)"] = Case("dict(t)", {"t": MappingProxyType(dict(data))})
     if op == "get_name":  # the mechanism's floor: fetching a method through a data descriptor
         row.extras["s.get (the fetch alone)"] = case(ours, "t.get", t=ours.load(data))
+    if op in ("keys", "items"):  # the views listed, beside making them
+        row.extras[f"list(s.{op}())"] = case(ours, f"list(t.{op}())", t=ours.load(data))
     return row
 
 
@@ -515,6 +520,14 @@ def schema_of(value: Any, name: str = "Config") -> Any:
 
 def row_features(ctx: Context, op: str) -> Row:
     ours = next(s for s in ctx.systems if s.name == "tarvel_var")
+    if op == "to_dict":  # against the same copy made natively with no store to ask
+        from tarvel_var._store import plain_copy
+
+        doc = ctx.data.doc("ec2")[0]
+        row = Row("features/to_dict", 12, f"12 to_dict() · {ctx.data.label('ec2')}")
+        row.cells[ours.name] = Case("t.to_dict()", {"t": ours.load(doc)}, keep=True)
+        row.extras["native copy"] = Case("copy(d)", {"d": doc}, {"copy": plain_copy}, keep=True)
+        return row
     if op in ("frozen_getitem", "frozen_getattr"):
         stmt = 't["k5"]' if op == "frozen_getitem" else "t.k5"
         row = Row(f"features/{op}", 12, f"12 {stmt.replace('t', 's', 1)} of a frozen store · 10 vars")
@@ -557,7 +570,7 @@ def row_features(ctx: Context, op: str) -> Row:
     return row
 
 
-FEATURE_ROWS = ("frozen_getitem", "frozen_getattr", "freeze", "load_frozen", "resolve", "validate")
+FEATURE_ROWS = ("frozen_getitem", "frozen_getattr", "freeze", "load_frozen", "resolve", "validate", "to_dict")
 
 
 def changed_copy(doc: dict[str, Any]) -> dict[str, Any]:
@@ -592,8 +605,10 @@ def row_layers(ctx: Context, op: str) -> Row:
         times = int(op.rpartition("/")[2])
         doc = ctx.data.grown(times)[0]
         row = Row(f"layers/{op}", 13, f"13 origins() · ec2 {times}x")
-        row.cells[ours.name] = Case("origins(t)", {"t": tarvel_var.TarvelVar.compose(doc)},
-                                    {"origins": tarvel_var.origins}, keep=True)
+        composed = tarvel_var.TarvelVar.compose(doc)
+        row.cells[ours.name] = Case("origins(t)", {"t": composed}, {"origins": tarvel_var.origins}, keep=True)
+        if times == 1:
+            row.extras["to_dict()"] = Case("t.to_dict()", {"t": composed}, keep=True)
         row.nodes = count_nodes(doc)
         return row
     doc = ctx.data.doc("ec2")[0]

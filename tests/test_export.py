@@ -246,3 +246,19 @@ def test_sequences_of_plain_elements_come_back_as_fresh_lists(store, source, con
     assert all(a is b for a, b in zip(result, source))
     result.append(0)                       # the copy is its own list
     assert len(source) == len(result) - 1
+
+
+def test_the_native_plain_copy_is_a_fresh_tree_sharing_the_leaves():
+    # the floor the benchmarks measure to_dict() against: it must do to_dict()'s work
+    from tarvel_var._store import plain_copy
+
+    leaf, inner = "x" * 20, (1, 2)
+    doc = {"a": {"b": [leaf, {"c": inner}], "d": None}, "e": [[], {}]}
+    copy = plain_copy(doc)
+    assert copy == doc and copy is not doc and copy["a"] is not doc["a"]
+    assert copy["a"]["b"] is not doc["a"]["b"] and copy["e"][1] is not doc["e"][1]
+    assert copy["a"]["b"][0] is leaf and copy["a"]["b"][1]["c"] is inner
+    loop = []
+    loop.append(loop)
+    with pytest.raises(RecursionError):
+        plain_copy(loop)
