@@ -86,7 +86,8 @@ def diff(a: Any, b: Any) -> list[Change]:
         if _kind(value) is not Mapping:
             raise TypeError(f"diff() argument {name!r} must be a store or a mapping, "
                             f"not {type(value).__name__}")
+    # No comparison of the whole first: the walk compares each entry once, and finds nothing
+    # for equal documents, at the same cost.
     changes: list[Change] = []
-    if not equal(a, b):
-        _walk(a, b, changes)
+    _walk(a, b, changes)
     return changes

@@ -450,11 +450,15 @@ def _dotenv(file: str | os.PathLike[str], prefixes: list[str]) -> list[tuple[lis
 
 
 def _first(cls: Any, source: Any, flags: dict[str, Any]) -> tuple[Any, Layer]:
-    from .files import build, loads
+    from .files import _json_store, build, loads
 
     if isinstance(source, (str, os.PathLike)):
         name = os.fspath(source)
-        source = Text(name, decode(_read_bytes(name), name), format_of(name))
+        data = _read_bytes(name)
+        # a JSON file's bytes go to the native reader as they are, as load() hands them
+        if format_of(name) == "json" and (store := _json_store(cls, data, name, flags)) is not None:
+            return store, Layer(Origin(name))
+        source = Text(name, decode(data, name), format_of(name))
     if isinstance(source, Text) and source.format == "json":
         return loads(cls, source.text, format="json", source=source.name, **flags), Layer(Origin(source.name))
     document, layer = _read(source, 1)

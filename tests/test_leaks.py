@@ -157,3 +157,40 @@ def test_the_public_paths_keep_nothing():
                 pass
 
     assert_no_leak(run, VALUE, NAME, TarvelVar, repeat=100)
+
+
+# The native readers and writers, on what they read themselves and on what they hand back to
+# the Python parsers (None): nothing kept either way.
+READER_TEXTS = {
+    "yaml": ["a: &x [1, 2.5, yes, ~, 0x1f, 2024-01-02, 'q']\nb: *x\nc: {d: e}\n", "a: 1\na: 2\n",
+             "a: !!str 1\n", "a: [1\n", "a: &r [*r]\n"],
+    "toml": ["a = [1, 2.5, true, 1979-05-27T07:32:00-08:00, 07:32:00]\n[t]\nx = 'y'\n", "a = 1\na = 2\n",
+             "a = nan\n", "a = 1979-02-30\n"],
+}
+
+
+def test_the_native_readers_keep_nothing():
+    from tarvel_var import _store
+
+    marker = "leak-marker-" + "x" * 10
+
+    def run():
+        for text in READER_TEXTS["yaml"]:
+            _store.yaml_document(text + f"m: {marker}\n", 1000)
+        for text in READER_TEXTS["toml"]:
+            _store.toml_document(f"m = '{marker}'\n" + text)
+        _store.plain_copy({"a": [marker, {"b": marker}]})
+        _store.json_text({"a": [marker, 1.5, None, "\n\"\\"]}, None, False, True)
+
+    assert_no_leak(run, marker, repeat=100)  # containers, and the objects handed in
+    # the strings and numbers made from the texts: memory that stays would grow with the rounds
+    tracemalloc.start()
+    try:
+        run()
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(200):
+            run()
+        grown = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert grown < 2048, f"{grown} bytes kept after 200 rounds"

@@ -33,19 +33,11 @@ namespace {
 
 namespace dom = simdjson::dom;
 
-// What the reader met that only the general way reads: the build stops, and answers None.
-struct GeneralWay {};
-
 // A string of the document. simdjson has checked the UTF-8; a lone surrogate it let through as
 // bytes no UTF-8 decoder takes is the general way's to read.
 Ref decoded(std::string_view utf8) {
-    PyObject* text = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
-    if (text == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) capi::throw_error();
-        PyErr_Clear();
-        throw GeneralWay{};
-    }
-    return Ref::steal(text);
+    return made_or_general_way(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr),
+                               PyExc_UnicodeDecodeError);
 }
 
 // A document repeats its keys: each is made once, as json.loads makes it once, and the
@@ -306,12 +298,10 @@ Ref read(PyObject* text, bool strict, PyTypeObject* frozen) {
             size -= 3;
         }
     } else {
-        utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-        if (utf8 == nullptr) {  // lone surrogates: no UTF-8 holds them
-            if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) capi::throw_error();
-            PyErr_Clear();
-            return Ref();
-        }
+        const std::optional<std::string_view> encoded = utf8_of(text);
+        if (!encoded) return Ref();
+        utf8 = encoded->data();
+        size = static_cast<Py_ssize_t>(encoded->size());
         // json.loads refuses a byte order mark in text, which simdjson would skip
         if (std::string_view(utf8, static_cast<std::size_t>(size)).starts_with(kByteOrderMark)) return Ref();
     }

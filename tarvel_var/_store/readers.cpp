@@ -4,6 +4,27 @@
 #include "methods.hpp"
 
 namespace store {
+
+capi::Ref made_or_general_way(PyObject* made, PyObject* refused) {
+    if (made == nullptr) {
+        if (!PyErr_ExceptionMatches(refused)) capi::throw_error();
+        PyErr_Clear();
+        throw GeneralWay{};
+    }
+    return capi::Ref::steal(made);
+}
+
+std::optional<std::string_view> utf8_of(PyObject* text) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (utf8 == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) capi::throw_error();
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
 namespace {
 
 // native_readers(): the formats read natively, as "format: library version" texts.

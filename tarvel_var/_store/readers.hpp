@@ -6,9 +6,24 @@
 
 #include "capi/python.hpp"
 
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "capi/refs.hpp"
 
 namespace store {
+
+// What a reader met that only the Python parser reads exactly (or must refuse, with its
+// message and place): the read stops, and answers None.
+struct GeneralWay {};
+
+// `made`, a new reference, or the general way where making it raised `refused` (int() of too
+// many digits, a date that does not exist); any other error is raised.
+capi::Ref made_or_general_way(PyObject* made, PyObject* refused);
+
+// The UTF-8 of a str, or nothing where it holds lone surrogates (no UTF-8 holds them).
+std::optional<std::string_view> utf8_of(PyObject* text);
 
 // "format: library version" of each native reader; empty where the build has none.
 std::string json_reader_library();

@@ -32,18 +32,8 @@ namespace {
 
 #ifdef TARVEL_HAVE_TOMLPLUSPLUS
 
-// What the reader met that only tomllib reads: the read stops, and answers None.
-struct GeneralWay {};
-
 // A value the datetime module refuses (a leap second, say) is tomllib's to refuse.
-Ref datetime_made(PyObject* made) {
-    if (made == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_ValueError)) capi::throw_error();
-        PyErr_Clear();
-        throw GeneralWay{};
-    }
-    return Ref::steal(made);
-}
+Ref datetime_made(PyObject* made) { return made_or_general_way(made, PyExc_ValueError); }
 
 int microseconds(const toml::time& time) { return static_cast<int>(time.nanosecond / 1000); }
 
@@ -123,18 +113,13 @@ Ref value_of(const toml::node& node) {
 }
 
 Ref read(PyObject* text) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (utf8 == nullptr) {  // lone surrogates: no UTF-8 holds them
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) capi::throw_error();
-        PyErr_Clear();
-        return Ref();
-    }
+    const std::optional<std::string_view> utf8 = utf8_of(text);
+    if (!utf8) return Ref();
     if (PyDateTimeAPI == nullptr) {
         PyDateTime_IMPORT;
         if (PyDateTimeAPI == nullptr) capi::throw_error();
     }
-    toml::parse_result parsed = toml::parse(std::string_view(utf8, static_cast<std::size_t>(size)));
+    toml::parse_result parsed = toml::parse(*utf8);
     if (!parsed) return Ref();
     try {
         return dict_of(parsed.table());

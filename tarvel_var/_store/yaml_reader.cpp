@@ -31,9 +31,6 @@ namespace {
 
 #ifdef TARVEL_HAVE_LIBYAML
 
-// What the reader met that only the general way reads: the read stops, and answers None.
-struct GeneralWay {};
-
 // libyaml's parser over one text, an event at a time; each event lives until the next is read.
 class Events {
 public:
@@ -189,13 +186,7 @@ std::string without_underscores(std::string_view v) {
 Ref parsed_int(const std::string& digits, int base) {
     if (digits.empty()) throw GeneralWay{};
     char* end = nullptr;
-    PyObject* number = PyLong_FromString(digits.c_str(), &end, base);
-    if (number == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_ValueError)) capi::throw_error();
-        PyErr_Clear();
-        throw GeneralWay{};
-    }
-    return Ref::steal(number);
+    return made_or_general_way(PyLong_FromString(digits.c_str(), &end, base), PyExc_ValueError);
 }
 
 Ref int_of(std::string_view v) {
@@ -237,13 +228,9 @@ Ref date_of(std::string_view v) {
     };
     Ref datetime = require(PyImport_ImportModule("datetime"));
     Ref date_class = require(PyObject_GetAttrString(datetime.get(), "date"));
-    PyObject* date = PyObject_CallFunction(date_class.get(), "lll", number(0, 4), number(5, 2), number(8, 2));
-    if (date == nullptr) {  // no such day (2001-02-30): the general way says so, with its place
-        if (!PyErr_ExceptionMatches(PyExc_ValueError)) capi::throw_error();
-        PyErr_Clear();
-        throw GeneralWay{};
-    }
-    return Ref::steal(date);
+    // no such day (2001-02-30): the general way says so, with its place
+    return made_or_general_way(
+        PyObject_CallFunction(date_class.get(), "lll", number(0, 4), number(5, 2), number(8, 2)), PyExc_ValueError);
 }
 
 Ref plain_scalar(const unsigned char* utf8, std::size_t size) {
@@ -386,15 +373,10 @@ private:
 };
 
 Ref read(PyObject* text, std::size_t expansion_limit) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (utf8 == nullptr) {  // lone surrogates: no UTF-8 holds them
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) capi::throw_error();
-        PyErr_Clear();
-        return Ref();
-    }
+    const std::optional<std::string_view> utf8 = utf8_of(text);
+    if (!utf8) return Ref();
     try {
-        Events events(utf8, static_cast<std::size_t>(size));
+        Events events(utf8->data(), utf8->size());
         if (events.next().type != YAML_STREAM_START_EVENT || events.next().type != YAML_DOCUMENT_START_EVENT) {
             return Ref();  // no document: the general way tells an empty one from a broken one
         }
