@@ -60,6 +60,8 @@ def load(cls: Any, path: str | os.PathLike[str], *, format: str | None = None, f
     del data
     if fmt == "json" and (store := _json_store(cls, text, source, flags, native=False)) is not None:
         return store
+    if fmt == "yaml" and (store := _yaml_store(cls, text, flags)) is not None:
+        return store
     document = parse(text, fmt, source)
     del text  # a large document's text need not live on beside its store
     return build(cls, document, source, flags)
@@ -72,6 +74,8 @@ def loads(cls: Any, text: str | bytes, *, format: str | None = "json",
     if format == "json" and isinstance(text, str):
         if (store := _json_store(cls, text, source, flags, frozen=frozen)) is not None:
             return store
+    if format == "yaml" and isinstance(text, str) and (store := _yaml_store(cls, text, flags)) is not None:
+        return store
     return build(cls, parse(text, format, source), source, flags)
 
 
@@ -116,6 +120,31 @@ def _json_store(cls: Any, text: str | bytes, source: str, flags: dict[str, Any],
         if collecting:
             gc.enable()
     return document if type(document) is cls else None
+
+
+def _yaml_store(cls: Any, text: str, flags: dict[str, Any]) -> Any:
+    """The store of a YAML document built as it is read natively, for the public class with no
+    flag but `strict`; None where it must be parsed and built the general way (see
+    tarvel_var._store.yaml_store), or where PyYAML does not read through libyaml."""
+    from ._store import public_class, yaml_store
+    from .formats import YAML_EXPANSION_LIMIT, _libyaml_is_safe, _require
+
+    if cls is not public_class() or not set(flags) <= {"strict"}:
+        return None
+    if not _libyaml_is_safe(_require("yaml", "reading")):
+        return None
+    strict = flags.get("strict")
+    import gc
+
+    collecting = gc.isenabled()
+    gc.disable()  # a tree of new containers, in which the collector would find no cycle
+    try:
+        return yaml_store(text, strict is None or bool(strict), YAML_EXPANSION_LIMIT)
+    except RecursionError:
+        return None  # the general way says so, in its words
+    finally:
+        if collecting:
+            gc.enable()
 
 
 # -- writing ---------------------------------------------------------------------------------

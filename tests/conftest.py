@@ -1,4 +1,5 @@
 import gc
+import math
 import os
 import subprocess
 import sys
@@ -19,7 +20,6 @@ settings.register_profile("fuzz", deadline=None, max_examples=1000, stateful_ste
                           print_blob=True, suppress_health_check=[HealthCheck.too_slow])
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
 
-
 # Plain documents as JSON gives them, with names the store takes and reads back by name (a
 # name that begins with "$." is a path to `_mv_get` and `get`).
 names = st.text(min_size=0, max_size=6).filter(lambda name: not name.startswith(("_", "$.")))
@@ -31,10 +31,8 @@ json_like = st.recursive(
 )
 documents = st.dictionaries(names, json_like, max_size=6)
 
-
 # The store's four internal variables, in the order set-up writes them.
 INTERNAL = ["_i_c_u", "_g_n_r", "_g_n_i", "_g_n_s"]
-
 
 class GeneralPath(TarvelVar):
     """Overrides that change nothing but force every call through attribute lookup: the
@@ -46,6 +44,25 @@ class GeneralPath(TarvelVar):
     def _mv_keys(self):
         return super()._mv_keys()
 
+interned = getattr(sys, "_is_interned", lambda name: None)  # 3.13: asks without interning
+
+def store_shape(value):
+    """Everything a reader decides: types, key order, internal variables, interned names, float
+    signs."""
+    from tarvel_var import is_frozen
+
+    if isinstance(value, TarvelVarMain):
+        held = vars(value)
+        # a key that holds a list is held as named, whose interning depends on what the
+        # process interned before: only the others are always interned
+        return (type(value).__qualname__, is_frozen(value),
+                [(k, interned(k) if k not in INTERNAL and not isinstance(v, (list, tuple)) else None,
+                 store_shape(v) if k not in INTERNAL else v) for k, v in held.items()])
+    if isinstance(value, (list, tuple)):
+        return (type(value).__name__, [store_shape(item) for item in value])
+    if isinstance(value, float):
+        return ("float", math.copysign(1.0, value), value if value == value else "nan")
+    return (type(value).__name__, value)
 
 def new_main_store(reprint=False, inherit=False, factory=loose_store):
     """A bare TarvelVarMain set up with the public class's factory of stores that answer None
@@ -53,7 +70,6 @@ def new_main_store(reprint=False, inherit=False, factory=loose_store):
     store = TarvelVarMain()
     store._set_class(factory, reprint, inherit)
     return store
-
 
 def added(data, strict=False, reprint=False, inherit=False):
     """A store filled by the module's own merge (`_mv_add`) at every depth, which takes any key,
@@ -70,16 +86,13 @@ def added(data, strict=False, reprint=False, inherit=False):
     store._mv_add(data)
     return store
 
-
 @pytest.fixture
 def store():
     return TarvelVar()
 
-
 @pytest.fixture
 def main_store():
     return new_main_store()
-
 
 def assert_no_leak(func, *objects, repeat=200):
     """Calls func() many times and checks that no object passed in gains references and that
@@ -108,7 +121,6 @@ def assert_no_leak(func, *objects, repeat=200):
             assert growth == [0, 0], (obj, seen)
     assert len(gc.get_objects()) - live_before < repeat // 4
 
-
 # Code that defines create(config), run_string(interpreter, code) and destroy(interpreter) for
 # a child: the interpreters module is _interpreters from 3.13 and _xxsubinterpreters before,
 # whose create() takes isolated= rather than a config's name.
@@ -122,7 +134,6 @@ except ImportError:
         return _interpreters.create(isolated=config == "isolated")
 run_string, destroy = _interpreters.run_string, _interpreters.destroy
 """
-
 
 def merged(old, new):
     """What `_mv_add` promises for plain data: dicts merge into dicts, lists extend the lists
@@ -138,20 +149,17 @@ def merged(old, new):
             result[key] = value
     return result
 
-
 def cli(*args, stdin=None, env=None, cwd=None):
     """The command line run as a user runs it, in a subprocess; `env` adds to the environment."""
     return subprocess.run([sys.executable, "-P", "-m", "tarvel_var", *args], input=stdin,
                           capture_output=True, text=True, timeout=120, cwd=cwd,
                           env={**os.environ, **(env or {})})
 
-
 def run_child(code, *args):
     """What `code` prints, run by this interpreter in a new process (which must succeed)."""
     proc = subprocess.run([sys.executable, "-P", "-c", code, *args], capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stderr[-4000:]
     return proc.stdout
-
 
 def outcome(call):
     """The result of call(), or the (type, message) of the exception it raised."""
@@ -160,24 +168,20 @@ def outcome(call):
     except Exception as error:
         return type(error), str(error)
 
-
 # What the meddling code does to the store.
 def grow(s):
     d = vars(s)
     d.update({f"g{len(d)}": {"n": len(d)}, f"h{len(d)}": [len(d)]})
-
 
 def shrink(s):
     d = vars(s)
     for k in [k for k in d if k not in INTERNAL]:
         del d[k]
 
-
 def overwrite(s):
     d = vars(s)
     for k in [k for k in d if k not in INTERNAL]:
         d[k] = object()
-
 
 def swap_dict(s):
     """A new instance dictionary with the internal variables only; the old one emptied."""
@@ -185,9 +189,7 @@ def swap_dict(s):
     object.__setattr__(s, "__dict__", {k: d[k] for k in INTERNAL if k in d})
     d.clear()
 
-
 MUTATIONS = [grow, shrink, overwrite, swap_dict]
-
 
 class Meddler:
     """Changes its store whenever it is compared, hashed, rendered or tested for truth: once,

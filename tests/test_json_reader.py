@@ -8,7 +8,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-from conftest import INTERNAL, names
+from conftest import INTERNAL, names, store_shape as shape
 from tarvel_var import TarvelVar, TarvelVarMain, _store, is_frozen
 from tarvel_var.frozen import frozen_class
 from tarvel_var.files import parse_json
@@ -22,26 +22,6 @@ def general(text, strict=True):
         return parse_json(text, "<s>", hook, _store.DuplicateKeyError)
     except (_store.NeedsChecking, ValueError) as error:
         return type(error)
-
-
-interned = getattr(sys, "_is_interned", lambda name: None)  # 3.13: asks without interning
-
-
-def shape(value):
-    """Everything a reader decides: types, key order, internal variables, interned names, float
-    signs."""
-    if isinstance(value, TarvelVarMain):
-        held = vars(value)
-        # a key that holds a list is held as named, whose interning depends on what the
-        # process interned before: only the others are always interned
-        return (type(value).__qualname__, is_frozen(value),
-                [(k, interned(k) if k not in INTERNAL and not isinstance(v, (list, tuple)) else None,
-                 shape(v) if k not in INTERNAL else v) for k, v in held.items()])
-    if isinstance(value, (list, tuple)):
-        return (type(value).__name__, [shape(item) for item in value])
-    if isinstance(value, float):
-        return ("float", math.copysign(1.0, value), value if value == value else "nan")
-    return (type(value).__name__, value)
 
 
 numbers = (st.integers(-2**70, 2**70) | st.floats(allow_nan=False) | st.sampled_from(

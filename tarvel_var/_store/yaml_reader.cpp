@@ -15,7 +15,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "build.hpp"
+#include "capi/names.hpp"
 #include "capi/recursion.hpp"
+#include "json_objects.hpp"
 #include "methods.hpp"
 
 #ifdef TARVEL_HAVE_LIBYAML
@@ -28,6 +31,10 @@ using capi::require;
 using capi::require_status;
 
 namespace {
+
+// What a document's mappings become: plain dicts, as the safe loader makes them, or the stores
+// the public class builds of those dicts (strict or not).
+enum class Mappings { Dicts, Stores, StrictStores };
 
 #ifdef TARVEL_HAVE_LIBYAML
 
@@ -253,7 +260,8 @@ Ref plain_scalar(const unsigned char* utf8, std::size_t size) {
 class Reader {
 public:
     // `expansion_limit`: the most values the document may hold with its aliases expanded
-    Reader(Events& events, std::size_t expansion_limit) : events_(events), limit_(expansion_limit) {}
+    Reader(Events& events, std::size_t expansion_limit, Mappings mappings)
+        : events_(events), limit_(expansion_limit), mappings_(mappings) {}
 
     // The node that begins with `event` (read whole); `values` counts what it holds, itself
     // included, with the aliases in it expanded.
@@ -279,6 +287,7 @@ public:
 
 private:
     Ref mapping(std::size_t& values) {
+        if (mappings_ != Mappings::Dicts) return store(values);
         capi::RecursionGuard guard;
         Ref dict = require(PyDict_New());
         values = 1;
@@ -292,6 +301,27 @@ private:
             // a key written twice is refused by the general way, naming it and its place
             if (require_status(PyDict_Contains(dict.get(), key.get())) == 1) throw GeneralWay{};
             require_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
+        }
+    }
+
+    // A mapping as the store the public class would build of its dict: its members put as
+    // the JSON reader puts an object's. A key the store keeps for itself, or one written twice,
+    // is the general way's to refuse.
+    Ref store(std::size_t& values) {
+        capi::RecursionGuard guard;
+        Ref made = new_fresh_store(mappings_ == Mappings::StrictStores);
+        Ref dict = require(PyObject_GenericGetDict(made.get(), nullptr));
+        values = 1;
+        for (;;) {
+            const yaml_event_t& event = events_.next();
+            if (event.type == YAML_MAPPING_END_EVENT) return made;
+            Ref key = this->key(event);
+            std::size_t below = 0;
+            Ref value = node(events_.next(), below);
+            values = counted(values, below);
+            const bool holds_list = PyList_CheckExact(value.get());
+            Ref name = holds_list ? key : capi::intern_attribute_name(key.get());
+            if (put_member(dict.get(), name.get(), value.get(), holds_list) != Member::Taken) throw GeneralWay{};
         }
     }
 
@@ -341,7 +371,9 @@ private:
     }
 
     Ref alias(const yaml_event_t& event, std::size_t& values) {
-        // an alias of a node not yet complete (one that holds itself) is the general way's
+        // an alias of a node not yet complete (one that holds itself) is the general way's;
+        // so is any alias among stores, which the class builds anew for each place
+        if (mappings_ != Mappings::Dicts) throw GeneralWay{};
         auto found = anchors_.find(reinterpret_cast<const char*>(event.data.alias.anchor));
         if (found == anchors_.end()) throw GeneralWay{};
         values = found->second.values;
@@ -369,10 +401,11 @@ private:
 
     Events& events_;
     std::size_t limit_;
+    Mappings mappings_;
     std::unordered_map<std::string, Anchored> anchors_;
 };
 
-Ref read(PyObject* text, std::size_t expansion_limit) {
+Ref read(PyObject* text, std::size_t expansion_limit, Mappings mappings) {
     const std::optional<std::string_view> utf8 = utf8_of(text);
     if (!utf8) return Ref();
     try {
@@ -382,7 +415,7 @@ Ref read(PyObject* text, std::size_t expansion_limit) {
         }
         const yaml_event_t& top = events.next();
         if (top.type != YAML_MAPPING_START_EVENT) return Ref();  // the general way names what it is
-        Reader reader(events, expansion_limit);
+        Reader reader(events, expansion_limit, mappings);
         std::size_t values = 0;
         Ref document = reader.node(top, values);
         // one document and nothing after it, as the loader asks
@@ -399,11 +432,21 @@ std::string library() { return std::string("yaml: libyaml ") + yaml_get_version_
 
 #else
 
-Ref read(PyObject*, std::size_t) { return Ref(); }
+Ref read(PyObject*, std::size_t, Mappings) { return Ref(); }
 
 std::string library() { return std::string(); }
 
 #endif
+
+// The expansion limit argument, a count.
+std::size_t limit_of(PyObject* limit) {
+    const Py_ssize_t count = PyLong_AsSsize_t(limit);
+    if (count < 0) {
+        if (PyErr_Occurred()) capi::throw_error();
+        capi::raise(PyExc_ValueError, "the expansion limit is not negative");
+    }
+    return static_cast<std::size_t>(count);
+}
 
 // yaml_document(text, expansion_limit, /): the plain data of the YAML document `text`, or None
 // where the general way must read it (also where its aliases expand it to more than
@@ -413,12 +456,21 @@ PyObject* yaml_document(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyLong_Check(args[1])) {
             capi::raise(PyExc_TypeError, "yaml_document(text, expansion_limit, /) takes a str and an int");
         }
-        const Py_ssize_t limit = PyLong_AsSsize_t(args[1]);
-        if (limit < 0) {
-            if (PyErr_Occurred()) capi::throw_error();
-            capi::raise(PyExc_ValueError, "the expansion limit is not negative");
+        Ref document = read(args[0], limit_of(args[1]), Mappings::Dicts);
+        return document ? document.release() : Py_NewRef(Py_None);
+    });
+}
+
+// yaml_store(text, strict, expansion_limit, /): the store the public class builds of the
+// document's data, made as it is read; None where the general way must read or build it (an
+// alias, a key the store keeps for itself, and all that yaml_document gives way on).
+PyObject* yaml_store(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return entry([&] {
+        if (nargs != 3 || !PyUnicode_Check(args[0]) || !PyLong_Check(args[2])) {
+            capi::raise(PyExc_TypeError, "yaml_store(text, strict, expansion_limit, /) takes a str, a flag and an int");
         }
-        Ref document = read(args[0], static_cast<std::size_t>(limit));
+        const Mappings stores = capi::truth(args[1]) ? Mappings::StrictStores : Mappings::Stores;
+        Ref document = read(args[0], limit_of(args[2]), stores);
         return document ? document.release() : Py_NewRef(Py_None);
     });
 }
@@ -427,6 +479,9 @@ PyMethodDef yaml_functions[] = {
     {"yaml_document", as_cfunction(yaml_document), METH_FASTCALL,
      "yaml_document(text, expansion_limit, /)\n--\n\nThe plain data of a YAML document read natively, or None where "
      "the safe loader must read it."},
+    {"yaml_store", as_cfunction(yaml_store), METH_FASTCALL,
+     "yaml_store(text, strict, expansion_limit, /)\n--\n\nThe public class's store of a YAML document, "
+     "read natively, or None where the general way must read or build it."},
 };
 
 }  // namespace
