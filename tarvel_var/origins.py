@@ -254,13 +254,41 @@ def _below(snapshot: Any, key: Any) -> Any:
 
 def origins(store: Any) -> dict[str, Origin | None]:
     """Every leaf's "$." path in document order, with its origin()."""
-    return {path: where for _, path, _, where in origin_items(store)}
+    walked = _walked(store, True)
+    if walked is None:
+        return {path: where for _, path, _, where in _origin_items(store, _recorded(store))}
+    return walked  # type: ignore[no-any-return]
 
 
 def origin_items(store: Any) -> list[tuple[Path, str, Any, Origin | None]]:
     """(place, "$." path, value, origin) of every leaf in document order; the place is the
     tuple of keys and list indices, which a key holding a dot cannot make ambiguous."""
+    walked = _walked(store, False)
+    return _origin_items(store, _recorded(store)) if walked is None else walked
+
+
+def _walked(store: Any, by_path: bool) -> Any:
+    """The native walk's answer (see _store.origin_walk), or None for a store deeper than it
+    goes: the Python loop has no depth to run out of."""
+    from ._store import origin_walk
+
     recorded = _recorded(store)
+    import gc
+
+    collecting = gc.isenabled()
+    gc.disable()  # the walk makes a tuple per leaf, and no cycle
+    try:
+        return origin_walk(store, recorded[1] if recorded else None, recorded[0] if recorded else None, MISSING,
+                           by_path)
+    except RecursionError:
+        return None
+    finally:
+        if collecting:
+            gc.enable()
+
+
+def _origin_items(store: Any, recorded: tuple[Record, dict[str, Any]] | None
+                  ) -> list[tuple[Path, str, Any, Origin | None]]:
     found: list[tuple[Path, str, Any, Origin | None]] = []
     stack: list[tuple[Path, Any, Any, Record | None, Layer | None]] = [
         ((), store, recorded[1] if recorded else None, recorded[0] if recorded else None, None)]

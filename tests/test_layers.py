@@ -168,3 +168,62 @@ def test_command_line_composes_prints_origins_and_diffs(files):
         '- $.db.hosts.1: {"host": "b", "port": 2}\n+ $.x: null\n'), "")
     assert run("base.toml", "--diff", "missing.json")[0::2] == (2, "tarvel-var: error: missing.json: cannot read: "
                                                                   "No such file or directory\n")
+
+
+def _both_walks(store):
+    """The native walk's leaves and origins, checked against the walk written in Python."""
+    import importlib
+
+    walks = importlib.import_module("tarvel_var.origins")
+    general = walks._origin_items(store, walks._recorded(store))
+    assert walks.origin_items(store) == general
+    assert list(origins(store).items()) == list({p: w for _, p, _, w in general}.items())
+    return general
+
+
+def test_the_native_origin_walk_agrees_with_the_python_one(files):
+    env = {"APP_DB__HOSTS__0__PORT": "6000", "APP_NEW": "[1, {\"a\": 2}]"}
+    s = TarvelVar.compose("base.toml", "prod.yaml", {"db": {"pool": {}}, "a.b": {"c.d": [[], {}]}, "t": (1, 2)},
+                          env="APP", environ=env, overrides=["servers.1=web3"])
+    assert [w for *_, w in _both_walks(s)].count(None) == 0
+    # the program changes values: a scalar, a list item replaced by a dict, a list grown
+    s.version = "2"
+    s.db.hosts[1] = {"host": "z"}
+    s.servers.append("web4")
+    s.new[1].a = 3
+    general = _both_walks(s)
+    changed = {p for _, p, _, w in general if w is None}
+    assert {"$.version", "$.db.hosts.1", "$.servers.2", "$.new.1.a"} <= changed
+    assert "$.servers.0" not in changed  # each leaf is its own: web1 is still what was composed
+    assert _both_walks(TarvelVar({"a": {"b": [1, {"c": None}]}})) == [
+        (("a", "b", 0), "$.a.b.0", 1, None), (("a", "b", 1, "c"), "$.a.b.1.c", None, None)]
+    assert _both_walks(TarvelVar.compose({"x": 1}).freeze()) == [(("x",), "$.x", 1, Origin("<argument 1>"))]
+
+
+def test_the_native_origin_walk_reads_a_subclass_listing_and_survives_changes():
+    class Listing(TarvelVar):
+        def _mv_items(self):
+            return [(k, v) for k, v in super()._mv_items() if k != "hidden"]
+
+    s = TarvelVar.compose({"a": {"hidden": 1, "shown": 2}})
+    s.a = Listing({"hidden": 1, "shown": 2})
+    assert [p for _, p, _, _ in _both_walks(s)] == ["$.a.shown"]
+
+    class Meddler:
+        # compared with what composing left, it empties the store being walked
+        def __eq__(self, other):
+            target.clear()
+            return True
+
+        __hash__ = None
+
+    target = TarvelVar.compose({"m": 1, "n": {"k": 1}, "o": 2})
+    target.m = Meddler()
+    found = [p for _, p, _, _ in importlib_origins().origin_items(target)]
+    assert found == ["$.m", "$.n.k", "$.o"]  # the walk stands on what it listed first
+
+
+def importlib_origins():
+    import importlib
+
+    return importlib.import_module("tarvel_var.origins")

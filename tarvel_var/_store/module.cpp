@@ -9,6 +9,7 @@
 #include "contract.hpp"
 #include "freeze.hpp"
 #include "json_objects.hpp"
+#include "origin_walk.hpp"
 #include "plain_copy.hpp"
 #include "readers.hpp"
 #include "json_writer.hpp"
@@ -199,7 +200,8 @@ PyMethodDef module_functions[] = {
 int exec_module(PyObject* module) {
     if (!init_names() || !ready_contract_type() || !ready_missing_variable_error(module) ||
         !ready_json_objects(module) || !ready_readers(module) || !ready_json_writer(module) ||
-        !ready_freeze(module) || !ready_plain_copy(module)) {
+        !ready_freeze(module) || !ready_plain_copy(module) ||
+        !ready_origin_walk(module)) {
         return -1;
     }
     capi::calibrate_key_probe();  // each module has its own copy of the toolkit's state

@@ -1,0 +1,233 @@
+// origin_walk(store, snapshot, record, missing, by_path, /): every leaf of a composed store
+// with its origin, as origins.origin_items() finds them in Python, in one native walk (or, by
+// path, the dict origins() gives).
+//
+// The walk reads what the Python walk reads, through the same objects: each store's
+// `_mv_items()`, the record's `setter`, `touched` and `below`, a layer's `at(path)`, the
+// snapshot composing left (plain dicts and lists). Comparing a leaf with its snapshot and a
+// layer's `at` may run Python code, which may change the store: every object the walk stands
+// on is held, and each store's items are listed before its values are walked.
+#include "origin_walk.hpp"
+
+#include <vector>
+
+#include "capi/recursion.hpp"
+#include "equality.hpp"
+#include "methods.hpp"
+#include "store_access.hpp"
+
+namespace store {
+namespace {
+
+using capi::require;
+using capi::require_status;
+
+// The names and texts the walk uses, made when the module is set up.
+struct WalkNames {
+    capi::StaticRef mv_items;
+    capi::StaticRef setter;
+    capi::StaticRef touched;
+    capi::StaticRef below;
+    capi::StaticRef at;
+    capi::StaticRef dot;
+    capi::StaticRef root_text;
+};
+WalkNames walk_names;
+
+class OriginWalk {
+public:
+    // `by_path`: the found leaves as a dict of path to origin, as origins() gives them, rather
+    // than a list of (place, path, value, origin)
+    OriginWalk(bool recorded, bool by_path) : names_(walk_names), recorded_(recorded), by_path_(by_path) {
+        found_ = require(by_path ? PyDict_New() : PyList_New(0));
+    }
+
+    // `snapshot` and `node`: empty where there is none; `layer`: the nearest setter above.
+    void walk(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer, PyObject* text) {
+        capi::RecursionGuard guard;
+        if (node != nullptr) {
+            Ref setter = attribute(node, names_.setter.get());
+            if (setter) layer = setter;
+        }
+        std::vector<Entry> entries;
+        const bool container = entries_of(value, entries);
+        if (entries.empty() && !path_.empty()) {
+            leaf(value, snapshot, node, layer, text);
+            return;
+        }
+        if (!container) return;  // the top level is no store: nothing to list
+        Ref below = node != nullptr ? attribute(node, names_.below.get()) : Ref();
+        for (const Entry& entry : entries) {
+            Ref inner_snapshot = below_snapshot(snapshot, entry.key.get());
+            Ref inner_node = below ? get_optional(below.get(), entry.key.get()) : Ref();
+            Ref key_text = require(PyObject_Str(entry.key.get()));
+            Ref inner_text = path_.empty() ? require(PyUnicode_Concat(names_.root_text.get(), key_text.get()))
+                                           : dotted(text, key_text.get());
+            path_.push_back(entry.key);
+            walk(entry.value.get(), inner_snapshot.get(), inner_node.get(), layer, inner_text.get());
+            path_.pop_back();
+        }
+    }
+
+    Ref found() { return found_; }
+
+private:
+    struct Entry {
+        Ref key;
+        Ref value;
+    };
+
+    // The (key, value) pairs of a store (its `_mv_items()`: read from its dictionary where that
+    // is var_main's own and the store's listing too) or of a list or tuple (index, item), held;
+    // false for any other value.
+    bool entries_of(PyObject* value, std::vector<Entry>& entries) {
+        if (PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(state.main_cls.get()))) {
+            PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls.get()), names_.mv_items.get());
+            Ref dict = own != nullptr && class_attribute(Py_TYPE(value), names_.mv_items.get()) == own
+                           ? variables_dict(value) : Ref();
+            if (dict) {
+                for_each_variable(value, [&](PyObject* key, PyObject* item) {
+                    entries.push_back({Ref::borrow(key), Ref::borrow(item)});
+                    return true;
+                });
+                return true;
+            }
+            Ref items = require(PyObject_CallMethodNoArgs(value, names_.mv_items.get()));
+            Ref listed = require(PySequence_List(items.get()));
+            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(listed.get()); ++i) {
+                PyObject* pair = PyList_GET_ITEM(listed.get(), i);
+                entries.push_back({Ref::borrow(PyTuple_GET_ITEM(pair, 0)), Ref::borrow(PyTuple_GET_ITEM(pair, 1))});
+            }
+            return true;
+        }
+        if (!PyList_Check(value) && !PyTuple_Check(value)) return false;
+        Ref items = require(PySequence_List(value));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+            entries.push_back({require(PyLong_FromSsize_t(i)), Ref::borrow(PyList_GET_ITEM(items.get(), i))});
+        }
+        return true;
+    }
+
+    // `text`.`key`: a child's path from its parent's.
+    Ref dotted(PyObject* text, PyObject* key) {
+        Ref with_dot = require(PyUnicode_Concat(text, names_.dot.get()));
+        return require(PyUnicode_Concat(with_dot.get(), key));
+    }
+
+    void leaf(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer, PyObject* text) {
+        Ref here = layer;
+        if (node != nullptr) {
+            // node.touched or node.setter or layer (a layer is always true)
+            if (Ref touched = attribute(node, names_.touched.get())) {
+                here = touched;
+            } else if (Ref setter = attribute(node, names_.setter.get())) {
+                here = setter;
+            }
+        }
+        Ref path = require(PyTuple_New(static_cast<Py_ssize_t>(path_.size())));
+        for (std::size_t i = 0; i < path_.size(); ++i) {
+            PyTuple_SET_ITEM(path.get(), static_cast<Py_ssize_t>(i), Py_NewRef(path_[i].get()));
+        }
+        Ref origin = Ref::borrow(Py_None);
+        if (recorded_ && same(value, snapshot) && here) {
+            origin = require(PyObject_CallMethodOneArg(here.get(), names_.at.get(), path.get()));
+        }
+        if (by_path_) {
+            require_status(PyDict_SetItem(found_.get(), text, origin.get()));
+            return;
+        }
+        Ref item = require(PyTuple_Pack(4, path.get(), text, value, origin.get()));
+        require_status(PyList_Append(found_.get(), item.get()));
+    }
+
+    // Whether `value` is still what composing left: the very object, a store or list equal
+    // to the section or list it was, or a value of the same type and equal.
+    static bool same(PyObject* value, PyObject* snapshot) {
+        if (snapshot == nullptr) return false;
+        if (value == snapshot) return true;
+        Ref held_value = Ref::borrow(value);  // the comparisons may run code
+        Ref held_snapshot = Ref::borrow(snapshot);
+        if (PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(state.main_cls.get()))) {
+            return PyDict_Check(snapshot) && values_equal(value, snapshot);
+        }
+        if (PyList_Check(value) || PyTuple_Check(value)) return PyList_Check(snapshot) && values_equal(value, snapshot);
+        if (Py_TYPE(value) != Py_TYPE(snapshot)) return false;
+        return require_status(PyObject_RichCompareBool(value, snapshot, Py_EQ)) == 1;
+    }
+
+    // What the snapshot held under `key`; empty for nothing.
+    static Ref below_snapshot(PyObject* snapshot, PyObject* key) {
+        if (snapshot == nullptr) return Ref();
+        if (PyDict_Check(snapshot)) return get_optional(snapshot, key);
+        if (PyList_Check(snapshot) && PyLong_CheckExact(key)) {
+            const Py_ssize_t index = PyLong_AsSsize_t(key);
+            if (index == -1 && PyErr_Occurred()) capi::throw_error();
+            if (index < PyList_GET_SIZE(snapshot)) return Ref::borrow(PyList_GET_ITEM(snapshot, index));
+        }
+        return Ref();
+    }
+
+    static Ref get_optional(PyObject* mapping, PyObject* key) {
+        PyObject* found = nullptr;
+        if (PyDict_CheckExact(mapping)) {
+            require_status(PyDict_GetItemRef(mapping, key, &found));
+        } else {
+            require_status(PyMapping_GetOptionalItem(mapping, key, &found));
+        }
+        return Ref::steal(found);
+    }
+
+    // An attribute of a record, empty where it is None.
+    static Ref attribute(PyObject* obj, PyObject* name) {
+        Ref value = require(PyObject_GetAttr(obj, name));
+        return value.get() == Py_None ? Ref() : value;
+    }
+
+    const WalkNames& names_;
+    bool recorded_;
+    bool by_path_;
+    std::vector<Ref> path_;
+    Ref found_;
+};
+
+PyObject* origin_walk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return entry([&] {
+        if (nargs != 5) {
+            capi::raise(PyExc_TypeError, "origin_walk(store, snapshot, record, missing, by_path, /) takes 5 arguments");
+        }
+        PyObject* missing = args[3];
+        PyObject* snapshot = args[1] == Py_None || args[1] == missing ? nullptr : args[1];
+        PyObject* record = args[2] == Py_None ? nullptr : args[2];
+        OriginWalk walk(record != nullptr, capi::truth(args[4]));
+        Ref top_text = require(PyUnicode_FromString("$"));
+        walk.walk(args[0], snapshot, record, Ref(), top_text.get());
+        return walk.found().release();
+    });
+}
+
+PyMethodDef walk_functions[] = {
+    {"origin_walk", as_cfunction(origin_walk), METH_FASTCALL,
+     "origin_walk(store, snapshot, record, missing, by_path, /)\n--\n\nEvery leaf of a composed store "
+     "as (place, path, value, origin), as origins.origin_items() finds them; by_path: as a dict of path "
+     "to origin."},
+};
+
+}  // namespace
+
+bool ready_origin_walk(PyObject* module) {
+    return capi::at_boundary<bool>(false, [&] {
+        if (!walk_names.mv_items) {  // all made before any is kept: none is kept half set up
+            Ref made[] = {require(PyUnicode_InternFromString("_mv_items")), require(PyUnicode_InternFromString("setter")),
+                          require(PyUnicode_InternFromString("touched")), require(PyUnicode_InternFromString("below")),
+                          require(PyUnicode_InternFromString("at")), require(PyUnicode_FromString(".")),
+                          require(PyUnicode_FromString("$."))};
+            capi::StaticRef* kept[] = {&walk_names.mv_items, &walk_names.setter, &walk_names.touched, &walk_names.below,
+                                       &walk_names.at, &walk_names.dot, &walk_names.root_text};
+            for (std::size_t i = 0; i < std::size(kept); ++i) kept[i]->set(std::move(made[i]));
+        }
+        add_functions(module, walk_functions);
+        return true;
+    });
+}
+
+}  // namespace store
