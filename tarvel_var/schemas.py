@@ -80,6 +80,23 @@ class _Checker:
             raise ValidationError(problems)
         return result.value if self.wrapped else result
 
+    def checked_plain(self, data: dict[str, Any]) -> dict[str, Any]:
+        """plain(check(data)), with the walk for keys a record type drops made only where the
+        dump has lost a key of `data`: where every key is still there, none was dropped."""
+        from ._store import keys_kept
+
+        _fits_stack(data)
+        try:
+            result = self.adapter.validate_python({"value": data} if self.wrapped else data)
+        except self.failure:
+            return self.plain(self.check(data))  # raises, naming every problem
+        plain = self.plain(result.value if self.wrapped else result)
+        if not keys_kept(data, plain):
+            problems = extra_keys(self.schema, data, self.shapes)
+            if problems:
+                raise ValidationError(problems)
+        return plain
+
     def problem(self, error: Any) -> tuple[str, str]:
         location = error["loc"][1:] if self.wrapped else error["loc"]
         return path_text(tuple(location)), error["msg"]
@@ -351,7 +368,7 @@ def validate(store: Any, schema: Any) -> Any:
             object.__setattr__(result, "__class__", composed_class(schema))
     else:
         check = checker(schema)
-        result = thawed(store, check.plain(check.check(store.to_dict())))
+        result = thawed(store, check.checked_plain(store.to_dict()))
     from .origins import carry
 
     carry(store, result)

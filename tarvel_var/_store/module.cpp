@@ -10,7 +10,7 @@
 #include "freeze.hpp"
 #include "json_objects.hpp"
 #include "origin_walk.hpp"
-#include "plain_copy.hpp"
+#include "plain_walks.hpp"
 #include "readers.hpp"
 #include "json_writer.hpp"
 #include "data.hpp"
@@ -200,7 +200,7 @@ PyMethodDef module_functions[] = {
 int exec_module(PyObject* module) {
     if (!init_names() || !ready_contract_type() || !ready_missing_variable_error(module) ||
         !ready_json_objects(module) || !ready_readers(module) || !ready_json_writer(module) ||
-        !ready_freeze(module) || !ready_plain_copy(module) ||
+        !ready_freeze(module) || !ready_plain_walks(module) ||
         !ready_origin_walk(module)) {
         return -1;
     }
