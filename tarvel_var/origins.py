@@ -279,7 +279,7 @@ def _walked(store: Any, by_path: bool) -> Any:
     gc.disable()  # the walk makes a tuple per leaf, and no cycle
     try:
         return origin_walk(store, recorded[1] if recorded else None, recorded[0] if recorded else None, MISSING,
-                           by_path)
+                           by_path, Layer)
     except RecursionError:
         return None
     finally:

@@ -198,6 +198,8 @@ def test_the_native_origin_walk_agrees_with_the_python_one(files):
     assert _both_walks(TarvelVar({"a": {"b": [1, {"c": None}]}})) == [
         (("a", "b", 0), "$.a.b.0", 1, None), (("a", "b", 1, "c"), "$.a.b.1.c", None, None)]
     assert _both_walks(TarvelVar.compose({"x": 1}).freeze()) == [(("x",), "$.x", 1, Origin("<argument 1>"))]
+    # a name with a lone surrogate, which a JSON text may give: its path holds it as it is
+    assert [p for _, p, _, _ in _both_walks(TarvelVar.loads('{"a\\ud800": {"b": 1}}'))] == ["$.a\ud800.b"]
 
 
 def test_the_native_origin_walk_reads_a_subclass_listing_and_survives_changes():

@@ -1,4 +1,4 @@
-// origin_walk(store, snapshot, record, missing, by_path, /): every leaf of a composed store
+// origin_walk(store, snapshot, record, missing, by_path, layer_class, /): every leaf of a composed store
 // with its origin, as origins.origin_items() finds them in Python, in one native walk (or, by
 // path, the dict origins() gives).
 //
@@ -9,6 +9,8 @@
 // on is held, and each store's items are listed before its values are walked.
 #include "origin_walk.hpp"
 
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "capi/recursion.hpp"
@@ -29,8 +31,8 @@ struct WalkNames {
     capi::StaticRef touched;
     capi::StaticRef below;
     capi::StaticRef at;
-    capi::StaticRef dot;
-    capi::StaticRef root_text;
+    capi::StaticRef lines;
+    capi::StaticRef origin;
 };
 WalkNames walk_names;
 
@@ -38,12 +40,15 @@ class OriginWalk {
 public:
     // `by_path`: the found leaves as a dict of path to origin, as origins() gives them, rather
     // than a list of (place, path, value, origin)
-    OriginWalk(bool recorded, bool by_path) : names_(walk_names), recorded_(recorded), by_path_(by_path) {
+    // `layer_class`: the class whose at() gives the layer's own origin wherever it holds no
+    // lines, read here without the call
+    OriginWalk(bool recorded, bool by_path, PyObject* layer_class)
+        : names_(walk_names), recorded_(recorded), by_path_(by_path), layer_class_(layer_class) {
         found_ = require(by_path ? PyDict_New() : PyList_New(0));
     }
 
     // `snapshot` and `node`: empty where there is none; `layer`: the nearest setter above.
-    void walk(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer, PyObject* text) {
+    void walk(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer) {
         capi::RecursionGuard guard;
         if (node != nullptr) {
             Ref setter = attribute(node, names_.setter.get());
@@ -52,7 +57,7 @@ public:
         std::vector<Entry> entries;
         const bool container = entries_of(value, entries);
         if (entries.empty() && !path_.empty()) {
-            leaf(value, snapshot, node, layer, text);
+            leaf(value, snapshot, node, layer);
             return;
         }
         if (!container) return;  // the top level is no store: nothing to list
@@ -60,12 +65,14 @@ public:
         for (const Entry& entry : entries) {
             Ref inner_snapshot = below_snapshot(snapshot, entry.key.get());
             Ref inner_node = below ? get_optional(below.get(), entry.key.get()) : Ref();
-            Ref key_text = require(PyObject_Str(entry.key.get()));
-            Ref inner_text = path_.empty() ? require(PyUnicode_Concat(names_.root_text.get(), key_text.get()))
-                                           : dotted(text, key_text.get());
+            // the path's text, kept as UTF-8 and made a str only for a leaf
+            const std::size_t mark = text_.size();
+            text_ += '.';
+            append_text(entry.key.get());
             path_.push_back(entry.key);
-            walk(entry.value.get(), inner_snapshot.get(), inner_node.get(), layer, inner_text.get());
+            walk(entry.value.get(), inner_snapshot.get(), inner_node.get(), layer);
             path_.pop_back();
+            text_.resize(mark);
         }
     }
 
@@ -108,13 +115,7 @@ private:
         return true;
     }
 
-    // `text`.`key`: a child's path from its parent's.
-    Ref dotted(PyObject* text, PyObject* key) {
-        Ref with_dot = require(PyUnicode_Concat(text, names_.dot.get()));
-        return require(PyUnicode_Concat(with_dot.get(), key));
-    }
-
-    void leaf(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer, PyObject* text) {
+    void leaf(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer) {
         Ref here = layer;
         if (node != nullptr) {
             // node.touched or node.setter or layer (a layer is always true)
@@ -124,20 +125,57 @@ private:
                 here = setter;
             }
         }
+        Ref path;  // the tuple of keys, made where something takes it
+        Ref origin = Ref::borrow(Py_None);
+        if (recorded_ && same(value, snapshot) && here) origin = origin_at(here.get(), path);
+        Ref text = require(PyUnicode_DecodeUTF8(text_.data(), static_cast<Py_ssize_t>(text_.size()), "surrogatepass"));
+        if (by_path_) {
+            require_status(PyDict_SetItem(found_.get(), text.get(), origin.get()));
+            return;
+        }
+        if (!path) path = path_tuple();
+        Ref item = require(PyTuple_Pack(4, path.get(), text.get(), value, origin.get()));
+        require_status(PyList_Append(found_.get(), item.get()));
+    }
+
+    // str(key) onto the path's text; a lone surrogate (which a name read from JSON may hold)
+    // is carried through as "surrogatepass" writes it, and read back so at the leaf.
+    void append_text(PyObject* key) {
+        Ref text = require(PyObject_Str(key));
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size)) {
+            text_.append(utf8, static_cast<std::size_t>(size));
+            return;
+        }
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) capi::throw_error();
+        PyErr_Clear();
+        Ref bytes = require(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
+        text_.append(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    }
+
+    Ref path_tuple() const {
         Ref path = require(PyTuple_New(static_cast<Py_ssize_t>(path_.size())));
         for (std::size_t i = 0; i < path_.size(); ++i) {
             PyTuple_SET_ITEM(path.get(), static_cast<Py_ssize_t>(i), Py_NewRef(path_[i].get()));
         }
-        Ref origin = Ref::borrow(Py_None);
-        if (recorded_ && same(value, snapshot) && here) {
-            origin = require(PyObject_CallMethodOneArg(here.get(), names_.at.get(), path.get()));
+        return path;
+    }
+
+    // layer.at(path): for a layer of the class itself that holds no lines, its origin (what
+    // at() answers then, read once per layer); else the call, made with the path's tuple.
+    Ref origin_at(PyObject* layer, Ref& path) {
+        if (Py_TYPE(layer) == reinterpret_cast<PyTypeObject*>(layer_class_)) {
+            auto known = plain_layers_.find(layer);
+            if (known != plain_layers_.end()) return known->second.origin;
+            Ref lines = require(PyObject_GetAttr(layer, names_.lines.get()));
+            if (!capi::truth(lines.get())) {
+                Ref origin = require(PyObject_GetAttr(layer, names_.origin.get()));
+                plain_layers_.emplace(layer, PlainLayer{Ref::borrow(layer), origin});
+                return origin;
+            }
         }
-        if (by_path_) {
-            require_status(PyDict_SetItem(found_.get(), text, origin.get()));
-            return;
-        }
-        Ref item = require(PyTuple_Pack(4, path.get(), text, value, origin.get()));
-        require_status(PyList_Append(found_.get(), item.get()));
+        path = path_tuple();
+        return require(PyObject_CallMethodOneArg(layer, names_.at.get(), path.get()));
     }
 
     // Whether `value` is still what composing left: the very object, a store or list equal
@@ -186,28 +224,35 @@ private:
     const WalkNames& names_;
     bool recorded_;
     bool by_path_;
+    PyObject* layer_class_;
+    struct PlainLayer {
+        Ref layer;  // held, so that its address names it while the walk runs
+        Ref origin;
+    };
+    std::unordered_map<PyObject*, PlainLayer> plain_layers_;
     std::vector<Ref> path_;
+    std::string text_ = "$";
     Ref found_;
 };
 
 PyObject* origin_walk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return entry([&] {
-        if (nargs != 5) {
-            capi::raise(PyExc_TypeError, "origin_walk(store, snapshot, record, missing, by_path, /) takes 5 arguments");
+        if (nargs != 6 || !PyType_Check(args[5])) {
+            capi::raise(PyExc_TypeError,
+                        "origin_walk(store, snapshot, record, missing, by_path, layer_class, /) takes 6 arguments");
         }
         PyObject* missing = args[3];
         PyObject* snapshot = args[1] == Py_None || args[1] == missing ? nullptr : args[1];
         PyObject* record = args[2] == Py_None ? nullptr : args[2];
-        OriginWalk walk(record != nullptr, capi::truth(args[4]));
-        Ref top_text = require(PyUnicode_FromString("$"));
-        walk.walk(args[0], snapshot, record, Ref(), top_text.get());
+        OriginWalk walk(record != nullptr, capi::truth(args[4]), args[5]);
+        walk.walk(args[0], snapshot, record, Ref());
         return walk.found().release();
     });
 }
 
 PyMethodDef walk_functions[] = {
     {"origin_walk", as_cfunction(origin_walk), METH_FASTCALL,
-     "origin_walk(store, snapshot, record, missing, by_path, /)\n--\n\nEvery leaf of a composed store "
+     "origin_walk(store, snapshot, record, missing, by_path, layer_class, /)\n--\n\nEvery leaf of a composed store "
      "as (place, path, value, origin), as origins.origin_items() finds them; by_path: as a dict of path "
      "to origin."},
 };
@@ -219,10 +264,10 @@ bool ready_origin_walk(PyObject* module) {
         if (!walk_names.mv_items) {  // all made before any is kept: none is kept half set up
             Ref made[] = {require(PyUnicode_InternFromString("_mv_items")), require(PyUnicode_InternFromString("setter")),
                           require(PyUnicode_InternFromString("touched")), require(PyUnicode_InternFromString("below")),
-                          require(PyUnicode_InternFromString("at")), require(PyUnicode_FromString(".")),
-                          require(PyUnicode_FromString("$."))};
+                          require(PyUnicode_InternFromString("at")), require(PyUnicode_InternFromString("lines")),
+                          require(PyUnicode_InternFromString("origin"))};
             capi::StaticRef* kept[] = {&walk_names.mv_items, &walk_names.setter, &walk_names.touched, &walk_names.below,
-                                       &walk_names.at, &walk_names.dot, &walk_names.root_text};
+                                       &walk_names.at, &walk_names.lines, &walk_names.origin};
             for (std::size_t i = 0; i < std::size(kept); ++i) kept[i]->set(std::move(made[i]));
         }
         add_functions(module, walk_functions);
