@@ -441,6 +441,10 @@ def row_public(ctx: Context, op: str) -> Row:
         row.extras["dict(mappingproxy)"] = Case("dict(t)", {"t": MappingProxyType(dict(data))})
     if op == "get_name":  # the mechanism's floor: fetching a method through a data descriptor
         row.extras["s.get (the fetch alone)"] = case(ours, "t.get", t=ours.load(data))
+    if op == "list":  # the floor of iterating a snapshot of the names: a list, then its list
+        row.extras["list(list(d)), a snapshot listed"] = Case("list(list(t))", {"t": dict(data)})
+    if op == "get_path":
+        row.extras["s.get (the fetch alone)"] = case(ours, "t.get", t=ours.load(data))
     if op in ("keys", "items"):  # the views listed, beside making them
         row.extras[f"list(s.{op}())"] = case(ours, f"list(t.{op}())", t=ours.load(data))
     return row
@@ -499,6 +503,11 @@ def row_public_load(ctx: Context, ours: System, op: str) -> Row:
 
         path.write_text(tomli_w.dumps(data), encoding="utf-8")
         row.extras["tomllib"] = Case("tomllib.load(open(p, 'rb'))", {"p": path}, {"tomllib": tomllib}, keep=True)
+        from tarvel_var._store import toml_document
+
+        # the floor: toml++'s parse, and the plain data made of it
+        row.extras["toml_document(text), the native reader alone"] = Case(
+            "read(text)", {"text": path.read_text(encoding="utf-8")}, {"read": toml_document}, keep=True)
     return row
 
 
@@ -567,6 +576,9 @@ def row_features(ctx: Context, op: str) -> Row:
     row.cells[ours.name] = Case("t.validate(schema)", {"t": store, "schema": schema}, ours.names)
     row.extras["pydantic of to_dict()"] = Case("adapter.validate_python(t.to_dict())",
                                                {"t": store, "adapter": adapter})
+    # the floor of any check that gives a store: the checked data dumped back to plain data
+    row.extras["pydantic of to_dict(), dumped"] = Case("adapter.dump_python(adapter.validate_python(t.to_dict()))",
+                                                       {"t": store, "adapter": adapter})
     return row
 
 
@@ -597,6 +609,10 @@ def row_layers(ctx: Context, op: str) -> Row:
         second.write_text(json.dumps({"metadata": {"protocol": "json", "added": 1}, "version": "2"}))
         row = Row("layers/compose", 13, f"13 compose(a, b) · {ctx.data.label('ec2')} and a small file")
         row.cells[ours.name] = Case("TarvelVar.compose(a, b)", {"a": first, "b": second}, ours.names, keep=True)
+        # the floor with the record origin() needs: what composing left, as plain data
+        row.extras["load both, merge, to_dict()"] = Case(
+            "(t := TarvelVar.load(a)).merge(TarvelVar.load(b)) or (t, t.to_dict())", {"a": first, "b": second},
+            ours.names, keep=True)
         row.extras["load both and merge"] = Case(
             "(t := TarvelVar.load(a)).merge(TarvelVar.load(b)) or t", {"a": first, "b": second},
             ours.names, keep=True)
@@ -618,6 +634,8 @@ def row_layers(ctx: Context, op: str) -> Row:
                                 {"diff": tarvel_var.diff}, keep=True)
     # == of two equal documents: the comparison that walks everything, as a diff must
     row.extras["== of the plain dicts"] = Case("a == b", {"a": doc, "b": json.loads(ctx.data.ec2_text)})
+    # the floor: the stores' own == of two equal documents, which a diff's comparisons are
+    row.extras["== of the stores"] = Case("a == b", {"a": ours.load(doc), "b": ours.load(json.loads(ctx.data.ec2_text))})
     return row
 
 
@@ -684,6 +702,9 @@ def row_process(ctx: Context, op: str) -> Row:
         row.cells[ours.name] = Case("run(argv)", {"argv": [*python, "-c", "import tarvel_var"]},
                                     {"run": run_process})
         row.extras["python -c pass"] = Case("run(argv)", {"argv": [*python, "-c", "pass"]}, {"run": run_process})
+        # the floor: the core binds typing's names at import
+        row.extras["python -c 'import typing'"] = Case("run(argv)", {"argv": [*python, "-c", "import typing"]},
+                                                        {"run": run_process})
         return row
     path = Path(ctx.cache or tempfile.mkdtemp()) / "ec2.json"
     path.write_text(ctx.data.ec2_text, encoding="utf-8")

@@ -50,14 +50,12 @@ public:
     // `snapshot` and `node`: empty where there is none; `layer`: the nearest setter above.
     void walk(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer) {
         capi::RecursionGuard guard;
-        if (node != nullptr) {
-            Ref setter = attribute(node, names_.setter.get());
-            if (setter) layer = setter;
-        }
+        Ref node_setter = node != nullptr ? attribute(node, names_.setter.get()) : Ref();
+        if (node_setter) layer = node_setter;
         std::vector<Entry> entries;
         const bool container = entries_of(value, entries);
         if (entries.empty() && !path_.empty()) {
-            leaf(value, snapshot, node, layer);
+            leaf(value, snapshot, node, node_setter, layer);
             return;
         }
         if (!container) return;  // the top level is no store: nothing to list
@@ -92,9 +90,9 @@ private:
             PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls.get()), names_.mv_items.get());
             Ref dict = own != nullptr && class_attribute(Py_TYPE(value), names_.mv_items.get()) == own
                            ? variables_dict(value) : Ref();
-            if (dict) {
-                for_each_variable(value, [&](PyObject* key, PyObject* item) {
-                    entries.push_back({Ref::borrow(key), Ref::borrow(item)});
+            if (dict) {  // its variables: the dictionary's entries but the internal ones
+                walk_dict(dict.get(), [&](PyObject* key, PyObject* item) {
+                    if (!(PyUnicode_Check(key) && is_internal_name(key))) entries.push_back({Ref::borrow(key), Ref::borrow(item)});
                     return true;
                 });
                 return true;
@@ -115,14 +113,15 @@ private:
         return true;
     }
 
-    void leaf(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer) {
+    // `node_setter`: the node's setter, read already (empty: None)
+    void leaf(PyObject* value, PyObject* snapshot, PyObject* node, const Ref& node_setter, Ref layer) {
         Ref here = layer;
         if (node != nullptr) {
             // node.touched or node.setter or layer (a layer is always true)
             if (Ref touched = attribute(node, names_.touched.get())) {
                 here = touched;
-            } else if (Ref setter = attribute(node, names_.setter.get())) {
-                here = setter;
+            } else if (node_setter) {
+                here = node_setter;
             }
         }
         Ref path;  // the tuple of keys, made where something takes it
