@@ -287,41 +287,44 @@ public:
 
 private:
     Ref mapping(std::size_t& values) {
-        if (mappings_ != Mappings::Dicts) return store(values);
         capi::RecursionGuard guard;
+        if (mappings_ != Mappings::Dicts) return store(values);
         Ref dict = require(PyDict_New());
-        values = 1;
-        for (;;) {
-            const yaml_event_t& event = events_.next();
-            if (event.type == YAML_MAPPING_END_EVENT) return dict;
-            Ref key = this->key(event);
-            std::size_t below = 0;
-            Ref value = node(events_.next(), below);
-            values = counted(values, below);
+        members(values, [&](const Ref& key, const Ref& value) {
             // a key written twice is refused by the general way, naming it and its place
             if (require_status(PyDict_Contains(dict.get(), key.get())) == 1) throw GeneralWay{};
             require_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
-        }
+        });
+        return dict;
     }
 
     // A mapping as the store the public class would build of its dict: its members put as
     // the JSON reader puts an object's. A key the store keeps for itself, or one written twice,
     // is the general way's to refuse.
     Ref store(std::size_t& values) {
-        capi::RecursionGuard guard;
         Ref made = new_fresh_store(mappings_ == Mappings::StrictStores);
         Ref dict = require(PyObject_GenericGetDict(made.get(), nullptr));
+        members(values, [&](const Ref& key, const Ref& value) {
+            const bool holds_list = PyList_CheckExact(value.get());
+            Ref name = holds_list ? key : capi::intern_attribute_name(key.get());
+            if (put_member(dict.get(), name.get(), value.get(), holds_list) != Member::Taken) throw GeneralWay{};
+        });
+        return made;
+    }
+
+    // Reads a mapping's members up to its end, handing each key and value to put(); `values`
+    // counts them as node() does.
+    template <class Put>
+    void members(std::size_t& values, Put&& put) {
         values = 1;
         for (;;) {
             const yaml_event_t& event = events_.next();
-            if (event.type == YAML_MAPPING_END_EVENT) return made;
+            if (event.type == YAML_MAPPING_END_EVENT) return;
             Ref key = this->key(event);
             std::size_t below = 0;
             Ref value = node(events_.next(), below);
             values = counted(values, below);
-            const bool holds_list = PyList_CheckExact(value.get());
-            Ref name = holds_list ? key : capi::intern_attribute_name(key.get());
-            if (put_member(dict.get(), name.get(), value.get(), holds_list) != Member::Taken) throw GeneralWay{};
+            put(key, value);
         }
     }
 
