@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "capi/cpython_private.hpp"
 #include "capi/recursion.hpp"
 #include "equality.hpp"
 #include "methods.hpp"
@@ -44,7 +45,7 @@ public:
     // lines, read here without the call
     OriginWalk(bool recorded, bool by_path, PyObject* layer_class)
         : names_(walk_names), recorded_(recorded), by_path_(by_path), layer_class_(layer_class) {
-        found_ = require(by_path ? PyDict_New() : PyList_New(0));
+        found_ = require(PyList_New(0));
     }
 
     // `snapshot` and `node`: empty where there is none; `layer`: the nearest setter above.
@@ -74,7 +75,14 @@ public:
         }
     }
 
-    Ref found() { return found_; }
+    // The leaves found: the list of (place, path, value, origin); by path, a dict made at its
+    // size once all are found (growing it leaf by leaf rehashes it again and again)
+    Ref found() {
+        if (!by_path_) return found_;
+        Ref dict = capi::new_presized_dict(static_cast<Py_ssize_t>(by_path_found_.size()));
+        for (const auto& [text, origin] : by_path_found_) require_status(PyDict_SetItem(dict.get(), text.get(), origin.get()));
+        return dict;
+    }
 
 private:
     struct Entry {
@@ -129,7 +137,7 @@ private:
         if (recorded_ && same(value, snapshot) && here) origin = origin_at(here.get(), path);
         Ref text = require(PyUnicode_DecodeUTF8(text_.data(), static_cast<Py_ssize_t>(text_.size()), "surrogatepass"));
         if (by_path_) {
-            require_status(PyDict_SetItem(found_.get(), text.get(), origin.get()));
+            by_path_found_.emplace_back(std::move(text), std::move(origin));
             return;
         }
         if (!path) path = path_tuple();
@@ -232,6 +240,7 @@ private:
     std::vector<Ref> path_;
     std::string text_ = "$";
     Ref found_;
+    std::vector<std::pair<Ref, Ref>> by_path_found_;
 };
 
 PyObject* origin_walk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
