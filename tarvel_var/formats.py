@@ -259,18 +259,9 @@ def _native_yaml(yaml: Any, text: str) -> Any:
     read it (a tag, a merge key, an error, ...)."""
     if not _libyaml_is_safe(yaml):
         return None
-    import gc
-
     from ._store import yaml_document
 
-    # a document is a tree of new containers, in which the collector would find no cycle
-    collecting = gc.isenabled()
-    gc.disable()
-    try:
-        return yaml_document(text, YAML_EXPANSION_LIMIT)
-    finally:
-        if collecting:
-            gc.enable()
+    return yaml_document(text, YAML_EXPANSION_LIMIT)
 
 
 def _loaded_yaml(yaml: Any, text: str, source: str) -> Any:

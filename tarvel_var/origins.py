@@ -273,18 +273,11 @@ def _walked(store: Any, by_path: bool) -> Any:
     from ._store import origin_walk
 
     recorded = _recorded(store)
-    import gc
-
-    collecting = gc.isenabled()
-    gc.disable()  # the walk makes a tuple per leaf, and no cycle
     try:
         return origin_walk(store, recorded[1] if recorded else None, recorded[0] if recorded else None, MISSING,
                            by_path, Layer)
     except RecursionError:
         return None
-    finally:
-        if collecting:
-            gc.enable()
 
 
 def _origin_items(store: Any, recorded: tuple[Record, dict[str, Any]] | None

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "capi/collector.hpp"
 #include "capi/cpython_private.hpp"
 #include "capi/recursion.hpp"
 #include "methods.hpp"
@@ -21,25 +22,9 @@
 namespace store {
 namespace {
 
-capi::StaticRef frozen_marker;  // "__tarvel_frozen__", set to True on frozen variants
-capi::StaticRef class_name;     // "__class__"
-
 bool is_frozen_class(PyTypeObject* type) noexcept {
-    return capi::class_attribute(type, frozen_marker) == Py_True;
+    return capi::class_attribute(type, names().frozen_marker) == Py_True;
 }
-
-class CollectorPaused {
-public:
-    CollectorPaused() : was_enabled_(PyGC_Disable() == 1) {}
-    ~CollectorPaused() {
-        if (was_enabled_) PyGC_Enable();
-    }
-    CollectorPaused(const CollectorPaused&) = delete;
-    CollectorPaused& operator=(const CollectorPaused&) = delete;
-
-private:
-    bool was_enabled_;
-};
 
 class Freezer {
 public:
@@ -63,7 +48,7 @@ public:
             }
         }
         for (Planned& planned : planned_) {
-            require_status(PyObject_GenericSetAttr(planned.store.get(), class_name, planned.frozen.get()));
+            require_status(PyObject_GenericSetAttr(planned.store.get(), names().dunder_class, planned.frozen.get()));
         }
     }
 
@@ -154,7 +139,7 @@ PyObject* freeze_tree(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         }
         // The tuples made here are a tree's: the collector, which so many new containers would
         // set off again and again, could find no cycle among them (it took over half the time).
-        CollectorPaused paused;
+        capi::CollectorPaused paused;
         Freezer freezer(args[1]);
         if (!freezer.plan(args[0])) return Py_NewRef(Py_False);
         freezer.apply();
@@ -173,8 +158,6 @@ PyMethodDef freeze_functions[] = {
 
 bool ready_freeze(PyObject* module) {
     return capi::at_boundary<bool>(false, [&] {
-        if (!frozen_marker) frozen_marker.set(require(PyUnicode_InternFromString("__tarvel_frozen__")));
-        if (!class_name) class_name.set(require(PyUnicode_InternFromString("__class__")));
         add_functions(module, freeze_functions);
         return true;
     });

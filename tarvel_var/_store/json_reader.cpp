@@ -33,13 +33,6 @@ namespace {
 
 namespace dom = simdjson::dom;
 
-// A string of the document. simdjson has checked the UTF-8; a lone surrogate it let through as
-// bytes no UTF-8 decoder takes is the general way's to read.
-Ref decoded(std::string_view utf8) {
-    return made_or_general_way(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr),
-                               PyExc_UnicodeDecodeError);
-}
-
 // A document repeats its keys: each is made once, as json.loads makes it once, and the
 // interned name a store holds for it once too. The views point into the parser's buffer, which
 // outlives the readers.

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "capi/collector.hpp"
 #include "capi/cpython_private.hpp"
 #include "capi/recursion.hpp"
 #include "equality.hpp"
@@ -25,18 +26,6 @@ namespace {
 using capi::require;
 using capi::require_status;
 
-// The names and texts the walk uses, made when the module is set up.
-struct WalkNames {
-    capi::StaticRef mv_items;
-    capi::StaticRef setter;
-    capi::StaticRef touched;
-    capi::StaticRef below;
-    capi::StaticRef at;
-    capi::StaticRef lines;
-    capi::StaticRef origin;
-};
-WalkNames walk_names;
-
 class OriginWalk {
 public:
     // `by_path`: the found leaves as a dict of path to origin, as origins() gives them, rather
@@ -44,14 +33,14 @@ public:
     // `layer_class`: the class whose at() gives the layer's own origin wherever it holds no
     // lines, read here without the call
     OriginWalk(bool recorded, bool by_path, PyObject* layer_class)
-        : names_(walk_names), recorded_(recorded), by_path_(by_path), layer_class_(layer_class) {
+        : recorded_(recorded), by_path_(by_path), layer_class_(layer_class) {
         found_ = require(PyList_New(0));
     }
 
     // `snapshot` and `node`: empty where there is none; `layer`: the nearest setter above.
     void walk(PyObject* value, PyObject* snapshot, PyObject* node, Ref layer) {
         capi::RecursionGuard guard;
-        Ref node_setter = node != nullptr ? attribute(node, names_.setter.get()) : Ref();
+        Ref node_setter = node != nullptr ? attribute(node, names().setter.get()) : Ref();
         if (node_setter) layer = node_setter;
         std::vector<Entry> entries;
         const bool container = entries_of(value, entries);
@@ -60,7 +49,7 @@ public:
             return;
         }
         if (!container) return;  // the top level is no store: nothing to list
-        Ref below = node != nullptr ? attribute(node, names_.below.get()) : Ref();
+        Ref below = node != nullptr ? attribute(node, names().below.get()) : Ref();
         for (const Entry& entry : entries) {
             Ref inner_snapshot = below_snapshot(snapshot, entry.key.get());
             Ref inner_node = below ? get_optional(below.get(), entry.key.get()) : Ref();
@@ -95,17 +84,14 @@ private:
     // false for any other value.
     bool entries_of(PyObject* value, std::vector<Entry>& entries) {
         if (PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(state.main_cls.get()))) {
-            PyObject* own = class_attribute(reinterpret_cast<PyTypeObject*>(state.main_cls.get()), names_.mv_items.get());
-            Ref dict = own != nullptr && class_attribute(Py_TYPE(value), names_.mv_items.get()) == own
-                           ? variables_dict(value) : Ref();
-            if (dict) {  // its variables: the dictionary's entries but the internal ones
+            if (Ref dict = own_items_dict(value)) {  // its variables: the dictionary's entries but the internal ones
                 walk_dict(dict.get(), [&](PyObject* key, PyObject* item) {
                     if (!(PyUnicode_Check(key) && is_internal_name(key))) entries.push_back({Ref::borrow(key), Ref::borrow(item)});
                     return true;
                 });
                 return true;
             }
-            Ref items = require(PyObject_CallMethodNoArgs(value, names_.mv_items.get()));
+            Ref items = require(PyObject_CallMethodNoArgs(value, names().mv_items.get()));
             Ref listed = require(PySequence_List(items.get()));
             for (Py_ssize_t i = 0; i < PyList_GET_SIZE(listed.get()); ++i) {
                 PyObject* pair = PyList_GET_ITEM(listed.get(), i);
@@ -126,7 +112,7 @@ private:
         Ref here = layer;
         if (node != nullptr) {
             // node.touched or node.setter or layer (a layer is always true)
-            if (Ref touched = attribute(node, names_.touched.get())) {
+            if (Ref touched = attribute(node, names().touched.get())) {
                 here = touched;
             } else if (node_setter) {
                 here = node_setter;
@@ -174,15 +160,15 @@ private:
         if (Py_TYPE(layer) == reinterpret_cast<PyTypeObject*>(layer_class_)) {
             auto known = plain_layers_.find(layer);
             if (known != plain_layers_.end()) return known->second.origin;
-            Ref lines = require(PyObject_GetAttr(layer, names_.lines.get()));
+            Ref lines = require(PyObject_GetAttr(layer, names().lines.get()));
             if (!capi::truth(lines.get())) {
-                Ref origin = require(PyObject_GetAttr(layer, names_.origin.get()));
+                Ref origin = require(PyObject_GetAttr(layer, names().origin.get()));
                 plain_layers_.emplace(layer, PlainLayer{Ref::borrow(layer), origin});
                 return origin;
             }
         }
         path = path_tuple();
-        return require(PyObject_CallMethodOneArg(layer, names_.at.get(), path.get()));
+        return require(PyObject_CallMethodOneArg(layer, names().at.get(), path.get()));
     }
 
     // Whether `value` is still what composing left: the very object, a store or list equal
@@ -228,7 +214,6 @@ private:
         return value.get() == Py_None ? Ref() : value;
     }
 
-    const WalkNames& names_;
     bool recorded_;
     bool by_path_;
     PyObject* layer_class_;
@@ -252,6 +237,7 @@ PyObject* origin_walk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         PyObject* missing = args[3];
         PyObject* snapshot = args[1] == Py_None || args[1] == missing ? nullptr : args[1];
         PyObject* record = args[2] == Py_None ? nullptr : args[2];
+        capi::CollectorPaused paused;  // a tuple made per leaf, and no cycle
         OriginWalk walk(record != nullptr, capi::truth(args[4]), args[5]);
         walk.walk(args[0], snapshot, record, Ref());
         return walk.found().release();
@@ -269,15 +255,6 @@ PyMethodDef walk_functions[] = {
 
 bool ready_origin_walk(PyObject* module) {
     return capi::at_boundary<bool>(false, [&] {
-        if (!walk_names.mv_items) {  // all made before any is kept: none is kept half set up
-            Ref made[] = {require(PyUnicode_InternFromString("_mv_items")), require(PyUnicode_InternFromString("setter")),
-                          require(PyUnicode_InternFromString("touched")), require(PyUnicode_InternFromString("below")),
-                          require(PyUnicode_InternFromString("at")), require(PyUnicode_InternFromString("lines")),
-                          require(PyUnicode_InternFromString("origin"))};
-            capi::StaticRef* kept[] = {&walk_names.mv_items, &walk_names.setter, &walk_names.touched, &walk_names.below,
-                                       &walk_names.at, &walk_names.lines, &walk_names.origin};
-            for (std::size_t i = 0; i < std::size(kept); ++i) kept[i]->set(std::move(made[i]));
-        }
         add_functions(module, walk_functions);
         return true;
     });

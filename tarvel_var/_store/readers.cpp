@@ -3,6 +3,8 @@
 
 #include "methods.hpp"
 
+#include <datetime.h>
+
 namespace store {
 
 capi::Ref made_or_general_way(PyObject* made, PyObject* refused) {
@@ -23,6 +25,48 @@ std::optional<std::string_view> utf8_of(PyObject* text) {
         return std::nullopt;
     }
     return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+capi::Ref decoded(std::string_view utf8) {
+    return made_or_general_way(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr),
+                               PyExc_UnicodeDecodeError);
+}
+
+namespace {
+
+// The datetime module's C interface, imported on first use.
+const PyDateTime_CAPI& datetime_api() {
+    if (PyDateTimeAPI == nullptr) {
+        PyDateTime_IMPORT;
+        if (PyDateTimeAPI == nullptr) capi::throw_error();
+    }
+    return *PyDateTimeAPI;
+}
+
+capi::Ref datetime_made(PyObject* made) { return made_or_general_way(made, PyExc_ValueError); }
+
+}  // namespace
+
+capi::Ref date_made(int year, int month, int day) {
+    const PyDateTime_CAPI& api = datetime_api();
+    return datetime_made(api.Date_FromDate(year, month, day, api.DateType));
+}
+
+capi::Ref time_made(int hour, int minute, int second, int microsecond) {
+    const PyDateTime_CAPI& api = datetime_api();
+    return datetime_made(api.Time_FromTime(hour, minute, second, microsecond, Py_None, api.TimeType));
+}
+
+capi::Ref date_time_made(int year, int month, int day, int hour, int minute, int second, int microsecond,
+                         std::optional<int> offset_minutes) {
+    const PyDateTime_CAPI& api = datetime_api();
+    capi::Ref zone = capi::Ref::borrow(Py_None);
+    if (offset_minutes) {
+        capi::Ref offset = datetime_made(api.Delta_FromDelta(0, *offset_minutes * 60, 0, 1, api.DeltaType));
+        zone = datetime_made(api.TimeZone_FromTimeZone(offset.get(), nullptr));
+    }
+    return datetime_made(api.DateTime_FromDateAndTime(year, month, day, hour, minute, second, microsecond, zone.get(),
+                                                      api.DateTimeType));
 }
 
 namespace {

@@ -25,6 +25,18 @@ capi::Ref made_or_general_way(PyObject* made, PyObject* refused);
 // The UTF-8 of a str, or nothing where it holds lone surrogates (no UTF-8 holds them).
 std::optional<std::string_view> utf8_of(PyObject* text);
 
+// The str of UTF-8 text a parser read; the general way where it is none (a lone surrogate a
+// JSON escape let through as bytes).
+capi::Ref decoded(std::string_view utf8);
+
+// The datetime module's values, as its constructors make them; the general way for one they
+// refuse (a day or a second that does not exist). `offset_minutes`: the fixed time zone of a
+// datetime, none for a naive one.
+capi::Ref date_made(int year, int month, int day);
+capi::Ref time_made(int hour, int minute, int second, int microsecond);
+capi::Ref date_time_made(int year, int month, int day, int hour, int minute, int second, int microsecond,
+                         std::optional<int> offset_minutes);
+
 // "format: library version" of each native reader; empty where the build has none.
 std::string json_reader_library();
 std::string yaml_reader_library();

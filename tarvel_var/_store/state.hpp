@@ -29,6 +29,16 @@ struct Names : capi::CommonNames {  // the internal variables and protocol names
     StaticRef mv_to_dict;
     StaticRef to_dict;
     StaticRef list_to_dict;
+    StaticRef mv_items;
+    StaticRef dunder_class;
+    StaticRef frozen_marker;  // "__tarvel_frozen__", True on the frozen variants
+    // what the origin walk reads of the records and layers of origins.py
+    StaticRef setter;
+    StaticRef touched;
+    StaticRef below;
+    StaticRef at;
+    StaticRef lines;
+    StaticRef origin;
 };
 
 struct State {

@@ -141,6 +141,10 @@ Ref variables_dict(PyObject* self) {
     return listing_dict(self, hides_mv_get);
 }
 
+Ref own_items_dict(PyObject* self) {
+    return is_main_method(Py_TYPE(self), names().mv_items) ? variables_dict(self) : Ref();
+}
+
 bool class_is_pristine(PyTypeObject* type) noexcept { return facts_of(type).pristine; }
 
 bool has_own_assignment(PyTypeObject* type) noexcept {

@@ -46,6 +46,10 @@ Ref call_store_method(PyObject* self, PyObject* name, std::initializer_list<PyOb
 // instance variable, and an exact dict. Empty when the listing must be asked for.
 Ref variables_dict(PyObject* self);
 
+// variables_dict() of a store whose `_mv_items` is var_main's own too: its entries are then the
+// dictionary's but the internal variables. Empty otherwise.
+Ref own_items_dict(PyObject* self);
+
 // True when `type` is the public class itself as bind() left it (var_main's own set-up and
 // merge chain, our `add`, constructor and attribute hook, no class attribute named like an
 // internal variable): then building one of its stores directly gives what the merge gives.

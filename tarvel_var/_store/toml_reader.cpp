@@ -14,13 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "capi/collector.hpp"
 #include "capi/recursion.hpp"
 #include "methods.hpp"
 
 #ifdef TARVEL_HAVE_TOMLPLUSPLUS
 #include <toml++/toml.h>
-
-#include <datetime.h>
 #endif
 
 namespace store {
@@ -32,36 +31,19 @@ namespace {
 
 #ifdef TARVEL_HAVE_TOMLPLUSPLUS
 
-// A value the datetime module refuses (a leap second, say) is tomllib's to refuse.
-Ref datetime_made(PyObject* made) { return made_or_general_way(made, PyExc_ValueError); }
-
 int microseconds(const toml::time& time) { return static_cast<int>(time.nanosecond / 1000); }
 
-Ref date_of(const toml::date& date) {
-    return datetime_made(PyDateTimeAPI->Date_FromDate(date.year, date.month, date.day, PyDateTimeAPI->DateType));
-}
+Ref date_of(const toml::date& date) { return date_made(date.year, date.month, date.day); }
 
-Ref time_of(const toml::time& time) {
-    return datetime_made(PyDateTimeAPI->Time_FromTime(time.hour, time.minute, time.second, microseconds(time),
-                                                      Py_None, PyDateTimeAPI->TimeType));
-}
+Ref time_of(const toml::time& time) { return time_made(time.hour, time.minute, time.second, microseconds(time)); }
 
 Ref date_time_of(const toml::date_time& moment) {
-    Ref zone = Ref::borrow(Py_None);
-    if (moment.offset) {
-        Ref offset = datetime_made(PyDateTimeAPI->Delta_FromDelta(0, moment.offset->minutes * 60, 0, 1,
-                                                                  PyDateTimeAPI->DeltaType));
-        zone = datetime_made(PyDateTimeAPI->TimeZone_FromTimeZone(offset.get(), nullptr));
-    }
     const toml::date& date = moment.date;
     const toml::time& time = moment.time;
-    return datetime_made(PyDateTimeAPI->DateTime_FromDateAndTime(date.year, date.month, date.day, time.hour, time.minute,
-                                                                 time.second, microseconds(time), zone.get(),
-                                                                 PyDateTimeAPI->DateTimeType));
-}
-
-Ref text_of(std::string_view utf8) {
-    return require(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
+    std::optional<int> offset;
+    if (moment.offset) offset = moment.offset->minutes;
+    return date_time_made(date.year, date.month, date.day, time.hour, time.minute, time.second, microseconds(time),
+                          offset);
 }
 
 Ref value_of(const toml::node& node);
@@ -80,7 +62,7 @@ Ref dict_of(const toml::table& table) {
     Ref dict = require(PyDict_New());
     for (const auto& [key, node] : members) {
         Ref value = value_of(*node);
-        require_status(PyDict_SetItem(dict.get(), text_of(key->str()).get(), value.get()));
+        require_status(PyDict_SetItem(dict.get(), decoded(key->str()).get(), value.get()));
     }
     return dict;
 }
@@ -97,7 +79,7 @@ Ref value_of(const toml::node& node) {
     switch (node.type()) {
         case toml::node_type::table: return dict_of(*node.as_table());
         case toml::node_type::array: return list_of(*node.as_array());
-        case toml::node_type::string: return text_of(node.as_string()->get());
+        case toml::node_type::string: return decoded(node.as_string()->get());
         case toml::node_type::integer: return require(PyLong_FromLongLong(node.as_integer()->get()));
         case toml::node_type::floating_point: {
             const double value = node.as_floating_point()->get();
@@ -115,12 +97,9 @@ Ref value_of(const toml::node& node) {
 Ref read(PyObject* text) {
     const std::optional<std::string_view> utf8 = utf8_of(text);
     if (!utf8) return Ref();
-    if (PyDateTimeAPI == nullptr) {
-        PyDateTime_IMPORT;
-        if (PyDateTimeAPI == nullptr) capi::throw_error();
-    }
     toml::parse_result parsed = toml::parse(*utf8);
     if (!parsed) return Ref();
+    capi::CollectorPaused paused;  // the document is a tree of new containers
     try {
         return dict_of(parsed.table());
     } catch (const GeneralWay&) {

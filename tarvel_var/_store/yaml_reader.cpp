@@ -16,7 +16,7 @@
 #include <unordered_map>
 
 #include "build.hpp"
-#include "capi/names.hpp"
+#include "capi/collector.hpp"
 #include "capi/recursion.hpp"
 #include "json_objects.hpp"
 #include "methods.hpp"
@@ -68,7 +68,7 @@ private:
 };
 
 Ref text_of(const unsigned char* utf8, std::size_t size) {
-    return require(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(utf8), static_cast<Py_ssize_t>(size), "strict"));
+    return decoded(std::string_view(reinterpret_cast<const char*>(utf8), size));
 }
 
 // -- plain scalars, resolved as the YAML 1.1 rules of the safe loader resolve them -------------
@@ -229,15 +229,12 @@ Ref float_of(std::string_view v) {
 
 Ref date_of(std::string_view v) {
     auto number = [&](std::size_t at, std::size_t size) {
-        long value = 0;
+        int value = 0;
         for (std::size_t i = at; i < at + size; ++i) value = value * 10 + (v[i] - '0');
         return value;
     };
-    Ref datetime = require(PyImport_ImportModule("datetime"));
-    Ref date_class = require(PyObject_GetAttrString(datetime.get(), "date"));
     // no such day (2001-02-30): the general way says so, with its place
-    return made_or_general_way(
-        PyObject_CallFunction(date_class.get(), "lll", number(0, 4), number(5, 2), number(8, 2)), PyExc_ValueError);
+    return date_made(number(0, 4), number(5, 2), number(8, 2));
 }
 
 Ref plain_scalar(const unsigned char* utf8, std::size_t size) {
@@ -305,9 +302,9 @@ private:
         Ref made = new_fresh_store(mappings_ == Mappings::StrictStores);
         Ref dict = require(PyObject_GenericGetDict(made.get(), nullptr));
         members(values, [&](const Ref& key, const Ref& value) {
-            const bool holds_list = PyList_CheckExact(value.get());
-            Ref name = holds_list ? key : capi::intern_attribute_name(key.get());
-            if (put_member(dict.get(), name.get(), value.get(), holds_list) != Member::Taken) throw GeneralWay{};
+            if (put_member(dict.get(), key.get(), value.get(), PyList_CheckExact(value.get())) != Member::Taken) {
+                throw GeneralWay{};
+            }
         });
         return made;
     }
@@ -411,6 +408,7 @@ private:
 Ref read(PyObject* text, std::size_t expansion_limit, Mappings mappings) {
     const std::optional<std::string_view> utf8 = utf8_of(text);
     if (!utf8) return Ref();
+    capi::CollectorPaused paused;  // the document is a tree of new containers
     try {
         Events events(utf8->data(), utf8->size());
         if (events.next().type != YAML_STREAM_START_EVENT || events.next().type != YAML_DOCUMENT_START_EVENT) {
