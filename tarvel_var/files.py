@@ -90,10 +90,9 @@ def _json_store(cls: Any, text: str | bytes, source: str, flags: dict[str, Any],
     from ._store import (DuplicateKeyError, NeedsChecking, json_document, json_store, json_strict_store,
                          public_class)
 
-    if cls is not public_class() or not set(flags) <= {"strict"}:
+    strict = _strict_of(cls, flags, public_class())
+    if strict is None:
         return None
-    strict = flags.get("strict")
-    strict = strict is None or bool(strict)
     hook = json_strict_store if strict else json_store
     import gc
 
@@ -129,22 +128,23 @@ def _yaml_store(cls: Any, text: str, flags: dict[str, Any]) -> Any:
     from ._store import public_class, yaml_store
     from .formats import YAML_EXPANSION_LIMIT, _libyaml_is_safe, _require
 
-    if cls is not public_class() or not set(flags) <= {"strict"}:
+    strict = _strict_of(cls, flags, public_class())
+    if strict is None or not _libyaml_is_safe(_require("yaml", "reading")):
         return None
-    if not _libyaml_is_safe(_require("yaml", "reading")):
-        return None
-    strict = flags.get("strict")
-    import gc
-
-    collecting = gc.isenabled()
-    gc.disable()  # a tree of new containers, in which the collector would find no cycle
     try:
-        return yaml_store(text, strict is None or bool(strict), YAML_EXPANSION_LIMIT)
+        return yaml_store(text, strict, YAML_EXPANSION_LIMIT)
     except RecursionError:
         return None  # the general way says so, in its words
-    finally:
-        if collecting:
-            gc.enable()
+
+
+def _strict_of(cls: Any, flags: dict[str, Any], public: Any) -> bool | None:
+    """Whether the stores a native reader builds for `cls` and `flags` are strict (as the
+    constructor makes them with no `strict` given); None where only the constructor may build
+    them: another class, or a flag but `strict`."""
+    if cls is not public or not set(flags) <= {"strict"}:
+        return None
+    strict = flags.get("strict")
+    return strict is None or bool(strict)
 
 
 # -- writing ---------------------------------------------------------------------------------

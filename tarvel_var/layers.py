@@ -454,11 +454,11 @@ def _first(cls: Any, source: Any, flags: dict[str, Any]) -> tuple[Any, Layer]:
 
     if isinstance(source, (str, os.PathLike)):
         name = os.fspath(source)
-        data = _read_bytes(name)
+        data, fmt = _read_bytes(name), format_of(name)
         # a JSON file's bytes go to the native reader as they are, as load() hands them
-        if format_of(name) == "json" and (store := _json_store(cls, data, name, flags)) is not None:
+        if fmt == "json" and (store := _json_store(cls, data, name, flags)) is not None:
             return store, Layer(Origin(name))
-        source = Text(name, decode(data, name), format_of(name))
+        source = Text(name, decode(data, name), fmt)
     if isinstance(source, Text) and source.format == "json":
         return loads(cls, source.text, format="json", source=source.name, **flags), Layer(Origin(source.name))
     document, layer = _read(source, 1)

@@ -64,11 +64,17 @@ class _Checker:
         return pydantic.create_model("Schema", __config__=pydantic.ConfigDict(extra="forbid"),
                                      value=(schema, ...))
 
-    def check(self, data: dict[str, Any]) -> Any:
+    def validated(self, data: dict[str, Any]) -> Any:
+        """What pydantic makes of `data` for the schema; its ValidationError where it refuses."""
         _fits_stack(data)
+        result = self.adapter.validate_python({"value": data} if self.wrapped else data)
+        return result.value if self.wrapped else result
+
+    def check(self, data: dict[str, Any]) -> Any:
         problems = []
+        result = None
         try:
-            result = self.adapter.validate_python({"value": data} if self.wrapped else data)
+            result = self.validated(data)
         except self.failure as error:
             problems = [self.problem(e) for e in error.errors()]
         # what pydantic lets through: keys that a model, or a dataclass whose config does not
@@ -78,19 +84,18 @@ class _Checker:
                      if problem[0] not in reported]
         if problems:
             raise ValidationError(problems)
-        return result.value if self.wrapped else result
+        return result
 
     def checked_plain(self, data: dict[str, Any]) -> dict[str, Any]:
         """plain(check(data)), with the walk for keys a record type drops made only where the
         dump has lost a key of `data`: where every key is still there, none was dropped."""
         from ._store import keys_kept
 
-        _fits_stack(data)
         try:
-            result = self.adapter.validate_python({"value": data} if self.wrapped else data)
+            result = self.validated(data)
         except self.failure:
             return self.plain(self.check(data))  # raises, naming every problem
-        plain = self.plain(result.value if self.wrapped else result)
+        plain = self.plain(result)
         if not keys_kept(data, plain):
             problems = extra_keys(self.schema, data, self.shapes)
             if problems:
